@@ -1,0 +1,179 @@
+#include "cli/cli_commands.h"
+
+#include <charconv>
+#include <cstdio>
+#include <filesystem>
+#include <mutex>
+#include <optional>
+#include <unistd.h>
+
+#include "keyframes/conversion.h"
+#include "keyframes/keyframe_list.h"
+#include "keyframes/sample_maps.h"
+#include "platform/atomic_file.h"
+#include "platform/worker_pool.h"
+
+namespace zoomreel::cli {
+namespace {
+
+/// Thrown for a command line that cannot be understood; becomes exit status 2.
+struct UsageError {
+    std::string message;
+};
+/// Thrown for input that is understood but wrong; becomes exit status 1.
+struct InputError {
+    std::string message;
+};
+
+struct Parsed {
+    std::vector<std::string> positional;
+    std::vector<std::pair<std::string, std::string>> options;
+};
+
+/// Splits `args` into positional arguments and "--name value" options, accepting only `valued` option names.
+Parsed parse(const std::vector<std::string>& args, const std::vector<std::string>& valued) {
+    Parsed parsed;
+    for (std::size_t i = 0; i < args.size(); ++i) {
+        const std::string& a = args[i];
+        if (a.rfind("--", 0) != 0) {
+            parsed.positional.push_back(a);
+            continue;
+        }
+        bool known = false;
+        for (const auto& name : valued) known = known || a == name;
+        if (!known) throw UsageError{"Unknown option \"" + a + "\"."};
+        if (i + 1 >= args.size()) throw UsageError{"The option \"" + a + "\" needs a value."};
+        parsed.options.emplace_back(a, args[++i]);
+    }
+    return parsed;
+}
+
+std::optional<std::string> option(const Parsed& parsed, const std::string& name) {
+    std::optional<std::string> value;
+    for (const auto& [n, v] : parsed.options)
+        if (n == name) value = v;
+    return value;
+}
+
+int parseInt(const std::string& text, const std::string& what) {
+    int value = 0;
+    const char* end = text.data() + text.size();
+    const auto [ptr, ec] = std::from_chars(text.data(), end, value);
+    if (ec != std::errc() || ptr != end) throw InputError{"Cannot read " + what + " from \"" + text + "\"."};
+    return value;
+}
+
+std::filesystem::path folderArgument(const Parsed& parsed, const char* command) {
+    if (parsed.positional.size() != 1) {
+        throw UsageError{std::string("The command \"") + command + "\" takes exactly one folder."};
+    }
+    return parsed.positional[0];
+}
+
+void requireFolder(const std::filesystem::path& folder) {
+    std::error_code error;
+    if (!std::filesystem::is_directory(folder, error)) {
+        throw InputError{"The folder " + quotedPath(folder) + " does not exist."};
+    }
+}
+
+template <typename Body>
+int guarded(Body body) {
+    try {
+        return body();
+    } catch (const UsageError& e) {
+        std::fprintf(stderr, "%s\nRun \"zoomreel-cli help\" for the commands.\n", e.message.c_str());
+        return kExitUsage;
+    } catch (const InputError& e) {
+        std::fprintf(stderr, "%s\n", e.message.c_str());
+        return kExitFailure;
+    }
+}
+
+bool stderrIsTerminal() { return ::isatty(::fileno(stderr)) != 0; }
+
+}  // namespace
+
+int runSample(const std::vector<std::string>& args) {
+    return guarded([&] {
+        const Parsed parsed = parse(args, {"--maps", "--size", "--max-iter"});
+        const std::filesystem::path folder = folderArgument(parsed, "sample");
+        SampleOptions options;
+        if (auto v = option(parsed, "--maps")) options.mapCount = parseInt(*v, "the number of maps");
+        if (auto v = option(parsed, "--max-iter")) options.maxIterations = parseInt(*v, "the iteration limit");
+        if (auto v = option(parsed, "--size")) {
+            const std::size_t x = v->find('x');
+            if (x == std::string::npos) throw InputError{"Cannot read a size WxH from \"" + *v + "\"."};
+            options.width = parseInt(v->substr(0, x), "the width");
+            options.height = parseInt(v->substr(x + 1), "the height");
+        }
+        WorkerPool pool;
+        const bool terminal = stderrIsTerminal();
+        const Status status = writeSampleMaps(folder, options, pool, [terminal](int done, int total) {
+            if (terminal) std::fprintf(stderr, "\rSample maps %d/%d", done, total);
+        });
+        if (terminal) std::fputc('\n', stderr);
+        if (!status) throw InputError{status.message};
+        std::printf("Wrote %d sample maps of %dx%d into %s\n", options.mapCount, options.width, options.height,
+                    folder.string().c_str());
+        return kExitOk;
+    });
+}
+
+int runConvert(const std::vector<std::string>& args) {
+    return guarded([&] {
+        const Parsed parsed = parse(args, {"--preview-block"});
+        KeyframeList list;
+        list.folder = folderArgument(parsed, "convert");
+        int block = 4;
+        if (auto v = option(parsed, "--preview-block")) block = parseInt(*v, "the preview block");
+        if (block < kMinPreviewBlock || block > kMaxPreviewBlock) {
+            throw InputError{"The preview block must be between 2 and 40, not " + std::to_string(block) + "."};
+        }
+        requireFolder(list.folder);
+        scanMaps(list);
+        if (list.qvbCount() == 0) throw InputError{"This folder do not contain any QVB files!"};
+        if (Status planned = planConversion(list); !planned) throw InputError{planned.message};
+
+        const bool terminal = stderrIsTerminal();
+        ConversionCallbacks callbacks;
+        callbacks.progress = [terminal](int index, int count) {
+            if (terminal) std::fprintf(stderr, "\rFiles Conversion QVB -> QVY %d/%d", index, count);
+        };
+        callbacks.choosePreviewBlock = [block](int, int) { return block; };
+        WorkerPool pool;
+        std::recursive_mutex frameLock;
+        const ConversionResult result = runConversion(list, callbacks, pool, frameLock);
+        if (terminal) std::fputc('\n', stderr);
+        if (!result.status) {
+            std::string message = result.status.message;
+            if (!result.failedFile.empty() && message.find(result.failedFile.string()) == std::string::npos) {
+                message += "\n(" + quotedPath(result.failedFile) + ")";
+            }
+            throw InputError{message};
+        }
+        std::printf("Converted %d QVB maps into QVY keyframes in %s (%d x %d, preview %d x %d)\n",
+                    result.keyframesWritten, list.folder.string().c_str(), list.width, list.height,
+                    list.layout.previewWidth, list.layout.previewHeight);
+        return kExitOk;
+    });
+}
+
+int runInfo(const std::vector<std::string>& args) {
+    return guarded([&] {
+        const Parsed parsed = parse(args, {});
+        KeyframeList list;
+        list.folder = folderArgument(parsed, "info");
+        requireFolder(list.folder);
+        if (Status status = scanKeyframes(list); !status) throw InputError{status.message};
+        if (list.keyframeCount() == 0) throw InputError{"This folder do not contain any QVY files!"};
+        for (int k = 0; k < list.keyframeCount(); ++k) {
+            const KeyframeSummary& s = list.summaries[k];
+            std::printf("%5d  %s  %10.3lf %10.3lf %10.3lf  %6.3fe%03d  %d\n", k, list.names[k].c_str(), s.minimum,
+                        s.average, s.maximum, static_cast<double>(s.zoomMantissa), s.zoomExponent, s.colorDivisor);
+        }
+        return kExitOk;
+    });
+}
+
+}  // namespace zoomreel::cli

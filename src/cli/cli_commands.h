@@ -1,0 +1,19 @@
+#pragma once
+
+#include <string>
+#include <vector>
+
+namespace zoomreel::cli {
+
+/// Exit statuses of zoomreel-cli.
+inline constexpr int kExitOk = 0;
+inline constexpr int kExitFailure = 1;
+inline constexpr int kExitUsage = 2;
+
+/// Each command takes the arguments after its name and returns the exit status. Messages go to stderr, results
+/// to stdout.
+int runSample(const std::vector<std::string>& args);
+int runConvert(const std::vector<std::string>& args);
+int runInfo(const std::vector<std::string>& args);
+
+}  // namespace zoomreel::cli

@@ -1,0 +1,260 @@
+#include "keyframes/conversion.h"
+
+#include <algorithm>
+#include <cmath>
+#include <cstdio>
+#include <cstring>
+#include <map>
+
+#include "platform/atomic_file.h"
+#include "platform/resampler.h"
+#include "platform/worker_pool.h"
+
+namespace zoomreel {
+
+PreviewSize previewSizeFor(int mapWidth, int mapHeight, int block) {
+    PreviewSize size;
+    size.block = block;
+    if (block < 1 || mapWidth <= 0 || mapHeight <= 0) return size;
+    size.width = (mapWidth / block) / 4 * 4;
+    size.height = static_cast<int>(static_cast<long long>(mapHeight) * size.width / mapWidth);
+    return size;
+}
+
+Status planConversion(KeyframeList& list) {
+    list.names.clear();
+    const long long mapCount = list.qvbCount();
+    std::vector<std::string> names;
+    std::map<std::string, std::string> sourceOf;
+    for (const std::string& qvb : list.qvbNames) {
+        const long long number = mapCount - parseMapNumber(qvb);
+        if (number < 0 || number > 99999) {
+            return Status::failure("The QVB file " + quotedPath(list.folder / qvb) + " has the map number " +
+                                   std::to_string(parseMapNumber(qvb)) + ", which gives no keyframe number from 0 to 99999 in a folder of " +
+                                   std::to_string(mapCount) + " maps!");
+        }
+        char name[16];
+        std::snprintf(name, sizeof name, "%05u.qvy", static_cast<unsigned>(number));
+        auto [it, inserted] = sourceOf.emplace(name, qvb);
+        if (!inserted) {
+            return Status::failure("The QVB files \"" + it->second + "\" and \"" + qvb +
+                                   "\" have the same map number and would both become " + name + "!");
+        }
+        names.emplace_back(name);
+    }
+    list.names = std::move(names);
+    list.loaded = false;
+    list.summaries.clear();
+    return {};
+}
+
+namespace {
+
+constexpr int kRowBlock = 16;
+
+// Stored row H - 1 - y holds source row y: the map's columns become bottom-up rows. Blocks of rows keep each
+// column's reads within a cache line or two.
+void buildFullMap(const IterationMap& map, WorkerPool& pool, std::vector<double>& full) {
+    const int w = map.width;
+    const int h = map.height;
+    const int blocks = (h + kRowBlock - 1) / kRowBlock;
+    pool.run([&](int worker, int workers) {
+        for (int block = worker; block < blocks; block += workers) {
+            const int y0 = block * kRowBlock;
+            const int y1 = std::min(h, y0 + kRowBlock);
+            for (int x = 0; x < w; ++x) {
+                const std::size_t column = static_cast<std::size_t>(x) * h;
+                for (int y = y0; y < y1; ++y) {
+                    const std::int32_t c = map.counts[column + y];
+                    const double value = c == map.iterationLimit ? 0.0 : static_cast<double>(c) - static_cast<double>(map.fractions[column + y]);
+                    full[static_cast<std::size_t>(h - 1 - y) * w + x] = value;
+                }
+            }
+        }
+    });
+}
+
+// One turn of the colour table spans N * step iterations; a value falls between entry j and the next, blended by
+// its fraction t. Values below zero wrap the same way (floor, not truncation), so no index leaves the table.
+void colourRow(const double* values, int width, const std::uint8_t* colors, long long colorCount, double step,
+               std::uint8_t* out) {
+    for (int x = 0; x < width; ++x) {
+        std::uint8_t* pixel = out + 3 * x;
+        const double v = values[x];
+        if (v == 0.0) {
+            pixel[0] = pixel[1] = pixel[2] = 0;
+            continue;
+        }
+        const double q = v / step;
+        long long j;
+        double t;
+        if (q >= 0.0 && q < 9.0e18) {
+            const long long k = static_cast<long long>(q);
+            t = q - static_cast<double>(k);
+            j = k % colorCount;
+        } else if (std::isfinite(q)) {
+            const double k = std::floor(q);
+            t = q - k;
+            j = static_cast<long long>(std::fmod(k, static_cast<double>(colorCount)));
+            if (j < 0) j += colorCount;
+        } else {
+            pixel[0] = pixel[1] = pixel[2] = 0;
+            continue;
+        }
+        const long long j1 = j + 1 == colorCount ? 0 : j + 1;
+        const std::uint8_t* c0 = colors + 3 * j;
+        const std::uint8_t* c1 = colors + 3 * j1;
+        for (int b = 0; b < 3; ++b) {
+            pixel[b] = static_cast<std::uint8_t>(static_cast<int>(c1[b] * t + c0[b] * (1.0 - t)));
+        }
+    }
+}
+
+}  // namespace
+
+void buildKeyframe(const IterationMap& map, long long colorStep, int previewBlock, WorkerPool& pool,
+                   KeyframeData& out, Raster& pixels) {
+    const int w = map.width;
+    const int h = map.height;
+    out.fullMap.resize(static_cast<std::size_t>(w) * h);
+    buildFullMap(map, pool, out.fullMap);
+
+    const double step = static_cast<double>(colorStep);
+    const long long colorCount = map.colorCount;
+    std::vector<double>& full = out.fullMap;
+    const int sw = out.layout.previewWidth;
+    const int sh = out.layout.previewHeight;
+    out.previewMap.resize(static_cast<std::size_t>(sw) * sh);
+    const double blockArea = static_cast<double>(previewBlock) * previewBlock;
+
+    pool.run([&](int worker, int workers) {
+        for (int r = worker; r < h; r += workers) {
+            colourRow(full.data() + static_cast<std::size_t>(r) * w, w, map.colors.data(), colorCount, step,
+                      pixels.storedRow(r));
+        }
+        for (int r = worker; r < sh; r += workers) {
+            for (int c = 0; c < sw; ++c) {
+                double sum = 0.0;
+                for (int i = 0; i < previewBlock; ++i) {
+                    const double* row = full.data() + static_cast<std::size_t>(r * previewBlock + i) * w + c * previewBlock;
+                    for (int j = 0; j < previewBlock; ++j) sum += row[j];
+                }
+                out.previewMap[static_cast<std::size_t>(r) * sw + c] = sum / blockArea;
+            }
+        }
+    });
+
+    // The average is a plain sum in stored-row order, so it is the same number whatever the worker count.
+    double minimum = 1e100;
+    double maximum = 0.0;
+    double sum = 0.0;
+    long long coloured = 0;
+    for (const double v : full) {
+        if (v == 0.0) continue;
+        if (v > maximum) maximum = v;
+        if (v < minimum) minimum = v;
+        sum += v;
+        ++coloured;
+    }
+    out.minimum = minimum;
+    out.maximum = maximum;
+    out.average = coloured != 0 ? sum / static_cast<double>(coloured) : 0.0;
+    out.colorDivisor = map.divisor;
+    out.colors = map.colors;
+}
+
+ConversionResult runConversion(KeyframeList& list, const ConversionCallbacks& callbacks, WorkerPool& pool,
+                               std::recursive_mutex& frameLock) {
+    ConversionResult result;
+    const int mapCount = list.qvbCount();
+    if (mapCount == 0 || list.keyframeCount() != mapCount) {
+        result.status = Status::failure("This folder do not contain any QVB files!");
+        return result;
+    }
+
+    IterationMap map;
+    KeyframeData keyframe;
+    Raster pixels;
+    Raster image;
+    Raster thumbnail(kThumbnailWidth, kThumbnailHeight);
+    keyframe.thumbnail.resize(kThumbnailBytes);
+    Zoom zoom;
+    int previewBlock = 0;
+    bool published = false;
+
+    auto fail = [&](std::string message, const std::filesystem::path& file) {
+        result.status = Status::failure(std::move(message));
+        result.failedFile = file;
+    };
+
+    for (int i = 0; i < mapCount; ++i) {
+        const std::filesystem::path source = list.folder / list.qvbNames[i];
+        const std::filesystem::path target = keyframeFilePath(list, i);
+        if (callbacks.progress) callbacks.progress(i, mapCount);
+
+        const MapReadResult read = readIterationMap(source, i == 0, map);
+        if (!read.ok()) {
+            fail(read.message, source);
+            break;
+        }
+        const long long colorStep = 1024LL * map.divisor / map.colorCount;
+        if (colorStep < 1) {
+            fail("The QVB file " + quotedPath(source) + " has " + std::to_string(map.colorCount) +
+                     " colors for the divisor " + std::to_string(map.divisor) + ", too many to color it!",
+                 source);
+            break;
+        }
+
+        if (i == 0) {
+            const std::optional<Zoom> named = parseZoomField(list.qvbNames[0]);
+            if (!named) {
+                fail("The name of the QVB file " + quotedPath(source) +
+                         " does not give its zoom (a name like 00001_1.25e27.qvb is expected)!",
+                     source);
+                break;
+            }
+            zoom = *named;
+            previewBlock = callbacks.choosePreviewBlock ? callbacks.choosePreviewBlock(map.width, map.height) : 0;
+            if (previewBlock < kMinPreviewBlock || previewBlock > kMaxPreviewBlock) {
+                fail("The preview block " + std::to_string(previewBlock) + " is not between 2 and 40!", source);
+                break;
+            }
+            const PreviewSize preview = previewSizeFor(map.width, map.height, previewBlock);
+            keyframe.layout = {map.width, map.height, preview.width, preview.height, map.colorCount};
+            pixels = Raster(map.width, map.height);
+            image = Raster(map.width, map.height);
+            std::lock_guard lock(frameLock);
+            if (callbacks.publishImage) callbacks.publishImage(&image);
+            published = true;
+        }
+
+        buildKeyframe(map, colorStep, previewBlock, pool, keyframe, pixels);
+        {
+            std::lock_guard lock(frameLock);
+            std::memcpy(image.data(), pixels.data(), pixels.sizeBytes());
+            stretchAreaAverage(image, thumbnail);
+            std::memcpy(keyframe.thumbnail.data(), thumbnail.data(), kThumbnailBytes);
+        }
+        if (callbacks.imageChanged) callbacks.imageChanged();
+
+        keyframe.zoomMantissa = zoom.mantissa;
+        keyframe.zoomExponent = zoom.exponent;
+        if (Status written = writeKeyframe(target, keyframe); !written) {
+            fail(written.message, target);
+            break;
+        }
+        ++result.keyframesWritten;
+        zoom = halveZoom(zoom);
+    }
+
+    if (published) {
+        std::lock_guard lock(frameLock);
+        if (callbacks.publishImage) callbacks.publishImage(nullptr);
+    }
+    if (!result.status) return result;
+
+    if (Status loaded = scanKeyframes(list); !loaded) result.status = loaded;
+    return result;
+}
+
+}  // namespace zoomreel

@@ -1,0 +1,70 @@
+#pragma once
+
+#include <cstdint>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+#include <string>
+#include <vector>
+
+namespace zoomreel::test {
+
+/// A fresh folder under the system's temporary directory, removed with everything in it at the end of the test.
+class TempDir {
+public:
+    TempDir() {
+        std::string pattern = (std::filesystem::temp_directory_path() / "zoomreel-test-XXXXXX").string();
+        if (::mkdtemp(pattern.data()) == nullptr) std::abort();
+        path_ = pattern;
+    }
+    ~TempDir() {
+        std::error_code ignored;
+        std::filesystem::remove_all(path_, ignored);
+    }
+    TempDir(const TempDir&) = delete;
+    TempDir& operator=(const TempDir&) = delete;
+
+    const std::filesystem::path& path() const { return path_; }
+    std::filesystem::path operator/(const std::string& name) const { return path_ / name; }
+
+private:
+    std::filesystem::path path_;
+};
+
+inline std::vector<std::uint8_t> readBytes(const std::filesystem::path& path) {
+    std::ifstream in(path, std::ios::binary);
+    return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
+}
+
+inline void writeBytes(const std::filesystem::path& path, const std::vector<std::uint8_t>& bytes) {
+    std::ofstream out(path, std::ios::binary | std::ios::trunc);
+    out.write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
+}
+
+/// Little-endian byte builder for hand-made files.
+class ByteWriter {
+public:
+    ByteWriter& raw(const std::string& text) {
+        bytes_.insert(bytes_.end(), text.begin(), text.end());
+        return *this;
+    }
+    ByteWriter& u8(std::uint8_t v) {
+        bytes_.push_back(v);
+        return *this;
+    }
+    ByteWriter& i32(std::int32_t v) { return put(&v, 4); }
+    ByteWriter& f32(float v) { return put(&v, 4); }
+    ByteWriter& f64(double v) { return put(&v, 8); }
+    const std::vector<std::uint8_t>& bytes() const { return bytes_; }
+
+private:
+    ByteWriter& put(const void* p, std::size_t n) {
+        const auto* b = static_cast<const std::uint8_t*>(p);
+        bytes_.insert(bytes_.end(), b, b + n);
+        return *this;
+    }
+    std::vector<std::uint8_t> bytes_;
+};
+
+}  // namespace zoomreel::test
