@@ -1,5 +1,6 @@
-// The conversion of one 1920 x 1080 map against the file work it cannot avoid: reading the map and writing the
-// keyframe. The goal is a conversion within twice that floor.
+// The conversion of 1920 x 1080 maps against the file work it cannot avoid: reading each map and writing each
+// keyframe. The goal is a conversion within twice that floor. A folder of several maps is converted, as in use,
+// so that the one-time set-up of the first map is spread over the others as it is in a real folder.
 #include <benchmark/benchmark.h>
 
 #include <cmath>
@@ -18,17 +19,17 @@ namespace {
 constexpr int kWidth = 1920;
 constexpr int kHeight = 1080;
 constexpr int kPreviewBlock = 4;
+constexpr int kMaps = 8;  // the standard workload of the later benchmarks: 8 maps of 1920 x 1080
 
-/// A folder holding one realistic map (smooth bands with interior holes), made once per run.
+/// A folder holding kMaps realistic maps (smooth bands with interior holes), made once per run.
 struct Workload {
     std::filesystem::path folder;
-    std::filesystem::path map;
+    std::vector<std::filesystem::path> maps;
 
     Workload() {
         std::string pattern = (std::filesystem::temp_directory_path() / "zoomreel-bench-XXXXXX").string();
         if (::mkdtemp(pattern.data()) == nullptr) std::abort();
         folder = pattern;
-        map = folder / "00001_1.5e3.qvb";
         IterationMap m;
         m.width = kWidth;
         m.height = kHeight;
@@ -47,7 +48,10 @@ struct Workload {
         m.colorCount = 256;
         m.colors.resize(3 * 256);
         for (int j = 0; j < 3 * 256; ++j) m.colors[j] = static_cast<std::uint8_t>(j * 7);
-        if (!writeIterationMap(map, m).ok) std::abort();
+        for (int i = 1; i <= kMaps; ++i) {
+            maps.push_back(folder / ("0000" + std::to_string(i) + "_1.5e3.qvb"));
+            if (!writeIterationMap(maps.back(), m).ok) std::abort();
+        }
     }
     ~Workload() { std::filesystem::remove_all(folder); }
 };
@@ -60,22 +64,27 @@ Workload& workload() {
 void BM_ReadMapAndWriteKeyframe(benchmark::State& state) {
     Workload& w = workload();
     IterationMap map;
+    if (!readIterationMap(w.maps[0], true, map).ok()) std::abort();
+    // The keyframe written is the real one of this map, so that the disk sees the same data as in a conversion.
     KeyframeData keyframe;
     const PreviewSize preview = previewSizeFor(kWidth, kHeight, kPreviewBlock);
-    keyframe.layout = {kWidth, kHeight, preview.width, preview.height, 256};
+    keyframe.layout = {kWidth, kHeight, preview.width, preview.height, map.colorCount};
     keyframe.thumbnail.assign(kThumbnailBytes, 0);
-    keyframe.colors.assign(3 * 256, 0);
-    keyframe.previewMap.assign(static_cast<std::size_t>(preview.width) * preview.height, 1.0);
-    keyframe.fullMap.assign(static_cast<std::size_t>(kWidth) * kHeight, 1.0);
+    Raster pixels(kWidth, kHeight);
+    WorkerPool pool(1);
+    buildKeyframe(map, 1024LL * map.divisor / map.colorCount, kPreviewBlock, pool, keyframe, pixels);
     for (auto _ : state) {
-        if (!readIterationMap(w.map, true, map).ok()) state.SkipWithError("read failed");
-        if (!writeKeyframe(w.folder / "00000.qvy", keyframe).ok) state.SkipWithError("write failed");
+        for (int i = 0; i < kMaps; ++i) {
+            if (!readIterationMap(w.maps[i], i == 0, map).ok()) state.SkipWithError("read failed");
+            if (!writeKeyframe(w.folder / ("0000" + std::to_string(i) + ".qvy"), keyframe).ok)
+                state.SkipWithError("write failed");
+        }
     }
-    state.SetItemsProcessed(state.iterations() * kWidth * kHeight);
+    state.SetItemsProcessed(state.iterations() * kMaps * kWidth * kHeight);
 }
 BENCHMARK(BM_ReadMapAndWriteKeyframe)->Unit(benchmark::kMillisecond)->UseRealTime();
 
-void BM_ConvertOneMap(benchmark::State& state) {
+void BM_ConvertMaps(benchmark::State& state) {
     Workload& w = workload();
     WorkerPool pool(static_cast<int>(state.range(0)));
     std::recursive_mutex frameLock;
@@ -89,16 +98,16 @@ void BM_ConvertOneMap(benchmark::State& state) {
         const ConversionResult r = runConversion(list, callbacks, pool, frameLock);
         if (!r.status.ok) state.SkipWithError(r.status.message.c_str());
     }
-    state.SetItemsProcessed(state.iterations() * kWidth * kHeight);
+    state.SetItemsProcessed(state.iterations() * kMaps * kWidth * kHeight);
 }
-BENCHMARK(BM_ConvertOneMap)->Arg(1)->Arg(2)->Unit(benchmark::kMillisecond)->UseRealTime();
+BENCHMARK(BM_ConvertMaps)->Arg(1)->Arg(2)->Unit(benchmark::kMillisecond)->UseRealTime();
 
 // The per-map computation alone, without any file access.
 void BM_BuildKeyframe(benchmark::State& state) {
     Workload& w = workload();
     WorkerPool pool(static_cast<int>(state.range(0)));
     IterationMap map;
-    if (!readIterationMap(w.map, true, map).ok()) std::abort();
+    if (!readIterationMap(w.maps[0], true, map).ok()) std::abort();
     KeyframeData keyframe;
     const PreviewSize preview = previewSizeFor(kWidth, kHeight, kPreviewBlock);
     keyframe.layout = {kWidth, kHeight, preview.width, preview.height, map.colorCount};

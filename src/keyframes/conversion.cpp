@@ -4,6 +4,7 @@
 #include <cmath>
 #include <cstdio>
 #include <cstring>
+#include <future>
 #include <map>
 
 #include "platform/atomic_file.h"
@@ -50,34 +51,47 @@ Status planConversion(KeyframeList& list) {
 
 namespace {
 
-constexpr int kRowBlock = 16;
+constexpr int kRowBlock = 64;
+constexpr int kPrefetchColumns = 4;
 
-// Stored row H - 1 - y holds source row y: the map's columns become bottom-up rows. Blocks of rows keep each
-// column's reads within a cache line or two.
-void buildFullMap(const IterationMap& map, WorkerPool& pool, std::vector<double>& full) {
+// Stored row H - 1 - y holds source row y: the map's columns become bottom-up rows. A block of rows reads a few
+// whole cache lines of each column per visit.
+void buildFullMapRows(const IterationMap& map, int storedFirst, int storedEnd, double* full) {
     const int w = map.width;
     const int h = map.height;
-    const int blocks = (h + kRowBlock - 1) / kRowBlock;
-    pool.run([&](int worker, int workers) {
-        for (int block = worker; block < blocks; block += workers) {
-            const int y0 = block * kRowBlock;
-            const int y1 = std::min(h, y0 + kRowBlock);
-            for (int x = 0; x < w; ++x) {
-                const std::size_t column = static_cast<std::size_t>(x) * h;
-                for (int y = y0; y < y1; ++y) {
-                    const std::int32_t c = map.counts[column + y];
-                    const double value = c == map.iterationLimit ? 0.0 : static_cast<double>(c) - static_cast<double>(map.fractions[column + y]);
-                    full[static_cast<std::size_t>(h - 1 - y) * w + x] = value;
-                }
+    const int yFirst = h - storedEnd;
+    const int yEnd = h - storedFirst;
+    for (int x = 0; x < w; ++x) {
+        const std::size_t column = static_cast<std::size_t>(x) * h;
+        // Each column starts a new page, where the hardware does not guess ahead: fetch a few columns early.
+        if (x + kPrefetchColumns < w) {
+            const std::size_t ahead = column + static_cast<std::size_t>(kPrefetchColumns) * h + yFirst;
+            for (int y = 0; y < yEnd - yFirst; y += 16) {
+                __builtin_prefetch(map.counts.data() + ahead + y);
+                __builtin_prefetch(map.fractions.data() + ahead + y);
             }
         }
-    });
+        for (int y = yFirst; y < yEnd; ++y) {
+            const std::int32_t c = map.counts[column + y];
+            full[static_cast<std::size_t>(h - 1 - y) * w + x] =
+                c == map.iterationLimit ? 0.0 : static_cast<double>(c) - static_cast<double>(map.fractions[column + y]);
+        }
+    }
 }
+
+/// Smallest and largest non-zero value and their number; exact in any order, so each worker keeps its own.
+struct ValueRange {
+    double minimum = 1e100;
+    double maximum = 0.0;
+    long long count = 0;
+};
 
 // One turn of the colour table spans N * step iterations; a value falls between entry j and the next, blended by
 // its fraction t. Values below zero wrap the same way (floor, not truncation), so no index leaves the table.
-void colourRow(const double* values, int width, const std::uint8_t* colors, long long colorCount, double step,
-               std::uint8_t* out) {
+// `colors` holds the table's bytes as doubles: the same products as with the bytes, without a conversion each.
+void colourRow(const double* values, int width, const double* colors, long long colorCount, double step,
+               std::uint8_t* out, ValueRange& range) {
+    const double inverseCount = 1.0 / static_cast<double>(colorCount);
     for (int x = 0; x < width; ++x) {
         std::uint8_t* pixel = out + 3 * x;
         const double v = values[x];
@@ -85,13 +99,19 @@ void colourRow(const double* values, int width, const std::uint8_t* colors, long
             pixel[0] = pixel[1] = pixel[2] = 0;
             continue;
         }
+        if (v > range.maximum) range.maximum = v;
+        if (v < range.minimum) range.minimum = v;
+        ++range.count;
         const double q = v / step;
         long long j;
         double t;
-        if (q >= 0.0 && q < 9.0e18) {
+        if (q >= 0.0 && q < 4.0e15) {
             const long long k = static_cast<long long>(q);
             t = q - static_cast<double>(k);
-            j = k % colorCount;
+            // k mod N without an integer division per pixel: the estimate of k / N is off by at most one.
+            j = k - static_cast<long long>(static_cast<double>(k) * inverseCount) * colorCount;
+            if (j < 0) j += colorCount;
+            else if (j >= colorCount) j -= colorCount;
         } else if (std::isfinite(q)) {
             const double k = std::floor(q);
             t = q - k;
@@ -102,11 +122,12 @@ void colourRow(const double* values, int width, const std::uint8_t* colors, long
             continue;
         }
         const long long j1 = j + 1 == colorCount ? 0 : j + 1;
-        const std::uint8_t* c0 = colors + 3 * j;
-        const std::uint8_t* c1 = colors + 3 * j1;
-        for (int b = 0; b < 3; ++b) {
-            pixel[b] = static_cast<std::uint8_t>(static_cast<int>(c1[b] * t + c0[b] * (1.0 - t)));
-        }
+        const double* c0 = colors + 3 * j;
+        const double* c1 = colors + 3 * j1;
+        const double u = 1.0 - t;
+        pixel[0] = static_cast<std::uint8_t>(static_cast<int>(c1[0] * t + c0[0] * u));
+        pixel[1] = static_cast<std::uint8_t>(static_cast<int>(c1[1] * t + c0[1] * u));
+        pixel[2] = static_cast<std::uint8_t>(static_cast<int>(c1[2] * t + c0[2] * u));
     }
 }
 
@@ -116,49 +137,61 @@ void buildKeyframe(const IterationMap& map, long long colorStep, int previewBloc
                    KeyframeData& out, Raster& pixels) {
     const int w = map.width;
     const int h = map.height;
-    out.fullMap.resize(static_cast<std::size_t>(w) * h);
-    buildFullMap(map, pool, out.fullMap);
-
+    std::vector<double>& full = out.fullMap;
+    full.resize(static_cast<std::size_t>(w) * h);
     const double step = static_cast<double>(colorStep);
     const long long colorCount = map.colorCount;
-    std::vector<double>& full = out.fullMap;
-    const int sw = out.layout.previewWidth;
-    const int sh = out.layout.previewHeight;
-    out.previewMap.resize(static_cast<std::size_t>(sw) * sh);
-    const double blockArea = static_cast<double>(previewBlock) * previewBlock;
 
+    const std::vector<double> colors(map.colors.begin(), map.colors.end());
+
+    // Each block of rows is coloured while it is still in the cache.
+    const int blocks = (h + kRowBlock - 1) / kRowBlock;
+    std::vector<ValueRange> ranges(pool.workerCount());
     pool.run([&](int worker, int workers) {
-        for (int r = worker; r < h; r += workers) {
-            colourRow(full.data() + static_cast<std::size_t>(r) * w, w, map.colors.data(), colorCount, step,
-                      pixels.storedRow(r));
-        }
-        for (int r = worker; r < sh; r += workers) {
-            for (int c = 0; c < sw; ++c) {
-                double sum = 0.0;
-                for (int i = 0; i < previewBlock; ++i) {
-                    const double* row = full.data() + static_cast<std::size_t>(r * previewBlock + i) * w + c * previewBlock;
-                    for (int j = 0; j < previewBlock; ++j) sum += row[j];
-                }
-                out.previewMap[static_cast<std::size_t>(r) * sw + c] = sum / blockArea;
+        for (int block = worker; block < blocks; block += workers) {
+            const int first = block * kRowBlock;
+            const int end = std::min(h, first + kRowBlock);
+            buildFullMapRows(map, first, end, full.data());
+            for (int r = first; r < end; ++r) {
+                colourRow(full.data() + static_cast<std::size_t>(r) * w, w, colors.data(), colorCount, step,
+                          pixels.storedRow(r), ranges[worker]);
             }
         }
     });
 
-    // The average is a plain sum in stored-row order, so it is the same number whatever the worker count.
-    double minimum = 1e100;
-    double maximum = 0.0;
+    const int sw = out.layout.previewWidth;
+    const int sh = out.layout.previewHeight;
+    out.previewMap.resize(static_cast<std::size_t>(sw) * sh);
+    const double blockArea = static_cast<double>(previewBlock) * previewBlock;
     double sum = 0.0;
-    long long coloured = 0;
-    for (const double v : full) {
-        if (v == 0.0) continue;
-        if (v > maximum) maximum = v;
-        if (v < minimum) minimum = v;
-        sum += v;
-        ++coloured;
+    pool.run(
+        [&](int worker, int workers) {
+            for (int r = worker; r < sh; r += workers) {
+                for (int c = 0; c < sw; ++c) {
+                    double blockSum = 0.0;
+                    for (int i = 0; i < previewBlock; ++i) {
+                        const double* row =
+                            full.data() + static_cast<std::size_t>(r * previewBlock + i) * w + c * previewBlock;
+                        for (int j = 0; j < previewBlock; ++j) blockSum += row[j];
+                    }
+                    out.previewMap[static_cast<std::size_t>(r) * sw + c] = blockSum / blockArea;
+                }
+            }
+        },
+        // The average is one sum in stored-row order, so that it is the same number whatever the worker count;
+        // it runs on this thread beside the preview. Adding the zeros of the map's interior changes no sum.
+        [&] {
+            for (const double v : full) sum += v;
+        });
+    ValueRange all;
+    for (const ValueRange& r : ranges) {
+        all.minimum = std::min(all.minimum, r.minimum);
+        all.maximum = std::max(all.maximum, r.maximum);
+        all.count += r.count;
     }
-    out.minimum = minimum;
-    out.maximum = maximum;
-    out.average = coloured != 0 ? sum / static_cast<double>(coloured) : 0.0;
+    out.minimum = all.minimum;
+    out.maximum = all.maximum;
+    out.average = all.count != 0 ? sum / static_cast<double>(all.count) : 0.0;
     out.colorDivisor = map.divisor;
     out.colors = map.colors;
 }
@@ -172,7 +205,9 @@ ConversionResult runConversion(KeyframeList& list, const ConversionCallbacks& ca
         return result;
     }
 
-    IterationMap map;
+    // Two map buffers: the next map is read while the current keyframe is being written.
+    IterationMap maps[2];
+    std::future<MapReadResult> nextRead;
     KeyframeData keyframe;
     Raster pixels;
     Raster image;
@@ -192,7 +227,8 @@ ConversionResult runConversion(KeyframeList& list, const ConversionCallbacks& ca
         const std::filesystem::path target = keyframeFilePath(list, i);
         if (callbacks.progress) callbacks.progress(i, mapCount);
 
-        const MapReadResult read = readIterationMap(source, i == 0, map);
+        IterationMap& map = maps[i % 2];
+        const MapReadResult read = i == 0 ? readIterationMap(source, true, map) : nextRead.get();
         if (!read.ok()) {
             fail(read.message, source);
             break;
@@ -237,6 +273,22 @@ ConversionResult runConversion(KeyframeList& list, const ConversionCallbacks& ca
         }
         if (callbacks.imageChanged) callbacks.imageChanged();
 
+        if (i == 0) {
+            // The second buffer takes the first map's sizes, which every later map must have.
+            IterationMap& other = maps[1];
+            other.width = map.width;
+            other.height = map.height;
+            other.colorCount = map.colorCount;
+            other.counts.resize(map.counts.size());
+            other.fractions.resize(map.fractions.size());
+            other.colors.resize(map.colors.size());
+        }
+        if (i + 1 < mapCount) {
+            nextRead = std::async(std::launch::async, [&maps, next = list.folder / list.qvbNames[i + 1], i] {
+                return readIterationMap(next, false, maps[(i + 1) % 2]);
+            });
+        }
+
         keyframe.zoomMantissa = zoom.mantissa;
         keyframe.zoomExponent = zoom.exponent;
         if (Status written = writeKeyframe(target, keyframe); !written) {
@@ -247,6 +299,7 @@ ConversionResult runConversion(KeyframeList& list, const ConversionCallbacks& ca
         zoom = halveZoom(zoom);
     }
 
+    if (nextRead.valid()) nextRead.wait();
     if (published) {
         std::lock_guard lock(frameLock);
         if (callbacks.publishImage) callbacks.publishImage(nullptr);

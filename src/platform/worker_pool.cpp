@@ -24,12 +24,19 @@ WorkerPool::~WorkerPool() {
     for (auto& t : threads_) t.join();
 }
 
-void WorkerPool::run(const std::function<void(int, int)>& job) {
+void WorkerPool::run(const std::function<void(int, int)>& job) { run(job, {}); }
+
+void WorkerPool::run(const std::function<void(int, int)>& job, const std::function<void()>& alongside) {
     std::unique_lock lock(mutex_);
     job_ = &job;
     pending_ = workerCount();
     ++generation_;
     wake_.notify_all();
+    if (alongside) {
+        lock.unlock();
+        alongside();
+        lock.lock();
+    }
     done_.wait(lock, [this] { return pending_ == 0; });
     job_ = nullptr;
 }

@@ -28,6 +28,8 @@ public:
 
     int workerCount() const { return static_cast<int>(threads_.size()); }
     void run(const std::function<void(int worker, int workerCount)>& job);
+    /// Like `run`, with the calling thread doing `alongside` while the workers run `job`, instead of idling.
+    void run(const std::function<void(int worker, int workerCount)>& job, const std::function<void()>& alongside);
 
 private:
     void workerLoop(int worker);
