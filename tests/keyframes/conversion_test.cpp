@@ -217,6 +217,8 @@ struct FailureCase {
     int keyframesLeft;
 };
 
+void PrintTo(const FailureCase& c, std::ostream* out) { *out << c.name; }
+
 class ConversionFailure : public ::testing::TestWithParam<FailureCase> {};
 
 TEST_P(ConversionFailure, StopsWithAMessageAndKeepsWhatWasWritten) {

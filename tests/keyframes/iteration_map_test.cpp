@@ -79,6 +79,8 @@ struct FailureCase {
     const char* message;
 };
 
+void PrintTo(const FailureCase& c, std::ostream* out) { *out << c.name; }
+
 class ReadIterationMapFailure : public ::testing::TestWithParam<FailureCase> {};
 
 TEST_P(ReadIterationMapFailure, GivesTheOutcomeAndItsMessage) {
