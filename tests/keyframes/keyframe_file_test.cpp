@@ -27,8 +27,7 @@ KeyframeData smallKeyframe() {
     d.average = 4.0;
     d.zoomMantissa = 1.25f;
     d.zoomExponent = 27;
-    d.thumbnail.assign(kThumbnailBytes, 0);
-    for (std::size_t i = 0; i < kThumbnailBytes; ++i) d.thumbnail[i] = static_cast<std::uint8_t>(i % 251);
+    for (std::size_t i = 0; i < kThumbnailBytes; ++i) d.thumbnail.push_back(static_cast<std::uint8_t>(i % 251));
     d.colorDivisor = 10;
     d.colors = {1, 2, 3, 4, 5, 6};
     d.previewMap = {7.5};
@@ -36,10 +35,11 @@ KeyframeData smallKeyframe() {
     return d;
 }
 
-TEST(KeyframeFile, LayoutByteForByte) {
+TEST(KeyframeFile, LayoutByteForByteAndReadBack) {
     TempDir dir;
     const auto path = dir / "00000.qvy";
-    ASSERT_TRUE(writeKeyframe(path, smallKeyframe()).ok);
+    const KeyframeData d = smallKeyframe();
+    ASSERT_TRUE(writeKeyframe(path, d).ok);
     const auto b = readBytes(path);
     ASSERT_EQ(b.size(), 27704u + 6 + 8 * (1 + 6));
     EXPECT_EQ(at<std::int32_t>(b, 0), 3);
@@ -49,52 +49,22 @@ TEST(KeyframeFile, LayoutByteForByte) {
     EXPECT_EQ(at<double>(b, 24), 4.0);
     EXPECT_EQ(at<float>(b, 32), 1.25f);
     EXPECT_EQ(at<std::int32_t>(b, 36), 27);
-    EXPECT_EQ(b[40], 0);
-    EXPECT_EQ(b[40 + 27647], static_cast<std::uint8_t>(27647 % 251));
+    EXPECT_EQ(b[40 + 27647], 27647 % 251);
     EXPECT_EQ(at<std::int32_t>(b, 27688), 10);
     EXPECT_EQ(at<std::int32_t>(b, 27692), 1);
     EXPECT_EQ(at<std::int32_t>(b, 27696), 1);
     EXPECT_EQ(at<std::int32_t>(b, 27700), 2);
-    EXPECT_EQ(b[27704], 1);
     EXPECT_EQ(b[27709], 6);
     EXPECT_EQ(at<double>(b, 27710), 7.5);
-    EXPECT_EQ(at<double>(b, 27718), 1.5);
     EXPECT_EQ(at<double>(b, 27718 + 5 * 8), 9.25);
-}
-
-TEST(KeyframeFile, EmptyPreviewPutsTheFullMapRightAfterTheColors) {
-    KeyframeData d = smallKeyframe();
-    d.layout.previewWidth = 0;
-    d.layout.previewHeight = 0;
-    d.previewMap.clear();
-    EXPECT_EQ(d.layout.fullMapOffset(), 27704u + 6);
-    TempDir dir;
-    ASSERT_TRUE(writeKeyframe(dir / "k.qvy", d).ok);
-    std::vector<double> full;
-    ASSERT_TRUE(readFullMap(dir / "k.qvy", d.layout, full).ok);
-    EXPECT_EQ(full, d.fullMap);
-}
-
-TEST(KeyframeFile, ReadersReturnWhatWasWritten) {
-    TempDir dir;
-    const auto path = dir / "00001.qvy";
-    const KeyframeData d = smallKeyframe();
-    ASSERT_TRUE(writeKeyframe(path, d).ok);
 
     KeyframeSummary s;
     KeyframeLayout layout;
     ASSERT_TRUE(readKeyframeSummary(path, s, layout).ok);
     EXPECT_EQ(layout, d.layout);
-    EXPECT_EQ(s.minimum, 1.5);
-    EXPECT_EQ(s.maximum, 9.25);
-    EXPECT_EQ(s.average, 4.0);
-    EXPECT_EQ(s.zoomMantissa, 1.25f);
-    EXPECT_EQ(s.zoomExponent, 27);
-    EXPECT_EQ(s.colorDivisor, 10);
-    ASSERT_EQ(s.thumbnail.width(), 128);
-    ASSERT_EQ(s.thumbnail.height(), 72);
+    EXPECT_EQ(std::make_tuple(s.minimum, s.maximum, s.average, s.zoomMantissa, s.zoomExponent, s.colorDivisor),
+              std::make_tuple(1.5, 9.25, 4.0, 1.25f, 27, 10));
     EXPECT_EQ(std::vector<std::uint8_t>(s.thumbnail.data(), s.thumbnail.data() + kThumbnailBytes), d.thumbnail);
-
     std::vector<std::uint8_t> colors;
     std::vector<double> preview;
     std::vector<double> full;
@@ -106,59 +76,52 @@ TEST(KeyframeFile, ReadersReturnWhatWasWritten) {
     EXPECT_EQ(full, d.fullMap);
 }
 
-TEST(KeyframeFile, DamagedFilesAreReportedWithTheirName) {
+TEST(KeyframeFile, EmptyPreviewPutsTheFullMapRightAfterTheColors) {
+    KeyframeData d = smallKeyframe();
+    d.layout.previewWidth = d.layout.previewHeight = 0;
+    d.previewMap.clear();
+    EXPECT_EQ(d.layout.fullMapOffset(), 27704u + 6);
     TempDir dir;
-    const auto good = dir / "00000.qvy";
-    ASSERT_TRUE(writeKeyframe(good, smallKeyframe()).ok);
-    const auto bytes = readBytes(good);
+    ASSERT_TRUE(writeKeyframe(dir / "k.qvy", d).ok);
+    std::vector<double> full;
+    ASSERT_TRUE(readFullMap(dir / "k.qvy", d.layout, full).ok);
+    EXPECT_EQ(full, d.fullMap);
+}
 
-    struct Case {
-        const char* name;
-        std::vector<std::uint8_t> bytes;
-        const char* says;
-    };
+TEST(KeyframeFile, DamagedOrForeignFilesAreReportedWithTheirName) {
+    TempDir dir;
+    ASSERT_TRUE(writeKeyframe(dir / "good.qvy", smallKeyframe()).ok);
+    const auto bytes = readBytes(dir / "good.qvy");
     auto cut = [&](std::size_t n) { return std::vector<std::uint8_t>(bytes.begin(), bytes.begin() + n); };
     auto patched = [&](std::size_t offset, std::int32_t value) {
         auto b = bytes;
         std::memcpy(b.data() + offset, &value, 4);
         return b;
     };
-    const Case cases[] = {
-        {"empty", {}, "too short"},
-        {"inside header", cut(100), "too short"},
-        {"inside the full map", cut(bytes.size() - 1), "too short"},
-        {"negative width", patched(0, -3), "damaged"},
-        {"huge height", patched(4, 1 << 30), "damaged"},
-        {"no colors", patched(27700, 0), "damaged"},
-        {"huge colour count", patched(27700, 1 << 30), "damaged"},
-        {"preview wider than the map", patched(27692, 4), "damaged"},
+    const std::pair<std::vector<std::uint8_t>, const char*> cases[] = {
+        {cut(100), "too short"},          {cut(bytes.size() - 1), "too short"}, {patched(0, -3), "damaged"},
+        {patched(4, 1 << 30), "damaged"}, {patched(27700, 0), "damaged"},       {patched(27692, 4), "damaged"},
     };
-    for (const Case& c : cases) {
-        const auto path = dir / (std::string(c.name) + ".qvy");
-        test::writeBytes(path, c.bytes);
+    for (std::size_t i = 0; i < std::size(cases); ++i) {
+        const auto path = dir / ("bad" + std::to_string(i) + ".qvy");
+        test::writeBytes(path, cases[i].first);
         KeyframeSummary s;
         KeyframeLayout layout;
         const Status status = readKeyframeSummary(path, s, layout);
-        EXPECT_FALSE(status.ok) << c.name;
-        EXPECT_NE(status.message.find(c.says), std::string::npos) << c.name << ": " << status.message;
+        EXPECT_NE(status.message.find(cases[i].second), std::string::npos) << i << ": " << status.message;
         EXPECT_NE(status.message.find(path.filename().string()), std::string::npos) << status.message;
     }
-}
 
-TEST(KeyframeFile, MapReadsCheckTheFileAgainstTheFirstKeyframe) {
-    TempDir dir;
+    // A complete file of another layout is refused by the map readers, and so is a missing one.
     KeyframeData other = smallKeyframe();
     other.layout.colorCount = 1;
     other.colors.resize(3);
     ASSERT_TRUE(writeKeyframe(dir / "00001.qvy", other).ok);
     std::vector<double> full;
-    const Status status = readFullMap(dir / "00001.qvy", smallKeyframe().layout, full);
-    EXPECT_FALSE(status.ok);
-    EXPECT_NE(status.message.find("does not match the first keyframe"), std::string::npos) << status.message;
-
-    const Status missing = readFullMap(dir / "00002.qvy", smallKeyframe().layout, full);
-    EXPECT_FALSE(missing.ok);
-    EXPECT_NE(missing.message.find("00002.qvy"), std::string::npos) << missing.message;
+    EXPECT_NE(readFullMap(dir / "00001.qvy", smallKeyframe().layout, full).message.find("does not match"),
+              std::string::npos);
+    EXPECT_NE(readFullMap(dir / "00002.qvy", smallKeyframe().layout, full).message.find("00002.qvy"),
+              std::string::npos);
 }
 
 }  // namespace
