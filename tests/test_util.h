@@ -55,6 +55,7 @@ public:
     }
     ByteWriter& i32(std::int32_t v) { return put(&v, 4); }
     ByteWriter& f32(float v) { return put(&v, 4); }
+    ByteWriter& f64(double v) { return put(&v, 8); }
     const std::vector<std::uint8_t>& bytes() const { return bytes_; }
 
 private:
