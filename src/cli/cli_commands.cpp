@@ -148,7 +148,7 @@ int runConvert(const std::vector<std::string>& args) {
         if (!result.status) {
             std::string message = result.status.message;
             if (!result.failedFile.empty() && message.find(result.failedFile.string()) == std::string::npos) {
-                message += "\n(" + quotedPath(result.failedFile) + ")";
+                message += " (" + quotedPath(result.failedFile) + ")";
             }
             throw InputError{message};
         }

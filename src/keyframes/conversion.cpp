@@ -200,8 +200,12 @@ ConversionResult runConversion(KeyframeList& list, const ConversionCallbacks& ca
                                std::recursive_mutex& frameLock) {
     ConversionResult result;
     const int mapCount = list.qvbCount();
-    if (mapCount == 0 || list.keyframeCount() != mapCount) {
+    if (mapCount == 0) {
         result.status = Status::failure("This folder do not contain any QVB files!");
+        return result;
+    }
+    if (list.keyframeCount() != mapCount) {
+        result.status = Status::failure("The keyframe names of the conversion have not been planned.");
         return result;
     }
 

@@ -7,6 +7,7 @@
 #include <memory>
 #include <sys/stat.h>
 
+#include "keyframes/keyframe_file.h"
 #include "platform/atomic_file.h"
 
 namespace zoomreel {
@@ -71,7 +72,9 @@ MapReadResult readIterationMap(const std::filesystem::path& path, bool firstMap,
     if (!file.readInt(width) || !file.readInt(height)) return outcome(MapReadOutcome::CountsIncomplete);
     if (!firstMap && (width != map.width || height != map.height)) return outcome(MapReadOutcome::SizeMismatch);
     // A table that cannot be in the file is reported as the incomplete table it is, before anything is allocated.
-    if (width <= 0 || height <= 0) return outcome(MapReadOutcome::CountsIncomplete);
+    if (width <= 0 || height <= 0 || width > kMaxMapSide || height > kMaxMapSide) {
+        return outcome(MapReadOutcome::CountsIncomplete);
+    }
     const std::uint64_t cells = static_cast<std::uint64_t>(width) * static_cast<std::uint64_t>(height);
     if (cells * 4 > file.remaining()) return outcome(MapReadOutcome::CountsIncomplete);
     if (firstMap) {

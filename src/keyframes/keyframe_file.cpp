@@ -16,8 +16,6 @@ struct FileCloser {
 };
 using FileHandle = std::unique_ptr<std::FILE, FileCloser>;
 
-// No real map comes near these; they keep every size computed from a damaged header far from overflow.
-constexpr std::int32_t kMaxSide = 1 << 20;
 constexpr std::int32_t kMaxColors = 1 << 24;
 
 Status openForReading(const std::filesystem::path& path, FileHandle& handle, std::uint64_t& size) {
@@ -58,7 +56,7 @@ Status readHead(std::FILE* file, std::uint64_t fileSize, const std::filesystem::
     layout.previewWidth = int32At(head.data(), kPaletteOffset);
     layout.previewHeight = int32At(head.data(), kPaletteOffset + 4);
     layout.colorCount = int32At(head.data(), kPaletteOffset + 8);
-    const bool sane = layout.width > 0 && layout.width <= kMaxSide && layout.height > 0 && layout.height <= kMaxSide &&
+    const bool sane = layout.width > 0 && layout.width <= kMaxMapSide && layout.height > 0 && layout.height <= kMaxMapSide &&
                       layout.previewWidth >= 0 && layout.previewWidth <= layout.width && layout.previewHeight >= 0 &&
                       layout.previewHeight <= layout.height && layout.colorCount >= 1 && layout.colorCount <= kMaxColors;
     if (!sane) return Status::failure("The keyframe file " + quotedPath(path) + " is damaged (invalid sizes).");
@@ -88,7 +86,9 @@ Status readTable(const std::filesystem::path& path, const KeyframeLayout& expect
     FileHandle handle;
     if (Status s = openChecked(path, expected, handle); !s) return s;
     out.resize(count);
-    return readAt(handle.get(), path, offset, out.data(), count * sizeof(T));
+    Status status = readAt(handle.get(), path, offset, out.data(), count * sizeof(T));
+    if (!status) out.clear();
+    return status;
 }
 
 }  // namespace

@@ -22,6 +22,10 @@ inline constexpr std::size_t kColorDivisorOffset = 27688;
 inline constexpr std::size_t kPaletteOffset = 27692;
 inline constexpr std::size_t kColorTableOffset = 27704;
 
+/// No real map comes near this width or height; the limit keeps every size computed from a damaged file far
+/// from overflow.
+inline constexpr std::int32_t kMaxMapSide = 1 << 20;
+
 /// What the keyframe list keeps of each keyframe: the header and the thumbnail, no map data.
 struct KeyframeSummary {
     double minimum = 1e100;

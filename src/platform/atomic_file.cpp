@@ -1,30 +1,57 @@
 #include "platform/atomic_file.h"
 
+#include <atomic>
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
+#include <random>
+#include <string>
 #include <fcntl.h>
-#include <sys/stat.h>
 #include <unistd.h>
 
 namespace zoomreel {
 
 std::string quotedPath(const std::filesystem::path& path) { return "\"" + path.string() + "\""; }
 
-AtomicFileWriter::AtomicFileWriter(std::filesystem::path target) : target_(std::move(target)) {
-    std::filesystem::path folder = target_.parent_path();
+namespace {
+
+// A name of our own instead of mkstemp's: mkstemp creates the file with mode 0600, and widening that would mean
+// changing the process-wide umask while other threads may be creating files.
+int createTemporary(const std::filesystem::path& target, std::filesystem::path& temp) {
+    static std::atomic<unsigned> serial{0};
+    std::filesystem::path folder = target.parent_path();
     if (folder.empty()) folder = ".";
-    std::string pattern = (folder / ("." + target_.filename().string() + ".tmp-XXXXXX")).string();
-    const int fd = ::mkstemp(pattern.data());
+    std::random_device random;
+    for (int attempt = 0; attempt < 100; ++attempt) {
+        const std::string suffix = std::to_string(::getpid()) + "-" + std::to_string(serial++) + "-" +
+                                   std::to_string(random() % 1000000);
+        temp = folder / ("." + target.filename().string() + ".tmp-" + suffix);
+        const int fd = ::open(temp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
+        if (fd >= 0 || errno != EEXIST) return fd;
+    }
+    return -1;
+}
+
+// The rename is only durable once the folder's entry is on disk too.
+void syncFolder(const std::filesystem::path& target) {
+    std::filesystem::path folder = target.parent_path();
+    if (folder.empty()) folder = ".";
+    const int fd = ::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (fd < 0) return;
+    ::fsync(fd);
+    ::close(fd);
+}
+
+}  // namespace
+
+AtomicFileWriter::AtomicFileWriter(std::filesystem::path target) : target_(std::move(target)) {
+    std::filesystem::path temp;
+    const int fd = createTemporary(target_, temp);
     if (fd < 0) {
         fail("Cannot write", errno);
         return;
     }
-    temp_ = pattern;
-    // mkstemp creates the file readable by its owner only; give it the usual permissions of a new file.
-    const mode_t mask = ::umask(0);
-    ::umask(mask);
-    ::fchmod(fd, 0666 & ~mask);
+    temp_ = temp;
     file_ = ::fdopen(fd, "wb");
     if (file_ == nullptr) {
         const int error = errno;
@@ -68,7 +95,10 @@ Status AtomicFileWriter::commit() {
         file_ = nullptr;
         if (closeResult != 0) fail("Cannot write", errno);
         if (status_.ok && std::rename(temp_.c_str(), target_.c_str()) != 0) fail("Cannot replace", errno);
-        if (status_.ok) temp_.clear();
+        if (status_.ok) {
+            temp_.clear();
+            syncFolder(target_);
+        }
     }
     discard();
     return status_;

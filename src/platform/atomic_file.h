@@ -11,7 +11,7 @@ namespace zoomreel {
 
 /// Writes a file under a temporary name in the target's folder and renames it over the target on `commit`, so
 /// that a crash, a kill or a full disk leaves either the old file or the new one, never a partial file. The
-/// temporary name starts with a dot and ends in ".tmp-XXXXXX", so no listing by extension picks it up.
+/// temporary name starts with a dot and has a ".tmp-..." extension, so no listing by extension picks it up.
 ///
 /// Writes are buffered; the first failure sticks and is returned by `commit`, which then removes the temporary
 /// file and leaves the target untouched. A writer destroyed without `commit` removes its temporary file.
