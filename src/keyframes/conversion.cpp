@@ -219,7 +219,6 @@ ConversionResult runConversion(KeyframeList& list, const ConversionCallbacks& ca
     keyframe.thumbnail.resize(kThumbnailBytes);
     Zoom zoom;
     int previewBlock = 0;
-    bool published = false;
 
     auto fail = [&](std::string message, const std::filesystem::path& file) {
         result.status = Status::failure(std::move(message));
@@ -263,9 +262,16 @@ ConversionResult runConversion(KeyframeList& list, const ConversionCallbacks& ca
             keyframe.layout = {map.width, map.height, preview.width, preview.height, map.colorCount};
             pixels = Raster(map.width, map.height);
             image = Raster(map.width, map.height);
+            // The second buffer takes the first map's sizes, which every later map must have.
+            IterationMap& other = maps[1];
+            other.width = map.width;
+            other.height = map.height;
+            other.colorCount = map.colorCount;
+            other.counts.resize(map.counts.size());
+            other.fractions.resize(map.fractions.size());
+            other.colors.resize(map.colors.size());
             std::lock_guard lock(frameLock);
             if (callbacks.publishImage) callbacks.publishImage(&image);
-            published = true;
         }
 
         buildKeyframe(map, colorStep, previewBlock, pool, keyframe, pixels);
@@ -277,16 +283,6 @@ ConversionResult runConversion(KeyframeList& list, const ConversionCallbacks& ca
         }
         if (callbacks.imageChanged) callbacks.imageChanged();
 
-        if (i == 0) {
-            // The second buffer takes the first map's sizes, which every later map must have.
-            IterationMap& other = maps[1];
-            other.width = map.width;
-            other.height = map.height;
-            other.colorCount = map.colorCount;
-            other.counts.resize(map.counts.size());
-            other.fractions.resize(map.fractions.size());
-            other.colors.resize(map.colors.size());
-        }
         if (i + 1 < mapCount) {
             nextRead = std::async(std::launch::async, [&maps, next = list.folder / list.qvbNames[i + 1], i] {
                 return readIterationMap(next, false, maps[(i + 1) % 2]);
@@ -304,7 +300,7 @@ ConversionResult runConversion(KeyframeList& list, const ConversionCallbacks& ca
     }
 
     if (nextRead.valid()) nextRead.wait();
-    if (published) {
+    if (!image.empty()) {  // published once the first map was read
         std::lock_guard lock(frameLock);
         if (callbacks.publishImage) callbacks.publishImage(nullptr);
     }
