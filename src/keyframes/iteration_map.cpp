@@ -1,23 +1,16 @@
 #include "keyframes/iteration_map.h"
 
-#include <cerrno>
-#include <charconv>
-#include <cstdio>
 #include <cstring>
-#include <memory>
-#include <sys/stat.h>
 
 #include "keyframes/keyframe_file.h"
 #include "platform/atomic_file.h"
+#include "platform/file_reader.h"
+#include "platform/text_scan.h"
 
 namespace zoomreel {
 namespace {
 
 static_assert(sizeof(float) == 4 && sizeof(std::int32_t) == 4, "QVB fields are 32-bit");
-
-struct FileCloser {
-    void operator()(std::FILE* f) const { std::fclose(f); }
-};
 
 const char* outcomeMessage(MapReadOutcome outcome) {
     switch (outcome) {
@@ -32,44 +25,21 @@ const char* outcomeMessage(MapReadOutcome outcome) {
 
 MapReadResult outcome(MapReadOutcome value) { return {value, outcomeMessage(value)}; }
 
-/// Sequential reads that know how many bytes the file still holds, so that no size taken from the file is
-/// trusted before it has been compared with what is really there.
-class MapFile {
-public:
-    explicit MapFile(std::FILE* file) : file_(file) {
-        struct stat info {};
-        if (::fstat(::fileno(file), &info) == 0 && info.st_size > 0) remaining_ = static_cast<std::uint64_t>(info.st_size);
-    }
-    std::uint64_t remaining() const { return remaining_; }
-    bool read(void* out, std::uint64_t size) {
-        if (size > remaining_) return false;
-        if (size != 0 && std::fread(out, 1, size, file_) != size) return false;
-        remaining_ -= size;
-        return true;
-    }
-    bool readInt(std::int32_t& value) { return read(&value, 4); }
-
-private:
-    std::FILE* file_;
-    std::uint64_t remaining_ = 0;
-};
-
 }  // namespace
 
 MapReadResult readIterationMap(const std::filesystem::path& path, bool firstMap, IterationMap& map) {
-    std::unique_ptr<std::FILE, FileCloser> handle(std::fopen(path.c_str(), "rb"));
-    if (!handle) {
+    FileReader file(path);
+    if (!file.isOpen()) {
         return {MapReadOutcome::CannotOpen,
-                "Cannot open the QVB file " + quotedPath(path) + ": " + std::strerror(errno)};
+                "Cannot open the QVB file " + quotedPath(path) + ": " + std::strerror(file.openError())};
     }
-    MapFile file(handle.get());
 
     char magic[3] = {};
     if (!file.read(magic, 3) || std::memcmp(magic, "QVB", 3) != 0) return outcome(MapReadOutcome::InvalidMagic);
 
     std::int32_t width = 0;
     std::int32_t height = 0;
-    if (!file.readInt(width) || !file.readInt(height)) return outcome(MapReadOutcome::CountsIncomplete);
+    if (!file.readValue(width) || !file.readValue(height)) return outcome(MapReadOutcome::CountsIncomplete);
     if (!firstMap && (width != map.width || height != map.height)) return outcome(MapReadOutcome::SizeMismatch);
     // A table that cannot be in the file is reported as the incomplete table it is, before anything is allocated.
     if (width <= 0 || height <= 0 || width > kMaxMapSide || height > kMaxMapSide) {
@@ -88,7 +58,7 @@ MapReadResult readIterationMap(const std::filesystem::path& path, bool firstMap,
     // reported with the fraction table, which the read can then no longer reach.
     std::int32_t divisor = 0;
     std::int32_t colorCount = 0;
-    if (!file.readInt(divisor) || !file.readInt(colorCount)) return outcome(MapReadOutcome::FractionsIncomplete);
+    if (!file.readValue(divisor) || !file.readValue(colorCount)) return outcome(MapReadOutcome::FractionsIncomplete);
     map.divisor = divisor == 0 ? 1 : divisor;
     if (firstMap) {
         if (colorCount < 1) {
@@ -112,7 +82,7 @@ MapReadResult readIterationMap(const std::filesystem::path& path, bool firstMap,
     }
 
     std::int32_t limit = 0;
-    if (!file.readInt(limit)) return outcome(MapReadOutcome::FractionsIncomplete);
+    if (!file.readValue(limit)) return outcome(MapReadOutcome::FractionsIncomplete);
     map.iterationLimit = limit;
 
     if (cells * 4 > file.remaining()) return outcome(MapReadOutcome::FractionsIncomplete);
@@ -149,22 +119,6 @@ int parseMapNumber(std::string_view fileName) {
     }
     return number;
 }
-
-namespace {
-
-// Scans like "%f" / "%d" (leading blanks and a plus sign allowed, the longest valid prefix taken), but without
-// the C locale's say over the decimal point.
-template <typename T>
-bool scanNumber(std::string_view text, T& value) {
-    std::size_t i = 0;
-    while (i < text.size() && (text[i] == ' ' || text[i] == '\t')) ++i;
-    if (i < text.size() && text[i] == '+') ++i;
-    const char* first = text.data() + i;
-    const char* last = text.data() + text.size();
-    return std::from_chars(first, last, value).ec == std::errc();
-}
-
-}  // namespace
 
 std::optional<Zoom> parseZoomField(std::string_view fileName) {
     if (fileName.size() < 7) return std::nullopt;
