@@ -104,9 +104,6 @@ TEST(KeyPointCurve, SpeedFrameCountFollowsTheMoviesSteps) {
     const int tail = countSpeedFrames(speed, 11, 4, 10).total;
     EXPECT_EQ(head + tail, 102);
     EXPECT_EQ(countSpeedFrames(speed, 11, 0, 10, 4.0f).upToLimit, head);
-    // Twice the speed, about twice the frames; after the last point the speed holds to the last keyframe.
-    const int fast = countSpeedFrames(curveOf({{0, 20.5f}, {2, 20.5f}}), 11, 0, 10).total;
-    EXPECT_NEAR(fast, 205, 1);
     // An accelerating curve spends more frames where it is fast.
     const KeyPointCurve ramp = curveOf({{0, 5}, {10, 50}});
     EXPECT_LT(countSpeedFrames(ramp, 11, 0, 5).total, countSpeedFrames(ramp, 11, 5, 10).total);
@@ -159,20 +156,14 @@ TEST(KeyPointCurve, DefaultsAndFileNames) {
     list.folder = "/some/folder";
     EXPECT_EQ(settingsFilePath(list, describeCurve(CurveKind::VertShiftEvolution).fileName),
               std::filesystem::path("/some/folder/EvVertDec3D.qvs"));
+    // The colour divisor starts from keyframe 0's once the keyframes are loaded.
     EXPECT_EQ(curveDefault(CurveKind::ColorDivisor, list), 10.0f);
     list.loaded = true;
     list.summaries.resize(2);
     list.summaries[0].colorDivisor = 37;
     EXPECT_EQ(curveDefault(CurveKind::ColorDivisor, list), 37.0f);
-    EXPECT_EQ(curveDefault(CurveKind::Speed, list), 20.0f);
-    EXPECT_EQ(curveDefault(CurveKind::ColorRotate, list), 0.0f);
-    EXPECT_EQ(curveDefault(CurveKind::MaxIterEvolution, list), 1.0f);
     EXPECT_EQ(describeCurve(CurveKind::ColorAdd).interpolation, Interpolation::Linear);
     EXPECT_EQ(describeCurve(CurveKind::ZScaleEvolution).interpolation, Interpolation::Logarithmic);
-
-    CurveSet set;
-    set[CurveKind::ColorRotate].points.push_back({1, 2});
-    EXPECT_EQ(set.colorRotateCurve.count(), 1);
 }
 
 }  // namespace

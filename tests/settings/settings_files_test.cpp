@@ -2,7 +2,6 @@
 
 #include <cmath>
 
-#include "platform/text_scan.h"
 #include "settings/recent_folders.h"
 #include "settings/render_settings.h"
 #include "settings/settings_file.h"
@@ -182,19 +181,6 @@ TEST(RecentFolders, ReadingLineEndsBlankLinesAndTheLimit) {
     const RecentFolders ten = loadRecentFolders(dir.path());
     ASSERT_EQ(ten.entries.size(), 10u);
     EXPECT_EQ(ten.entries.back(), "/f9");
-}
-
-TEST(TextScan, ScansLikePercentD) {
-    struct Case {
-        const char* text;
-        int expected;
-    };
-    for (const Case& c : std::vector<Case>{{" 12abc", 12}, {"+7", 7}, {"-3\r", -3}, {"abc", 5}, {"", 5},
-                                           {"+-4", 5}, {"99999999999", 5}}) {
-        int value = 5;
-        scanNumber(std::string_view(c.text), value);
-        EXPECT_EQ(value, c.expected) << c.text;
-    }
 }
 
 }  // namespace
