@@ -31,7 +31,7 @@ MapReadResult readIterationMap(const std::filesystem::path& path, bool firstMap,
     FileReader file(path);
     if (!file.isOpen()) {
         return {MapReadOutcome::CannotOpen,
-                "Cannot open the QVB file " + quotedPath(path) + ": " + std::strerror(file.openError())};
+                "Cannot open the QVB file " + quotedPath(path) + ": " + file.openFailure()};
     }
 
     char magic[3] = {};

@@ -1,23 +1,31 @@
 #pragma once
 
+#include <bit>
 #include <cstdint>
 #include <cstdio>
 #include <filesystem>
 #include <memory>
+#include <string>
 
 namespace zoomreel {
+
+// The program's binary files are little-endian and read and written straight from memory.
+static_assert(std::endian::native == std::endian::little, "the file formats are little-endian");
 
 /// Sequential reads from a file that knows how many bytes the file still holds, so that no size or count taken
 /// from the file is trusted before it has been compared with what is really there. The first read that cannot be
 /// satisfied in full fails, and so does every read after it: a field is either read whole or left alone, and a
 /// field is never filled from the bytes that follow a shorter one.
+///
+/// Only regular files open: a folder, a pipe or a device under a settings file's name is treated as no file,
+/// so that it can neither block the program nor feed it endless bytes.
 class FileReader {
 public:
     explicit FileReader(const std::filesystem::path& path);
 
     bool isOpen() const { return file_ != nullptr; }
-    /// errno of a failed open, 0 when the file is open.
-    int openError() const { return openError_; }
+    /// Why the file did not open, as the end of a sentence ("No such file or directory").
+    std::string openFailure() const;
     std::uint64_t remaining() const { return remaining_; }
     bool failed() const { return failed_; }
 
@@ -37,7 +45,7 @@ private:
         void operator()(std::FILE* f) const { std::fclose(f); }
     };
     std::unique_ptr<std::FILE, Closer> file_;
-    int openError_ = 0;
+    int openError_ = 0;  // errno, or 0 when the path is not a regular file
     std::uint64_t remaining_ = 0;
     bool failed_ = false;
 };

@@ -167,6 +167,7 @@ SpeedFrameCount countSpeedFrames(const KeyPointCurve& speed, int keyframeCount, 
     const float start = static_cast<float>(selectionStart);
     const float end = static_cast<float>(selectionEnd);
 
+    long long steps = 0;
     float position = p[0].x;
     float imagesPerKeyframe = loggable(p[0].y);
     for (int j = 0; j < n; ++j) {
@@ -176,11 +177,12 @@ SpeedFrameCount countSpeedFrames(const KeyPointCurve& speed, int keyframeCount, 
         const float lnFrom = logOf(from.y);
         const float lnTo = logOf(to.y);
         while (position < to.x) {
+            if (++steps > kMaxSpeedSteps) return result;
             const float next = position + 1.0f / imagesPerKeyframe;
             if (!(next > position)) return result;
             position = next;
             // Evaluated on this segment even once the position has passed its end, as the movie does.
-            imagesPerKeyframe = std::exp(lnFrom + (lnTo - lnFrom) * (position - from.x) / (to.x - from.x));
+            imagesPerKeyframe = loggable(std::exp(lnFrom + (lnTo - lnFrom) * (position - from.x) / (to.x - from.x)));
             if (position >= end) return result;
             if (position >= start) {
                 ++result.total;

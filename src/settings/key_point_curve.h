@@ -99,6 +99,9 @@ Status saveCurve(const std::filesystem::path& path, const KeyPointCurve& curve);
 /// The sequence every caller uses: load, and when that leaves the curve empty give it the point (0, defaultValue).
 void loadCurveWithDefault(const std::filesystem::path& path, KeyPointCurve& curve, float defaultValue);
 
+/// Ten days of movie at 60 frames per second: far beyond any real zoom, and still counted in about a second.
+inline constexpr long long kMaxSpeedSteps = 10LL * 24 * 3600 * 60;
+
 struct SpeedFrameCount {
     int total = 0;       ///< frames at positions in [selectionStart, selectionEnd)
     int upToLimit = 0;   ///< of those, frames at positions up to the limit
@@ -106,8 +109,8 @@ struct SpeedFrameCount {
 
 /// Counts the frames a movie over the selection would have, stepping along the speed curve as the movie does
 /// (the position grows by 1/speed after each frame), at constant speed from the last point to the last
-/// keyframe. Should the step become too small to move the position in single precision (absurd speeds from a
-/// damaged file), the count stops there instead of running forever.
+/// keyframe. Should the step become too small to move the position in single precision, or the steps exceed
+/// `kMaxSpeedSteps` (absurd speeds from a damaged file), the count stops there instead of running for minutes.
 SpeedFrameCount countSpeedFrames(const KeyPointCurve& speed, int keyframeCount, int selectionStart, int selectionEnd,
                                  float limit = std::numeric_limits<float>::infinity());
 

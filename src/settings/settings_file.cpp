@@ -1,7 +1,9 @@
 #include "settings/settings_file.h"
 
-#include <cstdio>
-#include <memory>
+#include <algorithm>
+#include <cstdint>
+
+#include "platform/file_reader.h"
 
 namespace zoomreel {
 
@@ -11,32 +13,22 @@ std::filesystem::path settingsFilePath(const KeyframeList& list, std::string_vie
 
 std::optional<std::vector<std::string>> readTextLines(const std::filesystem::path& path, std::size_t maxLines,
                                                       std::size_t maxLineBytes) {
-    struct Closer {
-        void operator()(std::FILE* f) const { std::fclose(f); }
-    };
-    std::unique_ptr<std::FILE, Closer> file(std::fopen(path.c_str(), "rb"));
-    if (!file) return std::nullopt;
+    FileReader file(path);
+    if (!file.isOpen()) return std::nullopt;
+    // The program's text files are a few hundred bytes; a larger one is damaged, and only its start is looked at.
+    std::string text(static_cast<std::size_t>(std::min<std::uint64_t>(file.remaining(), kMaxTextFileBytes)), '\0');
+    if (!file.read(text.data(), text.size())) return std::vector<std::string>();
 
     std::vector<std::string> lines;
-    std::string line;
-    // One byte beyond the limit is kept, so that a CR at the limit is still seen as part of a CR LF end.
-    const auto finishLine = [&] {
-        if (!line.empty() && line.back() == '\r') line.pop_back();
-        lines.push_back(truncateUtf8(std::move(line), maxLineBytes));
-        line.clear();
-    };
-    bool pending = false;
-    int c = 0;
-    while (lines.size() < maxLines && (c = std::getc(file.get())) != EOF) {
-        if (c == '\n') {
-            finishLine();
-            pending = false;
-            continue;
-        }
-        pending = true;
-        if (line.size() <= maxLineBytes) line.push_back(static_cast<char>(c));
+    std::size_t start = 0;
+    while (start < text.size() && lines.size() < maxLines) {
+        std::size_t end = text.find('\n', start);
+        if (end == std::string::npos) end = text.size();
+        std::size_t contentEnd = end;
+        if (contentEnd > start && text[contentEnd - 1] == '\r') --contentEnd;
+        lines.push_back(truncateUtf8(text.substr(start, contentEnd - start), maxLineBytes));
+        start = end + 1;
     }
-    if (pending && lines.size() < maxLines) finishLine();
     return lines;
 }
 

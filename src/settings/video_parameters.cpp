@@ -27,7 +27,8 @@ void scanByteLine(const std::vector<std::string>& lines, std::size_t index, std:
 
 void LoadVideoParameters(const std::filesystem::path& directory, VideoParameters& video) {
     if (const auto browser = readTextLines(directory / kVideoBrowserFileName, 1, kMaxPathBytes)) {
-        video.videoBrowser = browser->empty() ? std::string() : (*browser)[0];
+        // An empty file leaves the path as it is, as reading a line from it gives nothing.
+        if (!browser->empty()) video.videoBrowser = (*browser)[0];
     }
     const auto lines = readTextLines(directory / kVideoFormatFileName, kVideoFormatLines, kMaxLineBytes);
     if (!lines) return;

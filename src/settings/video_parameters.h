@@ -33,8 +33,8 @@ struct VideoParameters {
     std::int32_t finalHeight = 720;     ///< 2D frame height, derived at each movie start; not saved
 };
 
-/// Reads "VBr.qvs" and then "VFS.qvs" from `directory`. A missing file, a missing line or a line that is not a
-/// number leaves its fields as they are; colour lines keep the low byte of their number.
+/// Reads "VBr.qvs" and then "VFS.qvs" from `directory`. A missing or empty file, a missing line or a line that
+/// is not a number leaves its fields as they are; colour lines keep the low byte of their number.
 void LoadVideoParameters(const std::filesystem::path& directory, VideoParameters& video);
 
 /// Writes "VBr.qvs" and then "VFS.qvs" into `directory`, each through a temporary file and a rename. Both are

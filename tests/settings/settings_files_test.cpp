@@ -1,7 +1,9 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <sys/stat.h>
 
+#include "settings/key_point_curve.h"
 #include "settings/recent_folders.h"
 #include "settings/render_settings.h"
 #include "settings/settings_file.h"
@@ -89,6 +91,22 @@ TEST(RenderSettings, MissingAndShortFilesKeepWhatTheyCannotGive) {
     EXPECT_EQ(subtraction.averageFrames, 7);
 }
 
+TEST(SettingsFiles, AFolderPipeOrDeviceIsNoFile) {
+    TempDir dir;
+    // A pipe would block a plain open until a writer comes; a device would feed endless bytes.
+    ASSERT_EQ(::mkfifo((dir / "speed.qvs").c_str(), 0600), 0);
+    std::filesystem::create_directory(dir / k3DFileName);
+    std::filesystem::create_symlink("/dev/zero", dir / kRecentFoldersFileName);
+    KeyPointCurve speed{{{0, 3}}};
+    EXPECT_FALSE(loadCurve(dir / "speed.qvs", speed));
+    EXPECT_EQ(speed.count(), 1);
+    Projection3DSettings projection;
+    projection.maxIter = 5;
+    EXPECT_FALSE(load3D(dir / k3DFileName, projection));
+    EXPECT_EQ(projection.maxIter, 5);
+    EXPECT_TRUE(loadRecentFolders(dir.path()).entries.empty());
+}
+
 TEST(VideoParameters, SavedDefaultsAndTheirExactText) {
     TempDir dir;
     VideoParameters video;
@@ -138,6 +156,9 @@ TEST(VideoParameters, ReadingAcceptsBothLineEndsAndKeepsWhatDoesNotParse) {
     }
     writeText(dir / kVideoBrowserFileName, "/usr/bin/player\r\n");
     VideoParameters video;
+    LoadVideoParameters(dir.path(), video);
+    EXPECT_EQ(video.videoBrowser, "/usr/bin/player");
+    writeText(dir / kVideoBrowserFileName, "");  // reading a line from an empty file gives nothing to take
     LoadVideoParameters(dir.path(), video);
     EXPECT_EQ(video.videoBrowser, "/usr/bin/player");
     // A face name is cut to 31 bytes without breaking a character in two.
