@@ -1,11 +1,13 @@
 #pragma once
 
+#include <algorithm>
 #include <bit>
 #include <cstdint>
 #include <cstdio>
 #include <filesystem>
 #include <memory>
 #include <string>
+#include <vector>
 
 namespace zoomreel {
 
@@ -38,6 +40,19 @@ public:
         if (!read(&read_value, sizeof read_value)) return false;
         value = read_value;
         return true;
+    }
+
+    /// An int32 count followed by that many packed records: as many of them as the file holds whole, none for a
+    /// negative or missing count. Never allocates more than the file can contain.
+    template <typename Record>
+    std::vector<Record> readCountedRecords() {
+        std::int32_t count = 0;
+        readValue(count);
+        const std::uint64_t wanted = count > 0 ? static_cast<std::uint64_t>(count) : 0;
+        const std::uint64_t held = std::min<std::uint64_t>(wanted, remaining_ / sizeof(Record));
+        std::vector<Record> records(static_cast<std::size_t>(held));
+        read(records.data(), held * sizeof(Record));
+        return records;
     }
 
 private:

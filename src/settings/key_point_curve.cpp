@@ -136,13 +136,7 @@ float evaluateCurve(const KeyPointCurve& curve, Interpolation interpolation, flo
 bool loadCurve(const std::filesystem::path& path, KeyPointCurve& curve) {
     FileReader file(path);
     if (!file.isOpen()) return false;
-    std::int32_t count = 0;
-    file.readValue(count);
-    const std::uint64_t wanted = count > 0 ? static_cast<std::uint64_t>(count) : 0;
-    const std::uint64_t held = std::min<std::uint64_t>(wanted, file.remaining() / sizeof(KeyPoint));
-    std::vector<KeyPoint> points(static_cast<std::size_t>(held));
-    file.read(points.data(), held * sizeof(KeyPoint));
-    curve.points = std::move(points);
+    curve.points = file.readCountedRecords<KeyPoint>();
     return true;
 }
 

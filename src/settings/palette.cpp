@@ -33,13 +33,7 @@ bool loadPalette(const std::filesystem::path& path, Palette& palette) {
     file.readValue(palette.usePalette);
     file.readValue(palette.roundedInterpolation);
     file.readValue(palette.colorSensitivity);
-    std::int32_t count = 0;
-    file.readValue(count);
-    const std::uint64_t wanted = count > 0 ? static_cast<std::uint64_t>(count) : 0;
-    const std::uint64_t held = std::min<std::uint64_t>(wanted, file.remaining() / sizeof(ColorPoint));
-    std::vector<ColorPoint> points(static_cast<std::size_t>(held));
-    file.read(points.data(), held * sizeof(ColorPoint));
-    palette.points = std::move(points);
+    palette.points = file.readCountedRecords<ColorPoint>();
     return true;
 }
 
