@@ -83,6 +83,7 @@ int findSegment(const KeyPointCurve& curve, float x);
 /// Logarithms of values at or below zero (which the editors cannot make, but a file can hold) are taken of
 /// `kLogCurveFloor` instead, and an infinite value of the largest float; a result beyond float's range is held
 /// to the same bounds. A bad point bends the curve but never turns a movie into NaN, zero or infinity.
+/// An empty curve, which callers never evaluate since they give it its default first, is 1 here and 0 below.
 float evaluateLog(const KeyPointCurve& curve, float x);
 float evaluateLinear(const KeyPointCurve& curve, float x);
 float evaluateCurve(const KeyPointCurve& curve, Interpolation interpolation, float x);
