@@ -313,14 +313,21 @@ ColumnBlender columnBlenderFor(const AxisTable& table) {
 }  // namespace
 
 void stretchAreaAverage(const Raster& src, const PixelRect& srcRect, Raster& dst, const PixelRect& dstRect) {
+    stretchAreaAverage(src, srcRect, dst, dstRect, PixelRect{0, 0, dst.width(), dst.height()});
+}
+
+void stretchAreaAverage(const Raster& src, const PixelRect& srcRect, Raster& dst, const PixelRect& dstRect,
+                        const PixelRect& clip) {
     if (src.empty() || dst.empty() || srcRect.width <= 0 || srcRect.height <= 0 || dstRect.width <= 0 ||
         dstRect.height <= 0) {
         return;
     }
-    const std::int64_t x0 = std::max<std::int64_t>(0, dstRect.x);
-    const std::int64_t x1 = std::min<std::int64_t>(dst.width(), std::int64_t{dstRect.x} + dstRect.width);
-    const std::int64_t y0 = std::max<std::int64_t>(0, dstRect.y);
-    const std::int64_t y1 = std::min<std::int64_t>(dst.height(), std::int64_t{dstRect.y} + dstRect.height);
+    const std::int64_t x0 = std::max<std::int64_t>({0, dstRect.x, clip.x});
+    const std::int64_t x1 = std::min<std::int64_t>({dst.width(), std::int64_t{dstRect.x} + dstRect.width,
+                                                     std::int64_t{clip.x} + clip.width});
+    const std::int64_t y0 = std::max<std::int64_t>({0, dstRect.y, clip.y});
+    const std::int64_t y1 = std::min<std::int64_t>({dst.height(), std::int64_t{dstRect.y} + dstRect.height,
+                                                     std::int64_t{clip.y} + clip.height});
     if (x0 >= x1 || y0 >= y1) return;
 
     thread_local Scratch scratch;

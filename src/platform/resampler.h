@@ -13,6 +13,11 @@ namespace zoomreel {
 /// Thread-safe for distinct destinations; allocates only scratch that it keeps per thread.
 void stretchAreaAverage(const Raster& src, const PixelRect& srcRect, Raster& dst, const PixelRect& dstRect);
 
+/// The same mapping, computing only the destination pixels inside `clip` as well. Stretching a rectangle in
+/// pieces (bands on several threads, for instance) gives exactly the pixels of one whole stretch.
+void stretchAreaAverage(const Raster& src, const PixelRect& srcRect, Raster& dst, const PixelRect& dstRect,
+                        const PixelRect& clip);
+
 /// Convenience: the whole of `src` onto the whole of `dst`.
 void stretchAreaAverage(const Raster& src, Raster& dst);
 

@@ -94,6 +94,20 @@ TEST(Resampler, RectanglesMatchReferenceAndLeaveTheRestAlone) {
     }
 }
 
+// The renderer stretches in bands on several threads: the bands must give exactly the whole stretch.
+TEST(Resampler, ClippedBandsGiveTheWholeStretchExactly) {
+    const Raster src = randomRaster(97, 55, 5);
+    const PixelRect cases[][2] = {{{3, 2, 90, 50}, {0, 0, 64, 36}}, {{0, 0, 97, 55}, {10, 7, 23, 13}},
+                                  {{20, 10, 30, 20}, {-4, 0, 70, 40}}};
+    for (const auto& [from, to] : cases) {
+        Raster whole(64, 36), banded(64, 36);
+        stretchAreaAverage(src, from, whole, to);
+        for (int top = 0; top < 36; top += 5) stretchAreaAverage(src, from, banded, to, {0, top, 64, 5});
+        EXPECT_EQ(std::vector<std::uint8_t>(whole.data(), whole.data() + whole.sizeBytes()),
+                  std::vector<std::uint8_t>(banded.data(), banded.data() + banded.sizeBytes()));
+    }
+}
+
 // Independent of the reference: y counts from the top, while rows are stored bottom-up.
 TEST(Resampler, UsesPictureCoordinates) {
     Raster src(4, 3), dst(6, 4);

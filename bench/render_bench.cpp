@@ -1,0 +1,155 @@
+// Movie frames of the standard workload (8 keyframes of 1920 x 1080 from the sample generator, converted, frames at
+// positions spread over [1, 5), final width 1280) against the memory floor: reading the four cached levels once
+// with a plain summing loop. Goals: the 2D frame without relief within 4x the floor on 2 workers; relief at most
+// 2.5x the frame without it; near-linear scaling from 1 to 2 workers.
+//
+// The workload is made in a child process, so that this process's peak resident size ("peak_extra_MiB": what a
+// render run holds beyond the four levels, the level image and the frame) counts rendering only.
+#include <benchmark/benchmark.h>
+
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <filesystem>
+#include <mutex>
+#include <numeric>
+
+#include "keyframes/conversion.h"
+#include "keyframes/keyframe_list.h"
+#include "keyframes/sample_maps.h"
+#include "platform/worker_pool.h"
+#include "render/frame_renderer.h"
+
+namespace zoomreel {
+namespace {
+
+constexpr int kWidth = 1920;
+constexpr int kHeight = 1080;
+constexpr int kKeyframes = 8;
+constexpr int kFinalWidth = 1280;
+constexpr int kFramesPerKeyframe = 20;  // the default speed
+
+struct Workload {
+    std::filesystem::path folder;
+    KeyframeList list;
+
+    Workload() {
+        std::string pattern = (std::filesystem::temp_directory_path() / "zoomreel-render-bench-XXXXXX").string();
+        if (::mkdtemp(pattern.data()) == nullptr) std::abort();
+        folder = pattern;
+        const pid_t child = ::fork();
+        if (child == 0) {
+            WorkerPool pool;
+            SampleOptions options;
+            options.mapCount = kKeyframes;
+            options.width = kWidth;
+            options.height = kHeight;
+            if (!writeSampleMaps(folder, options, pool).ok) std::_Exit(1);
+            KeyframeList maps;
+            maps.folder = folder;
+            scanMaps(maps);
+            if (!planConversion(maps).ok) std::_Exit(1);
+            ConversionCallbacks callbacks;
+            callbacks.choosePreviewBlock = [](int, int) { return 4; };
+            std::recursive_mutex lock;
+            std::_Exit(runConversion(maps, callbacks, pool, lock).status.ok ? 0 : 1);
+        }
+        int status = 0;
+        if (child < 0 || ::waitpid(child, &status, 0) != child || !WIFEXITED(status) || WEXITSTATUS(status) != 0) {
+            std::fprintf(stderr, "could not make the workload\n");
+            std::abort();
+        }
+        list.folder = folder;
+        if (!scanKeyframes(list).ok || list.keyframeCount() != kKeyframes) std::abort();
+    }
+    ~Workload() { std::filesystem::remove_all(folder); }
+};
+
+Workload& workload() {
+    static Workload w;
+    return w;
+}
+
+/// A field of /proc/self/status ("VmRSS", "VmHWM") in MiB.
+double statusMiB(const char* field) {
+    std::FILE* f = std::fopen("/proc/self/status", "r");
+    if (f == nullptr) return 0;
+    char line[256];
+    double kib = 0;
+    const std::size_t n = std::strlen(field);
+    while (std::fgets(line, sizeof line, f) != nullptr) {
+        if (std::strncmp(line, field, n) == 0 && line[n] == ':') kib = std::atof(line + n + 1);
+    }
+    std::fclose(f);
+    return kib / 1024.0;
+}
+
+/// Starts a new peak: the kernel resets the high-water mark to the present resident size.
+void resetPeakResident() {
+    if (std::FILE* f = std::fopen("/proc/self/clear_refs", "w")) {
+        std::fputs("5", f);
+        std::fclose(f);
+    }
+}
+
+void BM_MemoryFloor(benchmark::State& state) {
+    std::vector<std::vector<double>> levels(4, std::vector<double>(static_cast<std::size_t>(kWidth) * kHeight));
+    for (auto& level : levels) std::iota(level.begin(), level.end(), 1.0);
+    for (auto _ : state) {
+        double sum = 0;
+        for (const auto& level : levels) {
+            for (double v : level) sum += v;
+        }
+        benchmark::DoNotOptimize(sum);
+    }
+}
+BENCHMARK(BM_MemoryFloor)->Unit(benchmark::kMillisecond)->UseRealTime();
+
+void renderFrames(benchmark::State& state, bool relief) {
+    Workload& w = workload();
+    resetPeakResident();
+    const double residentBefore = statusMiB("VmRSS");
+    FrameRenderer renderer(static_cast<int>(state.range(0)));
+    RenderSettings settings;
+    settings.keyframes = &w.list;
+    settings.projection.active = 0;
+    settings.relief.active = relief ? 1 : 0;
+    settings.finalWidth = kFinalWidth;
+    settings.finalHeight = kHeight * kFinalWidth / kWidth;
+    settings.height3D = 720;
+    const FrameHooks hooks;
+    MovieFrameContext context;
+    renderer.inputs.frameLightAngle = settings.relief.lightDirection;
+    const float divisor = static_cast<float>(w.list.summaries[0].colorDivisor);
+
+    int step = 0;
+    for (auto _ : state) {
+        const float h = 1.0f + static_cast<float>(step) / kFramesPerKeyframe;
+        if (step == 0) {
+            // Back to the start: a fresh set-up of four maps, which a movie pays once.
+            state.PauseTiming();
+            freeRenderBuffers(renderer);
+            if (!RenderMovieFrame(renderer, settings, hooks, h, divisor, 0.0f, context).ok) state.SkipWithError("frame");
+            state.ResumeTiming();
+        } else if (!RenderMovieFrame(renderer, settings, hooks, h, divisor, 0.0f, context).ok) {
+            state.SkipWithError("frame");
+        }
+        step = (step + 1) % (4 * kFramesPerKeyframe);
+    }
+    const double held = (4.0 * kWidth * kHeight * 8 + static_cast<double>(renderer.levelImage.sizeBytes()) +
+                         static_cast<double>(context.frame.sizeBytes())) / (1024.0 * 1024.0);
+    state.counters["peak_extra_MiB"] = statusMiB("VmHWM") - residentBefore - held;
+}
+
+void BM_Frame2D(benchmark::State& state) { renderFrames(state, false); }
+void BM_Frame2DRelief(benchmark::State& state) { renderFrames(state, true); }
+BENCHMARK(BM_Frame2D)->Arg(1)->Arg(2)->Unit(benchmark::kMillisecond)->UseRealTime();
+BENCHMARK(BM_Frame2DRelief)->Arg(1)->Arg(2)->Unit(benchmark::kMillisecond)->UseRealTime();
+
+}  // namespace
+}  // namespace zoomreel
+
+BENCHMARK_MAIN();

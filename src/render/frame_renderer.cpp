@@ -1,0 +1,390 @@
+#include "render/frame_renderer.h"
+
+#include <algorithm>
+#include <chrono>
+#include <cmath>
+#include <limits>
+#include <string>
+
+#include "platform/resampler.h"
+
+namespace zoomreel {
+namespace {
+
+constexpr double kNoMinimum = 1e100 - 0.5;
+
+double clockMs() {
+    return std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now().time_since_epoch()).count();
+}
+
+/// The frame lock when the front end has one: a no-op otherwise. Unlocks on destruction if still held.
+class FrameLockHolder {
+public:
+    explicit FrameLockHolder(std::recursive_mutex* lock) : lock_(lock) {}
+    ~FrameLockHolder() {
+        if (held_) unlock();
+    }
+    FrameLockHolder(const FrameLockHolder&) = delete;
+    FrameLockHolder& operator=(const FrameLockHolder&) = delete;
+    void lock() {
+        if (lock_ != nullptr) lock_->lock();
+        held_ = true;
+    }
+    void unlock() {
+        if (lock_ != nullptr) lock_->unlock();
+        held_ = false;
+    }
+
+private:
+    std::recursive_mutex* lock_;
+    bool held_ = false;
+};
+
+/// Picture coordinates (y from the top) of a rectangle given in stored rows (y from the bottom).
+PixelRect fromStoredRows(const PixelRect& r, int height) { return {r.x, height - (r.y + r.height), r.width, r.height}; }
+
+/// One area-averaging stretch, its destination rows shared out in bands over the pool.
+void stretchOnPool(WorkerPool& pool, const Raster& src, const PixelRect& srcRect, Raster& dst, const PixelRect& dstRect) {
+    const int top = std::max(0, dstRect.y);
+    const int bottom = std::min(dst.height(), dstRect.y + dstRect.height);
+    if (bottom <= top) return;
+    pool.run([&](int worker, int workerCount) {
+        const int rows = bottom - top;
+        const int first = top + static_cast<int>(static_cast<std::int64_t>(rows) * worker / workerCount);
+        const int end = top + static_cast<int>(static_cast<std::int64_t>(rows) * (worker + 1) / workerCount);
+        if (end > first) stretchAreaAverage(src, srcRect, dst, dstRect, PixelRect{0, first, dst.width(), end - first});
+    });
+}
+
+void flipMap(std::vector<double>& map, int width, int height, bool horizontal, bool vertical) {
+    if (horizontal) {
+        for (int r = 0; r < height; ++r) {
+            double* row = map.data() + static_cast<std::size_t>(r) * width;
+            std::reverse(row, row + width);
+        }
+    }
+    if (vertical) {
+        for (int r = 0; r < height / 2; ++r) {
+            std::swap_ranges(map.begin() + static_cast<std::ptrdiff_t>(r) * width,
+                             map.begin() + static_cast<std::ptrdiff_t>(r + 1) * width,
+                             map.begin() + static_cast<std::ptrdiff_t>(height - 1 - r) * width);
+        }
+    }
+}
+
+/// Past the end of the folder: level L is the centre of level L - 1 magnified twice, nearest neighbour.
+void synthesizeLevel(KeyframeCache& cache, int level) {
+    const int width = cache.layout.width;
+    const int height = cache.layout.height;
+    const std::vector<double>& from = cache.levels[level - 1];
+    std::vector<double>& to = cache.levels[level];
+    for (int r = 0; r < height; ++r) {
+        const double* in = from.data() + static_cast<std::size_t>(height / 4 + r / 2) * width + width / 4;
+        double* out = to.data() + static_cast<std::size_t>(r) * width;
+        for (int c = 0; c < width; ++c) out[c] = in[c / 2];
+    }
+}
+
+/// Fills levels `fromLevel` to 3 with keyframes base + level, reading those the folder has and magnifying the
+/// rest. Nothing is kept from a file that fails.
+Status fillLevels(KeyframeCache& cache, const RenderSettings& settings, int base, int fromLevel) {
+    const KeyframeList& list = *settings.keyframes;
+    for (int level = fromLevel; level < 4; ++level) {
+        const int k = base + level;
+        if (k >= list.keyframeCount()) {
+            synthesizeLevel(cache, level);
+            continue;
+        }
+        if (Status s = readFullMap(keyframeFilePath(list, k), cache.layout, cache.levels[level]); !s) {
+            cache.loadedKeyframe = -1;
+            return s;
+        }
+        ++cache.mapsRead;
+        flipMap(cache.levels[level], cache.layout.width, cache.layout.height, settings.flipHorizontal,
+                settings.flipVertical);
+    }
+    return {};
+}
+
+/// The layout and colour table of keyframe k, and room for the four levels.
+Status prepareCache(KeyframeCache& cache, const KeyframeList& list, int k) {
+    const std::filesystem::path path = keyframeFilePath(list, k);
+    KeyframeLayout layout;
+    if (Status s = readKeyframeLayout(path, layout); !s) return s;
+    std::vector<std::uint8_t> colors;
+    if (Status s = readKeyframePalette(path, layout, colors); !s) return s;
+    cache.layout = layout;
+    cache.palette = std::move(colors);
+    cache.colorCount = layout.colorCount;
+    const std::size_t cells = static_cast<std::size_t>(layout.width) * layout.height;
+    for (auto& level : cache.levels) level.assign(cells, 0.0);
+    return {};
+}
+
+/// The running average of a frame's minimum. A search that found nothing keeps the previous minimum, so that the
+/// colour shift stays finite.
+double averageMinimum(double found, double& running, int averageFrames) {
+    if (found >= kNoMinimum) return running;
+    const int n = std::max(averageFrames, 1);
+    double m = found;
+    if (running != 0) m = ((n - 1) * running + m) / n;
+    running = m;
+    return m;
+}
+
+/// Minimum over rows [y, y + h) of columns [x, x + w), the rows interleaved over the pool.
+double minimumInRectOnPool(WorkerPool& pool, const std::vector<double>& map, int width, int height, int x, int y,
+                           int w, int h) {
+    std::vector<double> best(static_cast<std::size_t>(pool.workerCount()), kNoMinimum + 0.5);
+    const int x0 = std::max(x, 0);
+    const int x1 = std::min(x + w, width);
+    const int y0 = std::max(y, 0);
+    const int y1 = std::min(y + h, height);
+    pool.run([&](int worker, int workerCount) {
+        double m = kNoMinimum + 0.5;
+        for (int r = y0 + worker; r < y1; r += workerCount) {
+            const double* row = map.data() + static_cast<std::size_t>(r) * width;
+            for (int c = x0; c < x1; ++c) {
+                if (row[c] != 0 && row[c] < m) m = row[c];
+            }
+        }
+        best[worker] = m;
+    });
+    double m = kNoMinimum + 0.5;
+    for (double b : best) m = b < m ? b : m;
+    return m - 0.5;
+}
+
+}  // namespace
+
+FrameGeometry frameGeometry(float h, int width, int height) {
+    FrameGeometry g;
+    const float k = std::trunc(h);
+    g.fraction = h - k;
+    g.t = std::exp(-g.fraction * 0.693147180559);
+    g.srcX = static_cast<int>((1 - g.t) * width * 0.5);
+    g.srcY = static_cast<int>((1 - g.t) * height * 0.5);
+    g.srcW = static_cast<int>(g.t * width);
+    g.srcH = static_cast<int>(g.t * height);
+    return g;
+}
+
+LevelPlacement levelPlacement(int level, double t, int frameWidth, int frameHeight, int width, int height) {
+    const double q = std::pow(0.5, level);
+    const double ratio = 1 - q / t;
+    const int hx = frameWidth / 2;
+    const int hy = frameHeight / 2;
+    LevelPlacement p;
+    const int xd = static_cast<int>(std::ceil(hx * ratio));
+    const int yd = static_cast<int>(std::ceil(hy * ratio));
+    const int dw = frameWidth - 2 * xd;
+    const int dh = frameHeight - 2 * yd;
+    if (dw <= 0 || dh <= 0) return p;  // a frame of a pixel or two: nothing of this level shows
+    const int xs = static_cast<int>((xd - hx * ratio) * width / dw);
+    const int ys = static_cast<int>((yd - hy * ratio) * height / dh);
+    p.destination = {xd, yd, dw, dh};
+    p.source = {xs, ys, width - 2 * xs, height - 2 * ys};
+    return p;
+}
+
+double minimumInRect(const std::vector<double>& map, int width, int height, int x, int y, int w, int h) {
+    double m = kNoMinimum + 0.5;
+    const int x0 = std::max(x, 0);
+    const int x1 = std::min(x + w, width);
+    for (int r = std::max(y, 0); r < std::min(y + h, height); ++r) {
+        const double* row = map.data() + static_cast<std::size_t>(r) * width;
+        for (int c = x0; c < x1; ++c) {
+            if (row[c] != 0 && row[c] < m) m = row[c];
+        }
+    }
+    return m - 0.5;
+}
+
+double minimumOnBorder(const std::vector<double>& map, int width, int height, int x, int y, int w, int h) {
+    const int x0 = std::max(x, 0);
+    const int x1 = std::min(x + w, width);
+    const int y0 = std::max(y, 0);
+    const int y1 = std::min(y + h, height);
+    if (x0 >= x1 || y0 >= y1) return kNoMinimum;
+    // Only edges the rectangle really has inside the map are scanned.
+    double m = kNoMinimum + 0.5;
+    auto take = [&](int r, int c) {
+        const double v = map[static_cast<std::size_t>(r) * width + c];
+        if (v != 0 && v < m) m = v;
+    };
+    for (int c = x0; c < x1; ++c) {
+        if (y == y0) take(y0, c);
+        if (y + h == y1) take(y1 - 1, c);
+    }
+    for (int r = y0; r < y1; ++r) {
+        if (x == x0) take(r, x0);
+        if (x + w == x1) take(r, x1 - 1);
+    }
+    return m - 0.5;
+}
+
+Status RenderMovieFrame(FrameRenderer& renderer, const RenderSettings& settings, const FrameHooks& hooks, float h,
+                        float colourDivisor, float colourOffset, MovieFrameContext& context) {
+    const KeyframeList* list = settings.keyframes;
+    if (list == nullptr || list->keyframeCount() == 0) return Status::failure("No keyframes are loaded.");
+    const int frameWidth = settings.finalWidth;
+    const int frameHeight = settings.finalHeight;
+    const bool projection = settings.projection.active != 0;
+    if (frameWidth <= 0 || frameHeight <= 0 || (projection && settings.height3D <= 0)) {
+        return Status::failure("The frame size " + std::to_string(frameWidth) + " x " +
+                               std::to_string(projection ? settings.height3D : frameHeight) + " is not valid.");
+    }
+    if (!(h >= 0 && h < static_cast<float>(list->keyframeCount()))) {
+        return Status::failure("The frame position " + std::to_string(h) + " lies outside the keyframes.");
+    }
+    const int k = static_cast<int>(h);
+    KeyframeCache& cache = renderer.cache;
+    if (!renderer.pool) renderer.pool = std::make_unique<WorkerPool>(renderer.workerCount);
+    WorkerPool& pool = *renderer.pool;
+    FrameLockHolder frameLock(hooks.frameLock);
+
+    if (cache.loadedKeyframe == -1) {
+        renderer.runningMinimum3D = 0;
+        renderer.visibleRowLast = frameHeight;
+        renderer.visibleRowFirst = 0;
+        if (Status s = prepareCache(cache, *list, k); !s) return s;
+        if (Status s = fillLevels(cache, settings, k - 1, 1); !s) return s;
+        if (context.frame.width() != frameWidth || context.frame.height() != frameHeight) {
+            context.frame = Raster(frameWidth, frameHeight);
+        }
+        if (projection) {
+            if (context.frame3D.width() != frameWidth || context.frame3D.height() != settings.height3D) {
+                context.frame3D = Raster(frameWidth, settings.height3D);
+            }
+        } else {
+            context.frame3D = Raster();
+        }
+        if (renderer.levelImage.width() != cache.layout.width || renderer.levelImage.height() != cache.layout.height) {
+            renderer.levelImage = Raster(cache.layout.width, cache.layout.height);
+        }
+        if (hooks.publishImage) {
+            frameLock.lock();
+            hooks.publishImage(projection ? context.frame3D : context.frame);
+            frameLock.unlock();
+        }
+        if (hooks.setUpOutput) {
+            if (Status s = hooks.setUpOutput(); !s) {
+                cache.loadedKeyframe = -1;
+                return s;
+            }
+        }
+        // As for any keyframe step: the levels move down one and the deepest one is read.
+        std::rotate(cache.levels.begin(), cache.levels.begin() + 1, cache.levels.end());
+        if (Status s = fillLevels(cache, settings, k, 3); !s) return s;
+        cache.loadedKeyframe = k;
+    } else if (k == cache.loadedKeyframe + 1) {
+        std::rotate(cache.levels.begin(), cache.levels.begin() + 1, cache.levels.end());
+        if (Status s = fillLevels(cache, settings, k, 3); !s) return s;
+        cache.loadedKeyframe = k;
+    } else if (k != cache.loadedKeyframe) {
+        // A jump (or a step back): the four levels of the new position are read afresh.
+        if (Status s = fillLevels(cache, settings, k, 0); !s) return s;
+        cache.loadedKeyframe = k;
+    }
+
+    renderer.clock.t.fill(0);
+    renderer.clock.t[0] = clockMs();
+    const int width = cache.layout.width;
+    const int height = cache.layout.height;
+    const FrameGeometry geometry = frameGeometry(h, width, height);
+    const double t = geometry.t;
+
+    // Colour parameters: one palette cycle spans 1024 * divisor iterations; the offset counts palette cycles.
+    const int u = settings.usePalette ? kColorTableSize : cache.colorCount;
+    const float stepSingle = colourDivisor * 1024.0f / static_cast<float>(u);
+    const double v = stepSingle;
+    double w = static_cast<double>(colourOffset) * u;
+
+    const int averageFrames = settings.subtractMinimum.averageFrames;
+    const bool subtract = settings.subtractMinimum.subtract != 0;
+    const std::vector<double>& level0 = cache.levels[0];
+    if (projection) {
+        // The part of level 0 that the previous 3D frame showed.
+        const auto rows = static_cast<double>(std::int64_t{height} * renderer.visibleRowFirst);
+        const auto span = static_cast<double>(
+            std::int64_t{renderer.visibleRowLast - renderer.visibleRowFirst} * height);
+        const int r0 = static_cast<int>(rows * t / frameHeight + geometry.srcY);
+        const int rc = static_cast<int>(span * t / frameHeight);
+        const double found = minimumInRectOnPool(pool, level0, width, height, geometry.srcX, r0, geometry.srcW, rc);
+        const double m = averageMinimum(found, renderer.runningMinimum3D, averageFrames);
+        if (subtract) w = w - m / v;
+    } else if (subtract) {
+        const double found =
+            minimumOnBorder(level0, width, height, geometry.srcX, geometry.srcY, geometry.srcW, geometry.srcH);
+        const double m = averageMinimum(found, renderer.runningMinimum2D, averageFrames);
+        w = w - m / v;
+    }
+    // Into [0, u): adding whole multiples of u at once gives what adding u repeatedly gives.
+    if (w < 0 || w >= u) w = w - std::floor(w / u) * u;
+    if (!(w >= 0 && w < u)) w = 0;  // NaN, an offset too large to keep its fraction, or a w just below 0 rounded to u
+
+    deriveLevelFrameAngles(renderer.inputs.frameLightAngle, settings.relief, settings.projection, renderer.angles);
+    RenderJob job;
+    job.destination = &renderer.levelImage;
+    job.width = width;
+    job.height = height;
+    job.colorStep = v;
+    job.colorShift = w;
+    job.paletteLength = u;
+    std::array<std::uint8_t, 3 * kColorTableSize> userPalette{};
+    if (settings.usePalette && settings.colorTable != nullptr) {
+        for (int i = 0; i < kColorTableSize; ++i) {
+            const TableColor& c = settings.colorTable->entries[i];
+            userPalette[3 * i] = c.blue;
+            userPalette[3 * i + 1] = c.green;
+            userPalette[3 * i + 2] = c.red;
+        }
+    }
+    job.palette = settings.usePalette ? userPalette.data() : cache.palette.data();
+    job.relief = &settings.relief;
+    job.invertRelief = projection && settings.projection.zScale < 0;
+    job.angles = renderer.angles;
+
+    Raster& frame = context.frame;
+    const int levels = settings.keyframeByKeyframe ? 1 : 4;
+    for (int level = 0; level < levels; ++level) {
+        renderer.levelScale = level == 0 ? t : renderer.levelScale * 2;
+        job.rows = cache.levels[level].data();
+        job.levelScale = renderer.levelScale;
+        PixelRect source;
+        PixelRect destination;
+        if (level == 0) {
+            source = {geometry.srcX, geometry.srcY, geometry.srcW, geometry.srcH};
+            destination = {0, 0, frameWidth, frameHeight};
+        } else {
+            const LevelPlacement placement = levelPlacement(level, t, frameWidth, frameHeight, width, height);
+            source = placement.source;
+            destination = placement.destination;
+        }
+        // Only the pixels the stretch reads are coloured.
+        job.firstRow = source.y;
+        job.endRow = source.y + source.height;
+        job.firstColumn = source.x;
+        job.endColumn = source.x + source.width;
+        RenderLevel(pool, job);
+        frameLock.lock();
+        stretchOnPool(pool, renderer.levelImage, fromStoredRows(source, height), frame,
+                      fromStoredRows(destination, frameHeight));
+        if (level + 1 < levels) frameLock.unlock();
+    }
+    renderer.clock.t[1] = clockMs();
+
+    // The 3D stage (which takes the lock again for its final copy) and the zoom caption close the frame here,
+    // still under the lock taken for the last level.
+
+    frameLock.unlock();
+    if (hooks.requestRepaint) hooks.requestRepaint();
+    return {};
+}
+
+void freeRenderBuffers(FrameRenderer& renderer) {
+    for (auto& level : renderer.cache.levels) std::vector<double>().swap(level);
+    renderer.cache.loadedKeyframe = -1;
+}
+
+}  // namespace zoomreel

@@ -1,0 +1,347 @@
+#include "render/frame_renderer.h"
+
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <cstring>
+#include <filesystem>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "test_util.h"
+
+namespace zoomreel {
+namespace {
+
+constexpr int kWidth = 48;
+constexpr int kHeight = 28;
+constexpr int kColors = 16;
+
+double cell(int k, int r, int c) {
+    if ((r * 13 + c * 7 + k) % 23 == 0) return 0.0;
+    return 30 + 10 * k + 4 * std::sin(0.3 * c + k) * std::cos(0.25 * r) + 0.01 * r * c;
+}
+
+std::vector<std::uint8_t> keyframePalette() {
+    std::vector<std::uint8_t> colors(3 * kColors);
+    for (int i = 0; i < 3 * kColors; ++i) colors[i] = static_cast<std::uint8_t>(i * 37 % 251);
+    return colors;
+}
+
+/// A folder of `count` keyframes with known maps, and its keyframe list.
+struct Folder {
+    test::TempDir dir;
+    KeyframeList list;
+
+    explicit Folder(int count) {
+        for (int k = 0; k < count; ++k) {
+            KeyframeData data;
+            data.layout = {kWidth, kHeight, 4, 2, kColors};
+            data.thumbnail.assign(kThumbnailBytes, 0);
+            data.colors = keyframePalette();
+            data.previewMap.assign(8, 1.0);
+            for (int r = 0; r < kHeight; ++r)
+                for (int c = 0; c < kWidth; ++c) data.fullMap.push_back(cell(k, r, c));
+            char name[16];
+            std::snprintf(name, sizeof name, "%05d.qvy", k);
+            EXPECT_TRUE(writeKeyframe(dir / name, data).ok);
+        }
+        list.folder = dir.path();
+        EXPECT_TRUE(scanKeyframes(list).ok);
+    }
+};
+
+RenderSettings settingsFor(const KeyframeList& list, int frameWidth = kWidth) {
+    RenderSettings s;
+    s.keyframes = &list;
+    s.projection.active = 0;
+    s.finalWidth = frameWidth;
+    s.finalHeight = kHeight * frameWidth / kWidth;
+    s.height3D = 20;
+    return s;
+}
+
+bool sameBytes(const Raster& a, const Raster& b) {
+    return a.sizeBytes() == b.sizeBytes() && std::memcmp(a.data(), b.data(), a.sizeBytes()) == 0;
+}
+
+/// The colour rule on map value x, with the settings' palette (w already in [0, u)).
+void expectedColour(double x, double v, double w, int u, const std::uint8_t* palette, std::uint8_t* px) {
+    if (x == 0) {
+        px[0] = px[1] = px[2] = 0;
+        return;
+    }
+    const double y = x / v + w;
+    const auto i = static_cast<int>(y);
+    const int i0 = i % u, i1 = i0 + 1 == u ? 0 : i0 + 1;
+    const double f = y - i;
+    for (int b = 0; b < 3; ++b) px[b] = static_cast<std::uint8_t>(palette[3 * i1 + b] * f + palette[3 * i0 + b] * (1 - f));
+}
+
+// At h = k exactly, one keyframe per frame and a frame as large as the map, the frame is keyframe k through the
+// colour rule, pixel for pixel.
+TEST(FrameRenderer, KeyframeByKeyframeFrameIsTheColourRuleOfTheKeyframe) {
+    Folder folder(6);
+    ColorTable table;
+    for (int i = 0; i < kColorTableSize; ++i) table.entries[i] = {std::uint8_t(i / 2), std::uint8_t(255 - i / 2), 9};
+    struct Case {
+        std::string name;
+        bool userPalette, flipH, flipV, subtract, relief;
+    };
+    const Case cases[] = {{"keyframe palette", false, false, false, false, false},
+                          {"user palette", true, false, false, false, false},
+                          {"flipped both ways", false, true, true, false, false},
+                          {"flipped across", false, true, false, false, false},
+                          {"minimum subtracted", false, false, true, true, false},
+                          {"relief", true, false, false, false, true}};
+    const std::vector<std::uint8_t> keyColors = keyframePalette();
+    std::vector<std::uint8_t> userColors;
+    for (const TableColor& c : table.entries) userColors.insert(userColors.end(), {c.blue, c.green, c.red});
+
+    for (const Case& k : cases) {
+        RenderSettings s = settingsFor(folder.list);
+        s.keyframeByKeyframe = true;
+        s.usePalette = k.userPalette;
+        s.colorTable = &table;
+        s.flipHorizontal = k.flipH;
+        s.flipVertical = k.flipV;
+        s.subtractMinimum.subtract = k.subtract ? 1 : 0;
+        s.relief.active = k.relief ? 1 : 0;
+        FrameRenderer renderer(2);
+        MovieFrameContext context;
+        const float divisor = 0.3f, offset = 0.37f;
+        ASSERT_TRUE(RenderMovieFrame(renderer, s, {}, 1.0f, divisor, offset, context).ok) << k.name;
+        ASSERT_TRUE(RenderMovieFrame(renderer, s, {}, 2.0f, divisor, offset, context).ok) << k.name;
+
+        const int u = k.userPalette ? kColorTableSize : kColors;
+        const double v = static_cast<float>(divisor * 1024.0f / static_cast<float>(u));
+        double w = static_cast<double>(offset) * u;
+        auto source = [&](int r, int c) {
+            return cell(2, k.flipV ? kHeight - 1 - r : r, k.flipH ? kWidth - 1 - c : c);
+        };
+        double subtracted = 0;
+        if (k.subtract) {
+            // The first frame (h = 1) subtracted keyframe 1's border minimum; h = 2 averages in keyframe 2's.
+            auto borderMinimum = [&](int key) {
+                double m = 1e100;
+                for (int r = 0; r < kHeight; ++r)
+                    for (int c = 0; c < kWidth; ++c) {
+                        const bool edge = r == 0 || c == 0 || r == kHeight - 1 || c == kWidth - 1;
+                        if (edge && cell(key, r, c) != 0) m = std::min(m, cell(key, r, c));
+                    }
+                return m - 0.5;
+            };
+            subtracted = (29 * borderMinimum(1) + borderMinimum(2)) / 30;
+            EXPECT_DOUBLE_EQ(renderer.runningMinimum2D, subtracted);
+            w = w - subtracted / v;
+            while (w < 0) w += u;
+        }
+        const std::uint8_t* palette = k.userPalette ? userColors.data() : keyColors.data();
+        int worst = 0;
+        for (int r = 0; r < kHeight; ++r) {
+            for (int c = 0; c < kWidth; ++c) {
+                std::uint8_t want[3];
+                expectedColour(source(r, c), v, w, u, palette, want);
+                for (int b = 0; b < 3; ++b) {
+                    const int got = context.frame.storedRow(r)[3 * c + b];
+                    if (!k.relief) {
+                        ASSERT_EQ(got, want[b]) << k.name << " at " << r << "," << c;
+                    }
+                    worst = std::max(worst, std::abs(got - want[b]));
+                }
+            }
+        }
+        if (k.relief) {
+            EXPECT_GT(worst, 1) << "relief shading left the frame unchanged";
+        }
+    }
+}
+
+TEST(FrameRenderer, CompositionRectangles) {
+    // At t = 1 the deeper levels cover the centred half, quarter and eighth of the frame, each from its whole map.
+    const FrameGeometry whole = frameGeometry(3.0f, 1920, 1080);
+    EXPECT_EQ(whole.t, 1.0);
+    EXPECT_TRUE(whole.srcX == 0 && whole.srcY == 0 && whole.srcW == 1920 && whole.srcH == 1080);
+    const PixelRect expected[] = {{320, 180, 640, 360}, {480, 270, 320, 180}, {560, 315, 160, 90}};
+    for (int level = 1; level <= 3; ++level) {
+        const LevelPlacement p = levelPlacement(level, 1.0, 1280, 720, 1920, 1080);
+        const PixelRect& d = expected[level - 1];
+        EXPECT_TRUE(p.destination.x == d.x && p.destination.y == d.y && p.destination.width == d.width &&
+                    p.destination.height == d.height) << level;
+        EXPECT_TRUE(p.source.x == 0 && p.source.y == 0 && p.source.width == 1920 && p.source.height == 1080);
+    }
+    // Half-way (t = 2^-0.5): level 0 shows its centred 71 %; the destination of level 1 is rounded outwards to
+    // whole pixels and its source trimmed to match, keeping the scale within a pixel.
+    const FrameGeometry half = frameGeometry(2.5f, 1920, 1080);
+    EXPECT_NEAR(half.t, std::sqrt(0.5), 1e-9);
+    EXPECT_TRUE(half.srcX == 281 && half.srcY == 158 && half.srcW == 1357 && half.srcH == 763);
+    const LevelPlacement p = levelPlacement(1, half.t, 1280, 720, 1920, 1080);
+    EXPECT_EQ(p.destination.x, 1280 - p.destination.x - p.destination.width);  // centred
+    EXPECT_EQ(p.destination.y, 720 - p.destination.y - p.destination.height);
+    EXPECT_GE(p.destination.x, 640 * (1 - 0.5 / half.t));
+    EXPECT_NEAR(double(p.source.width) / p.destination.width, 2 * half.t * 1920 / 1280, 2.0 / 905);
+    // Near the next keyframe level 1 grows to (almost) the whole frame.
+    const LevelPlacement late = levelPlacement(1, frameGeometry(2.999f, 1920, 1080).t, 1280, 720, 1920, 1080);
+    EXPECT_GE(late.destination.width, 1278);
+    EXPECT_GE(late.destination.height, 718);
+}
+
+TEST(FrameRenderer, CacheReadsOneKeyframePerStepAndSynthesizesPastTheEnd) {
+    Folder folder(6);
+    const RenderSettings s = settingsFor(folder.list, 32);
+    FrameRenderer renderer(1);
+    MovieFrameContext context;
+    auto render = [&](float h) { return RenderMovieFrame(renderer, s, {}, h, 1.0f, 0.0f, context).ok; };
+    ASSERT_TRUE(render(0.5f));
+    EXPECT_EQ(renderer.cache.mapsRead, 4u);  // set-up: keyframes 0 to 3
+    ASSERT_TRUE(render(0.7f));
+    EXPECT_EQ(renderer.cache.mapsRead, 4u);
+    ASSERT_TRUE(render(1.2f));
+    EXPECT_EQ(renderer.cache.mapsRead, 5u);  // keyframe 4
+    EXPECT_EQ(renderer.cache.levels[0][5], cell(1, 0, 5));
+    ASSERT_TRUE(render(3.1f));  // a jump reloads the levels: keyframes 3 to 5, the fourth magnified
+    EXPECT_EQ(renderer.cache.mapsRead, 8u);
+    EXPECT_EQ(renderer.cache.loadedKeyframe, 3);
+
+    // Keyframe 5 is the last: levels 2 and 3 of keyframe 4 are magnified centres, level 3 of level 2.
+    ASSERT_TRUE(render(4.0f));
+    EXPECT_EQ(renderer.cache.mapsRead, 8u);
+    const auto& levels = renderer.cache.levels;
+    EXPECT_EQ(levels[1][3 * kWidth + 5], cell(5, 3, 5));
+    for (int level : {2, 3}) {
+        for (int r = 0; r < kHeight; ++r)
+            for (int c = 0; c < kWidth; ++c)
+                ASSERT_EQ(levels[level][r * kWidth + c],
+                          levels[level - 1][(kHeight / 4 + r / 2) * kWidth + kWidth / 4 + c / 2]);
+    }
+    freeRenderBuffers(renderer);
+    EXPECT_EQ(renderer.cache.loadedKeyframe, -1);
+    ASSERT_TRUE(render(4.5f));
+    EXPECT_EQ(renderer.cache.mapsRead, 10u);  // set-up again: keyframes 4 and 5
+}
+
+TEST(FrameRenderer, WorkerCountDoesNotChangeTheFrame) {
+    Folder folder(5);
+    RenderSettings s = settingsFor(folder.list, 40);
+    s.relief.active = 1;
+    s.subtractMinimum.subtract = 1;
+    std::vector<Raster> frames;
+    for (int workers : {1, 2, 7}) {
+        FrameRenderer renderer(workers);
+        renderer.inputs.frameLightAngle = 30;
+        MovieFrameContext context;
+        for (float h : {0.2f, 0.6f, 1.4f}) ASSERT_TRUE(RenderMovieFrame(renderer, s, {}, h, 0.7f, 0.2f, context).ok);
+        frames.push_back(context.frame);
+    }
+    EXPECT_TRUE(sameBytes(frames[0], frames[1]));
+    EXPECT_TRUE(sameBytes(frames[0], frames[2]));
+}
+
+TEST(FrameRenderer, BadKeyframeFilesStopTheRunWithTheirName) {
+    Folder folder(6);
+    const RenderSettings s = settingsFor(folder.list, 32);
+    MovieFrameContext context;
+    {  // a missing file at set-up
+        std::filesystem::rename(folder.dir / "00002.qvy", folder.dir / "moved");
+        FrameRenderer renderer(1);
+        const Status st = RenderMovieFrame(renderer, s, {}, 1.0f, 1.0f, 0.0f, context);
+        EXPECT_FALSE(st.ok);
+        EXPECT_NE(st.message.find("00002.qvy"), std::string::npos) << st.message;
+        EXPECT_EQ(renderer.cache.loadedKeyframe, -1);
+        std::filesystem::rename(folder.dir / "moved", folder.dir / "00002.qvy");
+    }
+    {  // a file cut short, met on a keyframe step; the run can set up again once it is whole
+        FrameRenderer renderer(1);
+        ASSERT_TRUE(RenderMovieFrame(renderer, s, {}, 0.5f, 1.0f, 0.0f, context).ok);
+        const std::vector<std::uint8_t> whole = test::readBytes(folder.dir / "00004.qvy");
+        std::filesystem::resize_file(folder.dir / "00004.qvy", whole.size() - 8);
+        const Status st = RenderMovieFrame(renderer, s, {}, 1.5f, 1.0f, 0.0f, context);
+        EXPECT_FALSE(st.ok);
+        EXPECT_NE(st.message.find("00004.qvy"), std::string::npos) << st.message;
+        test::writeBytes(folder.dir / "00004.qvy", whole);
+        EXPECT_TRUE(RenderMovieFrame(renderer, s, {}, 1.5f, 1.0f, 0.0f, context).ok);
+    }
+    {  // positions outside the folder and impossible frame sizes are refused, not rendered
+        FrameRenderer renderer(1);
+        EXPECT_FALSE(RenderMovieFrame(renderer, s, {}, 6.0f, 1.0f, 0.0f, context).ok);
+        EXPECT_FALSE(RenderMovieFrame(renderer, s, {}, -0.5f, 1.0f, 0.0f, context).ok);
+        RenderSettings empty = s;
+        empty.finalWidth = 0;
+        EXPECT_FALSE(RenderMovieFrame(renderer, empty, {}, 1.0f, 1.0f, 0.0f, context).ok);
+    }
+}
+
+TEST(FrameRenderer, DegenerateColourInputsStillGiveAFrame) {
+    Folder folder(4);
+    RenderSettings s = settingsFor(folder.list, 32);
+    s.subtractMinimum.subtract = 1;
+    s.subtractMinimum.averageFrames = 0;
+    FrameRenderer renderer(2);
+    MovieFrameContext context;
+    // Very small divisors push indices past the int32 range; a huge or NaN offset is still brought into range.
+    for (float divisor : {1e-30f, 1e-6f, -3.0f})
+        for (float offset : {0.0f, 1e30f, std::nanf("")})
+            EXPECT_TRUE(RenderMovieFrame(renderer, s, {}, 0.5f, divisor, offset, context).ok);
+    EXPECT_TRUE(std::isfinite(renderer.runningMinimum2D));
+
+    // A visible border wholly inside the set (all zeros) finds no minimum: the previous one stays.
+    const double before = renderer.runningMinimum2D;
+    std::vector<double>& level0 = renderer.cache.levels[0];
+    std::fill(level0.begin(), level0.end(), 0.0);
+    EXPECT_TRUE(RenderMovieFrame(renderer, s, {}, 0.6f, 1.0f, 0.0f, context).ok);
+    EXPECT_EQ(renderer.runningMinimum2D, before);
+}
+
+// The distance estimator colours only with relief on; without it the ordinary colour rule applies.
+TEST(FrameRenderer, DistanceEstimatorWithoutReliefUsesTheColourRule) {
+    Folder folder(4);
+    RenderSettings plain = settingsFor(folder.list, 32);
+    RenderSettings estimator = plain;
+    estimator.relief.distanceEstimator = 1;
+    MovieFrameContext a, b;
+    FrameRenderer first(1), second(1);
+    ASSERT_TRUE(RenderMovieFrame(first, plain, {}, 0.3f, 1.0f, 0.0f, a).ok);
+    ASSERT_TRUE(RenderMovieFrame(second, estimator, {}, 0.3f, 1.0f, 0.0f, b).ok);
+    EXPECT_TRUE(sameBytes(a.frame, b.frame));
+}
+
+TEST(FrameRenderer, PublishesOnceHoldsTheLockWhileDrawingAndAsksForARepaint) {
+    Folder folder(4);
+    RenderSettings s = settingsFor(folder.list, 32);
+    s.projection.active = 1;
+    std::recursive_mutex lock;
+    int published = 0, setUps = 0, repaints = 0;
+    bool lockFreeAtRepaint = true;
+    const Raster* shown = nullptr;
+    FrameHooks hooks;
+    hooks.frameLock = &lock;
+    hooks.publishImage = [&](const Raster& image) { ++published, shown = &image; };
+    hooks.setUpOutput = [&] { return ++setUps, Status{}; };
+    hooks.requestRepaint = [&] {
+        ++repaints;
+        std::thread other([&] {
+            if (lock.try_lock()) lock.unlock();
+            else lockFreeAtRepaint = false;
+        });
+        other.join();
+    };
+    FrameRenderer renderer(2);
+    MovieFrameContext context;
+    for (float h : {0.1f, 0.2f, 1.1f}) ASSERT_TRUE(RenderMovieFrame(renderer, s, hooks, h, 1.0f, 0.0f, context).ok);
+    EXPECT_EQ(published, 1);
+    EXPECT_EQ(setUps, 1);
+    EXPECT_EQ(repaints, 3);
+    EXPECT_TRUE(lockFreeAtRepaint);
+    EXPECT_EQ(shown, &context.frame3D);  // with 3D on, the 3D image is the one shown
+    EXPECT_EQ(context.frame3D.height(), 20);
+
+    // A failed output set-up stops the run before anything is drawn.
+    FrameRenderer refused(1);
+    hooks.setUpOutput = [] { return Status::failure("No codec."); };
+    EXPECT_EQ(RenderMovieFrame(refused, s, hooks, 0.1f, 1.0f, 0.0f, context).message, "No codec.");
+    EXPECT_EQ(refused.cache.loadedKeyframe, -1);
+}
+
+}  // namespace
+}  // namespace zoomreel
