@@ -43,8 +43,10 @@ private:
 /// Picture coordinates (y from the top) of a rectangle given in stored rows (y from the bottom).
 PixelRect fromStoredRows(const PixelRect& r, int height) { return {r.x, height - (r.y + r.height), r.width, r.height}; }
 
-/// One area-averaging stretch, its destination rows shared out in bands over the pool.
-void stretchOnPool(WorkerPool& pool, const Raster& src, const PixelRect& srcRect, Raster& dst, const PixelRect& dstRect) {
+/// One area-averaging stretch, its destination rows shared out in bands over the pool. Destination pixels inside
+/// `hidden` (picture coordinates; width 0: none) are skipped: a deeper level covers them next.
+void stretchOnPool(WorkerPool& pool, const Raster& src, const PixelRect& srcRect, Raster& dst, const PixelRect& dstRect,
+                   const PixelRect& hidden) {
     const int top = std::max(0, dstRect.y);
     const int bottom = std::min(dst.height(), dstRect.y + dstRect.height);
     if (bottom <= top) return;
@@ -52,8 +54,43 @@ void stretchOnPool(WorkerPool& pool, const Raster& src, const PixelRect& srcRect
         const int rows = bottom - top;
         const int first = top + static_cast<int>(static_cast<std::int64_t>(rows) * worker / workerCount);
         const int end = top + static_cast<int>(static_cast<std::int64_t>(rows) * (worker + 1) / workerCount);
-        if (end > first) stretchAreaAverage(src, srcRect, dst, dstRect, PixelRect{0, first, dst.width(), end - first});
+        auto band = [&](int y0, int y1, int x0, int x1) {
+            if (y1 > y0 && x1 > x0) stretchAreaAverage(src, srcRect, dst, dstRect, PixelRect{x0, y0, x1 - x0, y1 - y0});
+        };
+        const int left = dstRect.x;
+        const int right = dstRect.x + dstRect.width;
+        if (hidden.width <= 0 || hidden.height <= 0) {
+            band(first, end, left, right);
+            return;
+        }
+        const int holeTop = std::clamp(hidden.y, first, end);
+        const int holeBottom = std::clamp(hidden.y + hidden.height, holeTop, end);
+        band(first, holeTop, left, right);
+        band(holeTop, holeBottom, left, hidden.x);
+        band(holeTop, holeBottom, hidden.x + hidden.width, right);
+        band(holeBottom, end, left, right);
     });
+}
+
+/// The source pixels of a stretch (from `source` onto `destination`) that only destination pixels inside `hidden`
+/// read, one pixel in from each edge for safety; all in stored rows. Width 0 when there are none.
+PixelRect sourceHole(const PixelRect& source, const PixelRect& destination, const PixelRect& hidden) {
+    if (hidden.width <= 0 || hidden.height <= 0 || destination.width <= 0 || destination.height <= 0) return {};
+    auto inner = [](int origin, int length, int outLength, int from, int to, int& begin, int& end) {
+        // Destination pixel i reads source [i * length / outLength, (i + 1) * length / outLength).
+        const std::int64_t a = std::int64_t{from} * length;
+        const std::int64_t b = std::int64_t{to} * length;
+        begin = origin + static_cast<int>((a + outLength - 1) / outLength) + 1;
+        end = origin + static_cast<int>(b / outLength) - 1;
+    };
+    PixelRect hole;
+    int x0, x1, y0, y1;
+    inner(source.x, source.width, destination.width, hidden.x - destination.x, hidden.x + hidden.width - destination.x,
+          x0, x1);
+    inner(source.y, source.height, destination.height, hidden.y - destination.y,
+          hidden.y + hidden.height - destination.y, y0, y1);
+    if (x1 <= x0 || y1 <= y0) return {};
+    return {x0, y0, x1 - x0, y1 - y0};
 }
 
 void flipMap(std::vector<double>& map, int width, int height, bool horizontal, bool vertical) {
@@ -182,6 +219,7 @@ LevelPlacement levelPlacement(int level, double t, int frameWidth, int frameHeig
     if (dw <= 0 || dh <= 0) return p;  // a frame of a pixel or two: nothing of this level shows
     const int xs = static_cast<int>((xd - hx * ratio) * width / dw);
     const int ys = static_cast<int>((yd - hy * ratio) * height / dh);
+    if (width - 2 * xs <= 0 || height - 2 * ys <= 0) return p;
     p.destination = {xd, yd, dw, dh};
     p.source = {xs, ys, width - 2 * xs, height - 2 * ys};
     return p;
@@ -347,30 +385,33 @@ Status RenderMovieFrame(FrameRenderer& renderer, const RenderSettings& settings,
 
     Raster& frame = context.frame;
     const int levels = settings.keyframeByKeyframe ? 1 : 4;
+    auto placementOf = [&](int level) {
+        if (level == 0) {
+            return LevelPlacement{{geometry.srcX, geometry.srcY, geometry.srcW, geometry.srcH},
+                                  {0, 0, frameWidth, frameHeight}};
+        }
+        return levelPlacement(level, t, frameWidth, frameHeight, width, height);
+    };
+    LevelPlacement placement = placementOf(0);
     for (int level = 0; level < levels; ++level) {
         renderer.levelScale = level == 0 ? t : renderer.levelScale * 2;
+        // The next level covers the middle of this one: neither coloured nor stretched here.
+        const LevelPlacement next = level + 1 < levels ? placementOf(level + 1) : LevelPlacement{};
+        const PixelRect& source = placement.source;
         job.rows = cache.levels[level].data();
         job.levelScale = renderer.levelScale;
-        PixelRect source;
-        PixelRect destination;
-        if (level == 0) {
-            source = {geometry.srcX, geometry.srcY, geometry.srcW, geometry.srcH};
-            destination = {0, 0, frameWidth, frameHeight};
-        } else {
-            const LevelPlacement placement = levelPlacement(level, t, frameWidth, frameHeight, width, height);
-            source = placement.source;
-            destination = placement.destination;
-        }
-        // Only the pixels the stretch reads are coloured.
         job.firstRow = source.y;
         job.endRow = source.y + source.height;
         job.firstColumn = source.x;
         job.endColumn = source.x + source.width;
+        job.hole = sourceHole(source, placement.destination, next.destination);
         RenderLevel(pool, job);
         frameLock.lock();
         stretchOnPool(pool, renderer.levelImage, fromStoredRows(source, height), frame,
-                      fromStoredRows(destination, frameHeight));
+                      fromStoredRows(placement.destination, frameHeight),
+                      fromStoredRows(next.destination, frameHeight));
         if (level + 1 < levels) frameLock.unlock();
+        placement = next;
     }
     renderer.clock.t[1] = clockMs();
 

@@ -452,19 +452,20 @@ void colorLevelRows(const RenderJob& job, int worker, int workerCount) {
     scratch.resize(2 * static_cast<std::size_t>(width));
     alone.resize(static_cast<std::size_t>(width));
     double* positions = scratch.data();
-    for (int r = std::max(job.firstRow, 0) + worker; r < endRow; r += workerCount) {
+    // Columns [first, end) of stored row r.
+    auto colorSpan = [&](int r, int first, int end) {
         const double* row = job.rows + static_cast<std::size_t>(r) * width;
         std::uint8_t* out = job.destination->storedRow(r);
         if (!estimator) {
             // The palette positions first, in a loop the vector unit takes; the divisions stay divisions.
-            int c = firstColumn;
-            if (haveAvx2Kernels()) c = positionsRowAvx2(row, c, endColumn, v, w, positions);
+            int c = first;
+            if (haveAvx2Kernels()) c = positionsRowAvx2(row, c, end, v, w, positions);
 #if defined(__SSE2__)
-            c = positionsRowLanes<Sse2Lanes>(row, c, endColumn, v, w, positions);
+            c = positionsRowLanes<Sse2Lanes>(row, c, end, v, w, positions);
 #endif
-            for (; c < endColumn; ++c) positions[c] = row[c] / v + w;
+            for (; c < end; ++c) positions[c] = row[c] / v + w;
         }
-        for (int c = firstColumn; c < endColumn; ++c) {
+        for (int c = first; c < end; ++c) {
             std::uint8_t* pixel = out + 3 * c;
             if (row[c] == 0) {
                 pixel[0] = pixel[1] = pixel[2] = 0;
@@ -476,13 +477,21 @@ void colorLevelRows(const RenderJob& job, int worker, int workerCount) {
             const double* above = r > 0 ? row - width : nullptr;
             const double* below = r + 1 < height ? row + width : nullptr;
             if (step->rowPath) {
-                step->shadeRow(row, above, below, width, firstColumn, endColumn, out, positions, positions + width,
-                               alone.data());
+                step->shadeRow(row, above, below, width, first, end, out, positions, positions + width, alone.data());
             } else {
-                for (int c = firstColumn; c < endColumn; ++c) {
-                    step->apply(row, above, below, width, c, out + 3 * c, &palette);
-                }
+                for (int c = first; c < end; ++c) step->apply(row, above, below, width, c, out + 3 * c, &palette);
             }
+        }
+    };
+    const PixelRect& hole = job.hole;
+    const int holeFirst = std::clamp(hole.x, firstColumn, std::max(firstColumn, endColumn));
+    const int holeEnd = std::clamp(hole.x + hole.width, holeFirst, std::max(firstColumn, endColumn));
+    for (int r = std::max(job.firstRow, 0) + worker; r < endRow; r += workerCount) {
+        if (hole.width > 0 && r >= hole.y && r < hole.y + hole.height) {
+            colorSpan(r, firstColumn, holeFirst);
+            colorSpan(r, holeEnd, endColumn);
+        } else {
+            colorSpan(r, firstColumn, endColumn);
         }
     }
 }

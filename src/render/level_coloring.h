@@ -39,6 +39,7 @@ struct RenderJob {
     int endRow = -1;                 ///< -1: to the last row
     int firstColumn = 0;
     int endColumn = -1;              ///< -1: to the last column
+    PixelRect hole;                  ///< stored rows; pixels inside are left alone too (width 0: none)
 };
 
 /// The angles of a level from the frame's light direction (degrees) and the settings in use.

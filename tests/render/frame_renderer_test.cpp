@@ -9,6 +9,7 @@
 #include <thread>
 #include <vector>
 
+#include "platform/resampler.h"
 #include "test_util.h"
 
 namespace zoomreel {
@@ -185,6 +186,43 @@ TEST(FrameRenderer, CompositionRectangles) {
     const LevelPlacement late = levelPlacement(1, frameGeometry(2.999f, 1920, 1080).t, 1280, 720, 1920, 1080);
     EXPECT_GE(late.destination.width, 1278);
     EXPECT_GE(late.destination.height, 718);
+}
+
+// The frame is the four levels, each coloured whole, stretched outermost first: drawing only what stays visible
+// must not change a pixel.
+TEST(FrameRenderer, FrameIsTheFourLevelsStretchedOutermostFirst) {
+    Folder folder(5);
+    RenderSettings s = settingsFor(folder.list, 40);
+    s.relief.active = 1;
+    for (float h : {1.0f, 1.37f, 1.93f}) {
+        FrameRenderer renderer(2);
+        MovieFrameContext context;
+        ASSERT_TRUE(RenderMovieFrame(renderer, s, {}, h, 0.6f, 0.25f, context).ok);
+
+        const FrameGeometry g = frameGeometry(h, kWidth, kHeight);
+        Raster expected(40, s.finalHeight), level(kWidth, kHeight);
+        const std::vector<std::uint8_t> colors = keyframePalette();
+        RenderJob job;
+        job.destination = &level;
+        job.width = kWidth;
+        job.height = kHeight;
+        job.colorStep = static_cast<float>(0.6f * 1024.0f / kColors);
+        job.colorShift = static_cast<double>(0.25f) * kColors;
+        job.paletteLength = kColors;
+        job.palette = colors.data();
+        job.relief = &s.relief;
+        deriveLevelFrameAngles(0, s.relief, s.projection, job.angles);
+        auto picture = [](PixelRect r, int height) { return PixelRect{r.x, height - r.y - r.height, r.width, r.height}; };
+        for (int L = 0; L < 4; ++L) {
+            job.rows = renderer.cache.levels[L].data();
+            job.levelScale = g.t * (1 << L);
+            colorLevelRows(job, 0, 1);
+            const LevelPlacement p = L == 0 ? LevelPlacement{{g.srcX, g.srcY, g.srcW, g.srcH}, {0, 0, 40, s.finalHeight}}
+                                            : levelPlacement(L, g.t, 40, s.finalHeight, kWidth, kHeight);
+            stretchAreaAverage(level, picture(p.source, kHeight), expected, picture(p.destination, s.finalHeight));
+        }
+        EXPECT_TRUE(sameBytes(context.frame, expected)) << h;
+    }
 }
 
 TEST(FrameRenderer, CacheReadsOneKeyframePerStepAndSynthesizesPastTheEnd) {
