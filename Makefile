@@ -33,6 +33,7 @@ demo: build
 bench: build
 	$(BUILD_DIR)/bin/resampler_bench
 	$(BUILD_DIR)/bin/conversion_bench
+	$(BUILD_DIR)/bin/render_bench
 
 clean:
 	rm -rf $(BUILD_DIR)
