@@ -134,7 +134,9 @@ void renderFrames(benchmark::State& state, bool relief) {
             // Back to the start: a fresh set-up of four maps, which a movie pays once.
             state.PauseTiming();
             freeRenderBuffers(renderer);
-            if (!RenderMovieFrame(renderer, settings, hooks, h, divisor, 0.0f, context).ok) state.SkipWithError("frame");
+            if (!RenderMovieFrame(renderer, settings, hooks, h, divisor, 0.0f, context).ok) {
+                state.SkipWithError("frame");
+            }
             state.ResumeTiming();
         } else if (!RenderMovieFrame(renderer, settings, hooks, h, divisor, 0.0f, context).ok) {
             state.SkipWithError("frame");
@@ -151,8 +153,10 @@ void renderFrames(benchmark::State& state, bool relief) {
 
 void BM_Frame2D(benchmark::State& state) { renderFrames(state, false); }
 void BM_Frame2DRelief(benchmark::State& state) { renderFrames(state, true); }
-BENCHMARK(BM_Frame2D)->Arg(1)->Arg(2)->Unit(benchmark::kMillisecond)->UseRealTime()->Repetitions(5)->ReportAggregatesOnly(true);
-BENCHMARK(BM_Frame2DRelief)->Arg(1)->Arg(2)->Unit(benchmark::kMillisecond)->UseRealTime()->Repetitions(5)->ReportAggregatesOnly(true);
+BENCHMARK(BM_Frame2D)->Arg(1)->Arg(2)->Unit(benchmark::kMillisecond)->UseRealTime()->Repetitions(5)
+    ->ReportAggregatesOnly(true);
+BENCHMARK(BM_Frame2DRelief)->Arg(1)->Arg(2)->Unit(benchmark::kMillisecond)->UseRealTime()->Repetitions(5)
+    ->ReportAggregatesOnly(true);
 
 }  // namespace
 }  // namespace zoomreel

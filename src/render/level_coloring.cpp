@@ -202,17 +202,9 @@ struct ReliefStep {
     void apply(const double* row, const double* above, const double* below, int width, int c, std::uint8_t* pixel,
                const PaletteCycle* palette) const {
         const double x = row[c];
-        // Backward differences; the first row and column use the next one, keeping the sign convention.
-        double dy = 0.0;
-        if (above != nullptr) dy = above[c] - x;
-        else if (below != nullptr) dy = x - below[c];
-        double dx = 0.0;
-        if (c > 0) dx = row[c - 1] - x;
-        else if (width > 1) dx = x - row[1];
-        if (invert) {
-            dx = -dx;
-            dy = -dy;
-        }
+        double dx;
+        double dy;
+        slopeAt(row, above, below, width, c, dx, dy);
         const double length = std::sqrt(dx * dx + dy * dy);
         double g = length;
         if (sqrtOnce) g = std::sqrt(g);
@@ -237,20 +229,7 @@ struct ReliefStep {
         const double light = facing * s.ratio;
         if (light > 0) {
             double weight = light * sinSlope;
-            if (steepness >= atanLow && steepness <= atanHigh) {
-                const double slope = std::atan(steepness);
-                for (const Highlight& h : highlights) {
-                    if (!h.on) continue;
-                    const double e = (2 * slope - kPi + h.elevation) * h.size;
-                    if (!(std::fabs(e) < kHalfPi)) continue;
-                    const double d = dy == 0 ? 0.0 : std::atan(dx / dy) + (dy < 0 ? kPi : 0.0);
-                    const double delta = (azimuth - d) * h.size;
-                    if (std::fabs(delta) < kHalfPi) {
-                        weight = weight + std::cos(delta) * std::cos(e) * h.ratio;
-                        if (weight > 1) weight = 1;
-                    }
-                }
-            }
+            if (steepness >= atanLow && steepness <= atanHigh) weight = withHighlights(dx, dy, steepness, weight);
             for (int b = 0; b < 3; ++b) pixel[b] = truncateToByte(pixel[b] * (1 - weight) + 255 * weight);
         } else {
             const double factor = 1 + sinSlope * light;
@@ -297,7 +276,7 @@ struct ReliefStep {
             std::memcpy(&head, pixel, 4);
             std::memcpy(&tail, pixel + 4, 2);
             const __m128i bytes = _mm_unpacklo_epi16(
-                _mm_unpacklo_epi8(_mm_cvtsi32_si128(static_cast<int>(head) ), none), none);          // b0 g0 r0 b1
+                _mm_unpacklo_epi8(_mm_cvtsi32_si128(static_cast<int>(head)), none), none);  // b0 g0 r0 b1
             const __m128i rest = _mm_unpacklo_epi16(_mm_unpacklo_epi8(_mm_cvtsi32_si128(tail), none), none);  // g1 r1
             const __m128d s0 = _mm_set1_pd(scales[c]);
             const __m128d s1 = _mm_set1_pd(scales[c + 1]);
@@ -367,10 +346,12 @@ struct ReliefStep {
             return;
         }
         const double n = dy == 0 ? cosA * std::fabs(dx) : dy * cosA + dx * sinA;
-        const double weight = withHighlights(dx, dy, q, ratioK * n / std::sqrt(1 + kSquared * q));
+        const double weight = withHighlights(dx, dy, k * std::sqrt(q), ratioK * n / std::sqrt(1 + kSquared * q));
         for (int b = 0; b < 3; ++b) pixel[b] = truncateToByte(pixel[b] * (1 - weight) + 255 * weight);
     }
 
+    /// Backward differences; the first row and column use the next one, keeping the sign convention (value at the
+    /// lower index minus value at the higher).
     void slopeAt(const double* row, const double* above, const double* below, int width, int c, double& dx,
                  double& dy) const {
         const double x = row[c];
@@ -398,8 +379,9 @@ struct ReliefStep {
         slopes[c] = q;
     }
 
-    double withHighlights(double dx, double dy, double q, double weight) const {
-        const double slope = std::atan(k * std::sqrt(q));
+    /// The blend weight after the highlights that fire at this slope (steepness = tan of the slope angle).
+    double withHighlights(double dx, double dy, double steepness, double weight) const {
+        const double slope = std::atan(steepness);
         for (const Highlight& h : highlights) {
             if (!h.on) continue;
             const double e = (2 * slope - kPi + h.elevation) * h.size;

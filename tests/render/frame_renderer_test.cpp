@@ -77,7 +77,9 @@ void expectedColour(double x, double v, double w, int u, const std::uint8_t* pal
     const auto i = static_cast<int>(y);
     const int i0 = i % u, i1 = i0 + 1 == u ? 0 : i0 + 1;
     const double f = y - i;
-    for (int b = 0; b < 3; ++b) px[b] = static_cast<std::uint8_t>(palette[3 * i1 + b] * f + palette[3 * i0 + b] * (1 - f));
+    for (int b = 0; b < 3; ++b) {
+        px[b] = static_cast<std::uint8_t>(palette[3 * i1 + b] * f + palette[3 * i0 + b] * (1 - f));
+    }
 }
 
 // At h = k exactly, one keyframe per frame and a frame as large as the map, the frame is keyframe k through the
@@ -212,13 +214,16 @@ TEST(FrameRenderer, FrameIsTheFourLevelsStretchedOutermostFirst) {
         job.palette = colors.data();
         job.relief = &s.relief;
         deriveLevelFrameAngles(0, s.relief, s.projection, job.angles);
-        auto picture = [](PixelRect r, int height) { return PixelRect{r.x, height - r.y - r.height, r.width, r.height}; };
+        auto picture = [](PixelRect r, int height) {
+            return PixelRect{r.x, height - r.y - r.height, r.width, r.height};
+        };
         for (int L = 0; L < 4; ++L) {
             job.rows = renderer.cache.levels[L].data();
             job.levelScale = g.t * (1 << L);
             colorLevelRows(job, 0, 1);
-            const LevelPlacement p = L == 0 ? LevelPlacement{{g.srcX, g.srcY, g.srcW, g.srcH}, {0, 0, 40, s.finalHeight}}
-                                            : levelPlacement(L, g.t, 40, s.finalHeight, kWidth, kHeight);
+            const LevelPlacement p = L == 0
+                                         ? LevelPlacement{{g.srcX, g.srcY, g.srcW, g.srcH}, {0, 0, 40, s.finalHeight}}
+                                         : levelPlacement(L, g.t, 40, s.finalHeight, kWidth, kHeight);
             stretchAreaAverage(level, picture(p.source, kHeight), expected, picture(p.destination, s.finalHeight));
         }
         EXPECT_TRUE(sameBytes(context.frame, expected)) << h;

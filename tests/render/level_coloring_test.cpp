@@ -70,9 +70,9 @@ struct Reference {
         const double B = (std::cos(d) * std::cos(A) + std::sin(d) * std::sin(A)) * relief.ratio;
         if (B > 0) {
             double G = B * std::sin(a);
-            const double lights[2][4] = {{double(relief.phong), relief.lightElevation, relief.phongSize, relief.phongRatio},
-                                         {double(relief.phong2), relief.light2Elevation, relief.phong2Size,
-                                          relief.phong2Ratio}};
+            const double lights[2][4] = {
+                {double(relief.phong), relief.lightElevation, relief.phongSize, relief.phongRatio},
+                {double(relief.phong2), relief.light2Elevation, relief.phong2Size, relief.phong2Ratio}};
             for (const auto& l : lights) {
                 if (l[0] == 0) continue;
                 const double e = (2 * a - kPi + l[1] * kPi / 180) * l[2];
