@@ -4,6 +4,7 @@
 #include <chrono>
 #include <cmath>
 #include <limits>
+#include <new>
 #include <string>
 
 #include "platform/resampler.h"
@@ -192,6 +193,58 @@ double minimumInRectOnPool(WorkerPool& pool, const std::vector<double>& map, int
     return m - 0.5;
 }
 
+/// Brings the cache to keyframe k: the set-up of a run (frame images, the image to show, the driver's output
+/// set-up, four maps), one keyframe step, or a reload after a jump.
+Status updateCache(FrameRenderer& renderer, const RenderSettings& settings, const FrameHooks& hooks,
+                   FrameLockHolder& frameLock, int k, MovieFrameContext& context) {
+    KeyframeCache& cache = renderer.cache;
+    if (k == cache.loadedKeyframe) return {};
+    if (cache.loadedKeyframe != -1) {
+        if (k == cache.loadedKeyframe + 1) {
+            std::rotate(cache.levels.begin(), cache.levels.begin() + 1, cache.levels.end());
+            if (Status s = fillLevels(cache, settings, k, 3); !s) return s;
+        } else if (Status s = fillLevels(cache, settings, k, 0); !s) {  // a jump, or a step back: read afresh
+            return s;
+        }
+        cache.loadedKeyframe = k;
+        return {};
+    }
+
+    const int frameWidth = settings.finalWidth;
+    const int frameHeight = settings.finalHeight;
+    const bool projection = settings.projection.active != 0;
+    renderer.runningMinimum3D = 0;
+    renderer.visibleRowLast = frameHeight;
+    renderer.visibleRowFirst = 0;
+    if (Status s = prepareCache(cache, *settings.keyframes, k); !s) return s;
+    if (Status s = fillLevels(cache, settings, k - 1, 1); !s) return s;
+    if (context.frame.width() != frameWidth || context.frame.height() != frameHeight) {
+        context.frame = Raster(frameWidth, frameHeight);
+    }
+    if (!projection) {
+        context.frame3D = Raster();
+    } else if (context.frame3D.width() != frameWidth || context.frame3D.height() != settings.height3D) {
+        context.frame3D = Raster(frameWidth, settings.height3D);
+    }
+    Raster& levelImage = renderer.levelImage;
+    if (levelImage.width() != cache.layout.width || levelImage.height() != cache.layout.height) {
+        levelImage = Raster(cache.layout.width, cache.layout.height);
+    }
+    if (hooks.publishImage) {
+        frameLock.lock();
+        hooks.publishImage(projection ? context.frame3D : context.frame);
+        frameLock.unlock();
+    }
+    if (hooks.setUpOutput) {
+        if (Status s = hooks.setUpOutput(); !s) return s;
+    }
+    // As for any keyframe step: the levels move down one and the deepest one is read.
+    std::rotate(cache.levels.begin(), cache.levels.begin() + 1, cache.levels.end());
+    if (Status s = fillLevels(cache, settings, k, 3); !s) return s;
+    cache.loadedKeyframe = k;
+    return {};
+}
+
 }  // namespace
 
 FrameGeometry frameGeometry(float h, int width, int height) {
@@ -201,8 +254,9 @@ FrameGeometry frameGeometry(float h, int width, int height) {
     g.t = std::exp(-g.fraction * 0.693147180559);
     g.srcX = static_cast<int>((1 - g.t) * width * 0.5);
     g.srcY = static_cast<int>((1 - g.t) * height * 0.5);
-    g.srcW = static_cast<int>(g.t * width);
-    g.srcH = static_cast<int>(g.t * height);
+    // At least one pixel, so that a map one pixel wide or high still covers the frame.
+    g.srcW = std::max(1, static_cast<int>(g.t * width));
+    g.srcH = std::max(1, static_cast<int>(g.t * height));
     return g;
 }
 
@@ -268,7 +322,8 @@ Status RenderMovieFrame(FrameRenderer& renderer, const RenderSettings& settings,
     const int frameWidth = settings.finalWidth;
     const int frameHeight = settings.finalHeight;
     const bool projection = settings.projection.active != 0;
-    if (frameWidth <= 0 || frameHeight <= 0 || (projection && settings.height3D <= 0)) {
+    const auto badSide = [](int side) { return side <= 0 || side > kMaxFrameSide; };
+    if (badSide(frameWidth) || badSide(frameHeight) || (projection && badSide(settings.height3D))) {
         return Status::failure("The frame size " + std::to_string(frameWidth) + " x " +
                                std::to_string(projection ? settings.height3D : frameHeight) + " is not valid.");
     }
@@ -281,48 +336,14 @@ Status RenderMovieFrame(FrameRenderer& renderer, const RenderSettings& settings,
     WorkerPool& pool = *renderer.pool;
     FrameLockHolder frameLock(hooks.frameLock);
 
-    if (cache.loadedKeyframe == -1) {
-        renderer.runningMinimum3D = 0;
-        renderer.visibleRowLast = frameHeight;
-        renderer.visibleRowFirst = 0;
-        if (Status s = prepareCache(cache, *list, k); !s) return s;
-        if (Status s = fillLevels(cache, settings, k - 1, 1); !s) return s;
-        if (context.frame.width() != frameWidth || context.frame.height() != frameHeight) {
-            context.frame = Raster(frameWidth, frameHeight);
-        }
-        if (projection) {
-            if (context.frame3D.width() != frameWidth || context.frame3D.height() != settings.height3D) {
-                context.frame3D = Raster(frameWidth, settings.height3D);
-            }
-        } else {
-            context.frame3D = Raster();
-        }
-        if (renderer.levelImage.width() != cache.layout.width || renderer.levelImage.height() != cache.layout.height) {
-            renderer.levelImage = Raster(cache.layout.width, cache.layout.height);
-        }
-        if (hooks.publishImage) {
-            frameLock.lock();
-            hooks.publishImage(projection ? context.frame3D : context.frame);
-            frameLock.unlock();
-        }
-        if (hooks.setUpOutput) {
-            if (Status s = hooks.setUpOutput(); !s) {
-                cache.loadedKeyframe = -1;
-                return s;
-            }
-        }
-        // As for any keyframe step: the levels move down one and the deepest one is read.
-        std::rotate(cache.levels.begin(), cache.levels.begin() + 1, cache.levels.end());
-        if (Status s = fillLevels(cache, settings, k, 3); !s) return s;
-        cache.loadedKeyframe = k;
-    } else if (k == cache.loadedKeyframe + 1) {
-        std::rotate(cache.levels.begin(), cache.levels.begin() + 1, cache.levels.end());
-        if (Status s = fillLevels(cache, settings, k, 3); !s) return s;
-        cache.loadedKeyframe = k;
-    } else if (k != cache.loadedKeyframe) {
-        // A jump (or a step back): the four levels of the new position are read afresh.
-        if (Status s = fillLevels(cache, settings, k, 0); !s) return s;
-        cache.loadedKeyframe = k;
+    // Set-up, or the keyframe step. Maps and frames are large: running out of memory stops the run with a message.
+    try {
+        if (Status s = updateCache(renderer, settings, hooks, frameLock, k, context); !s) return s;
+    } catch (const std::bad_alloc&) {
+        cache.loadedKeyframe = -1;
+        return Status::failure("There is not enough memory for keyframes of " + std::to_string(cache.layout.width) +
+                               " x " + std::to_string(cache.layout.height) + " and frames of " +
+                               std::to_string(frameWidth) + " x " + std::to_string(frameHeight) + ".");
     }
 
     renderer.clock.t.fill(0);

@@ -78,6 +78,10 @@ struct PhaseClock {
     std::array<double, 6> t{};
 };
 
+/// The largest frame side the renderer makes: beyond every video format in use, and far from overflowing any size
+/// computed from it.
+inline constexpr int kMaxFrameSide = 16384;
+
 /// The renderer and everything it keeps between frames. One instance per renderer thread.
 struct FrameRenderer {
     explicit FrameRenderer(int workers = 0) : workerCount(workers) {}

@@ -224,8 +224,15 @@ struct ReliefStep {
         const double steepness = s.power * g * f;
         const double sinSlope = sinOfAtan(steepness);
         // The slope direction d is atan(dx / dy), plus pi when dy < 0, and 0 when dy = 0; its cosine and sine are
-        // then dy / length and dx / length.
-        const double facing = dy == 0 ? cosA : (dy * cosA + dx * sinA) / length;
+        // then dy / length and dx / length, taken here on differences scaled to at most 1 so that neither an
+        // overflow nor an underflow of dx^2 + dy^2 can lose the direction.
+        double facing = cosA;
+        if (dy != 0) {
+            const double largest = std::max(std::fabs(dx), std::fabs(dy));
+            const double sx = dx / largest;
+            const double sy = dy / largest;
+            facing = (sy * cosA + sx * sinA) / std::sqrt(sx * sx + sy * sy);
+        }
         const double light = facing * s.ratio;
         if (light > 0) {
             double weight = light * sinSlope;
@@ -375,7 +382,7 @@ struct ReliefStep {
         const double q = dx * dx + dy * dy;
         const double n = dy == 0 ? cosA * std::fabs(dx) : dy * cosA + dx * sinA;
         weights[c] = ratioK * n / std::sqrt(1 + kSquared * q);
-        lights[c] = q == 0 ? s.ratio * cosA : s.ratio * n;
+        lights[c] = dx == 0 && dy == 0 ? s.ratio * cosA : s.ratio * n;
         slopes[c] = q;
     }
 

@@ -53,7 +53,8 @@ int lightingRowLanes(const LightingConstants& k, const double* row, const double
         const V n = dy == zero ? k.cosA * absDx : dy * k.cosA + dx * k.sinA;
         const V k2q = k.kSquared * q;
         const V weight = k.ratioK * n / Ops::sqrt(one + k2q);
-        const V light = q == zero ? Ops::broadcast(k.ratio * k.cosA) : k.ratio * n;
+        // A flat pixel (d = 0) faces the light by cos A; only its sign matters to the choice below.
+        const V light = (dx == zero) & (dy == zero) ? Ops::broadcast(k.ratio * k.cosA) : k.ratio * n;
         const auto bright = light > zero;
         Ops::store(scales + c, bright ? one - weight : one + weight);
         Ops::store(lifts + c, bright ? 255.0 * weight : zero);

@@ -35,15 +35,15 @@ struct Folder {
     test::TempDir dir;
     KeyframeList list;
 
-    explicit Folder(int count) {
+    explicit Folder(int count, int width = kWidth, int height = kHeight) {
         for (int k = 0; k < count; ++k) {
             KeyframeData data;
-            data.layout = {kWidth, kHeight, 4, 2, kColors};
+            data.layout = {width, height, 1, 1, kColors};
             data.thumbnail.assign(kThumbnailBytes, 0);
             data.colors = keyframePalette();
-            data.previewMap.assign(8, 1.0);
-            for (int r = 0; r < kHeight; ++r)
-                for (int c = 0; c < kWidth; ++c) data.fullMap.push_back(cell(k, r, c));
+            data.previewMap.assign(1, 1.0);
+            for (int r = 0; r < height; ++r)
+                for (int c = 0; c < width; ++c) data.fullMap.push_back(cell(k, r, c));
             char name[16];
             std::snprintf(name, sizeof name, "%05d.qvy", k);
             EXPECT_TRUE(writeKeyframe(dir / name, data).ok);
@@ -309,9 +309,11 @@ TEST(FrameRenderer, BadKeyframeFilesStopTheRunWithTheirName) {
         FrameRenderer renderer(1);
         EXPECT_FALSE(RenderMovieFrame(renderer, s, {}, 6.0f, 1.0f, 0.0f, context).ok);
         EXPECT_FALSE(RenderMovieFrame(renderer, s, {}, -0.5f, 1.0f, 0.0f, context).ok);
-        RenderSettings empty = s;
-        empty.finalWidth = 0;
-        EXPECT_FALSE(RenderMovieFrame(renderer, empty, {}, 1.0f, 1.0f, 0.0f, context).ok);
+        for (int side : {0, -3, kMaxFrameSide + 1, 90000000}) {
+            RenderSettings bad = s;
+            bad.finalWidth = side;
+            EXPECT_FALSE(RenderMovieFrame(renderer, bad, {}, 1.0f, 1.0f, 0.0f, context).ok) << side;
+        }
     }
 }
 
@@ -334,6 +336,24 @@ TEST(FrameRenderer, DegenerateColourInputsStillGiveAFrame) {
     std::fill(level0.begin(), level0.end(), 0.0);
     EXPECT_TRUE(RenderMovieFrame(renderer, s, {}, 0.6f, 1.0f, 0.0f, context).ok);
     EXPECT_EQ(renderer.runningMinimum2D, before);
+}
+
+// A map one pixel wide still covers the whole frame: nothing of an earlier frame shows through.
+TEST(FrameRenderer, OnePixelWideMapsCoverTheFrame) {
+    Folder folder(3, 1, 6);
+    RenderSettings s = settingsFor(folder.list, 8);
+    s.finalHeight = 48;
+    std::vector<Raster> frames;
+    for (int stale : {1, 2}) {
+        FrameRenderer renderer(1);
+        MovieFrameContext context;
+        context.frame = Raster(8, 48);
+        const auto b = static_cast<std::uint8_t>(stale);
+        context.frame.fill(b, b, b);
+        ASSERT_TRUE(RenderMovieFrame(renderer, s, {}, 0.5f, 1.0f, 0.0f, context).ok);
+        frames.push_back(context.frame);
+    }
+    EXPECT_TRUE(sameBytes(frames[0], frames[1]));
 }
 
 // The distance estimator colours only with relief on; without it the ordinary colour rule applies.

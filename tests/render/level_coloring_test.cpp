@@ -185,6 +185,48 @@ TEST(LevelColoring, MatchesTheFormulasPixelForPixel) {
     }
 }
 
+// Differences so large that dx^2 + dy^2 overflows, or so small that it underflows, still light the pixel as the
+// formulas do (the slope's direction survives), instead of leaving it unlit or black.
+TEST(LevelColoring, ExtremeSlopesAreLitAsTheFormulasSay) {
+    const std::vector<std::uint8_t> flat(3 * 4, 100);
+    struct Slope {
+        std::vector<double> map;
+        int width;
+        double azimuth;
+        int deSqrt;
+    };
+    const Slope cases[] = {{{1, -1.2e308, -1.2e308, 1e307}, 2, 45, 0},
+                          {{1e-170, 1e-170, 1e-170, 1e-170, 3e-170, 2e-170, 1e-170, 1e-170}, 4, -45, 1},
+                          {{1, 1, 1, 1, 0.3e160, 1e160, 1, 1}, 4, -45, 0}};
+    for (const Slope& k : cases) {
+        const int height = static_cast<int>(k.map.size()) / k.width;
+        ReliefSettings relief;
+        relief.active = 1;
+        relief.phong = relief.phong2 = 0;
+        relief.deSqrt = k.deSqrt;
+        Raster image(k.width, height);
+        RenderJob job;
+        job.destination = &image;
+        job.rows = k.map.data();
+        job.width = k.width;
+        job.height = height;
+        job.colorStep = 1e300;  // keeps every palette position finite: the flat palette gives 100 anyway
+        job.paletteLength = 4;
+        job.palette = flat.data();
+        job.relief = &relief;
+        deriveLevelFrameAngles(k.azimuth, relief, Projection3DSettings{}, job.angles);
+        colorLevelRows(job, 0, 1);
+        const Reference ref{k.map, k.width, height, flat, 4, 1e300, 0, 1, relief, true, false, k.azimuth};
+        for (int r = 0; r < height; ++r) {
+            for (int c = 0; c < k.width; ++c) {
+                std::uint8_t want[3];
+                ref.pixel(r, c, want);
+                EXPECT_NEAR(image.storedRow(r)[3 * c], want[0], 1) << r << "," << c;
+            }
+        }
+    }
+}
+
 // Hostile colour parameters give palette colours, never a read outside the palette.
 TEST(LevelColoring, IndicesFarOutsideThePaletteWrapSafely) {
     const std::vector<std::uint8_t> palette = rampPalette(5);
