@@ -5,7 +5,6 @@
 #include <cmath>
 #include <cstdint>
 #include <cstdlib>
-#include <cstring>
 #include <random>
 #include <string>
 #include <vector>
@@ -249,45 +248,6 @@ TEST(LevelColoring, IndicesFarOutsideThePaletteWrapSafely) {
     const std::uint8_t* px = image.storedRow(0);
     EXPECT_EQ(px[3 * 3], static_cast<std::uint8_t>(palette[9] * 0.25 + palette[6] * 0.75));
     EXPECT_EQ(px[3 * 2], static_cast<std::uint8_t>(palette[9] * -0.5 + palette[6] * 1.5));
-}
-
-// Rows are dealt out to the workers; any split gives the same picture, and so does colouring a block only.
-TEST(LevelColoring, WorkersAndBlocksDoNotChangeThePicture) {
-    const int width = 50, height = 23;
-    const std::vector<double> map = terrain(width, height, 2);
-    const std::vector<std::uint8_t> palette = rampPalette(12);
-    ReliefSettings relief;
-    relief.active = 1;
-    auto colour = [&](int workers, int firstRow, int endRow, int firstColumn, int endColumn) {
-        Raster image(width, height);
-        RenderJob job;
-        job.destination = &image;
-        job.rows = map.data();
-        job.width = width;
-        job.height = height;
-        job.colorStep = 0.8;
-        job.paletteLength = 12;
-        job.palette = palette.data();
-        job.relief = &relief;
-        job.firstRow = firstRow, job.endRow = endRow, job.firstColumn = firstColumn, job.endColumn = endColumn;
-        WorkerPool pool(workers);
-        RenderLevel(pool, job);
-        return image;
-    };
-    const Raster one = colour(1, 0, -1, 0, -1);
-    for (int workers : {2, 7}) {
-        const Raster many = colour(workers, 0, -1, 0, -1);
-        EXPECT_EQ(0, std::memcmp(one.data(), many.data(), one.sizeBytes())) << workers;
-    }
-    const Raster block = colour(3, 5, 17, 9, 41);
-    for (int r = 0; r < height; ++r) {
-        for (int c = 0; c < width; ++c) {
-            const bool inside = r >= 5 && r < 17 && c >= 9 && c < 41;
-            for (int b = 0; b < 3; ++b) {
-                ASSERT_EQ(block.storedRow(r)[3 * c + b], inside ? one.storedRow(r)[3 * c + b] : 0) << r << "," << c;
-            }
-        }
-    }
 }
 
 }  // namespace
