@@ -170,23 +170,28 @@ double averageMinimum(double found, double& running, int averageFrames) {
     return m;
 }
 
-/// Minimum over rows [y, y + h) of columns [x, x + w), the rows interleaved over the pool.
+/// Smallest non-zero value over columns [x, x + w) of rows y + first, y + first + step, ... below y + h, clipped to
+/// the map; kNoMinimum + 0.5 when there is none. Only a strictly smaller value replaces the best, so NaN never wins.
+double smallestNonZero(const std::vector<double>& map, int width, int height, int x, int y, int w, int h, int first,
+                       int step) {
+    double m = kNoMinimum + 0.5;
+    const int x0 = std::max(x, 0);
+    const int x1 = std::min(x + w, width);
+    for (int r = std::max(y, 0) + first; r < std::min(y + h, height); r += step) {
+        const double* row = map.data() + static_cast<std::size_t>(r) * width;
+        for (int c = x0; c < x1; ++c) {
+            if (row[c] != 0 && row[c] < m) m = row[c];
+        }
+    }
+    return m;
+}
+
+/// minimumInRect with the rows interleaved over the pool.
 double minimumInRectOnPool(WorkerPool& pool, const std::vector<double>& map, int width, int height, int x, int y,
                            int w, int h) {
     std::vector<double> best(static_cast<std::size_t>(pool.workerCount()), kNoMinimum + 0.5);
-    const int x0 = std::max(x, 0);
-    const int x1 = std::min(x + w, width);
-    const int y0 = std::max(y, 0);
-    const int y1 = std::min(y + h, height);
     pool.run([&](int worker, int workerCount) {
-        double m = kNoMinimum + 0.5;
-        for (int r = y0 + worker; r < y1; r += workerCount) {
-            const double* row = map.data() + static_cast<std::size_t>(r) * width;
-            for (int c = x0; c < x1; ++c) {
-                if (row[c] != 0 && row[c] < m) m = row[c];
-            }
-        }
-        best[worker] = m;
+        best[worker] = smallestNonZero(map, width, height, x, y, w, h, worker, workerCount);
     });
     double m = kNoMinimum + 0.5;
     for (double b : best) m = b < m ? b : m;
@@ -280,16 +285,7 @@ LevelPlacement levelPlacement(int level, double t, int frameWidth, int frameHeig
 }
 
 double minimumInRect(const std::vector<double>& map, int width, int height, int x, int y, int w, int h) {
-    double m = kNoMinimum + 0.5;
-    const int x0 = std::max(x, 0);
-    const int x1 = std::min(x + w, width);
-    for (int r = std::max(y, 0); r < std::min(y + h, height); ++r) {
-        const double* row = map.data() + static_cast<std::size_t>(r) * width;
-        for (int c = x0; c < x1; ++c) {
-            if (row[c] != 0 && row[c] < m) m = row[c];
-        }
-    }
-    return m - 0.5;
+    return smallestNonZero(map, width, height, x, y, w, h, 0, 1) - 0.5;
 }
 
 double minimumOnBorder(const std::vector<double>& map, int width, int height, int x, int y, int w, int h) {
