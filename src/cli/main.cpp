@@ -5,6 +5,7 @@
 #include <vector>
 
 #include "cli/cli_commands.h"
+#include "platform/text_image.h"
 
 namespace {
 
@@ -25,6 +26,8 @@ int main(int argc, char** argv) {
     const std::string command = argv[1];
     const std::vector<std::string> args(argv + 2, argv + argc);
     try {
+        // The zoom caption of the frames is drawn with Qt Gui; this tool never opens a window.
+        const zoomreel::OffscreenGuiApplication gui(argv[0]);
         if (command == "sample") return runSample(args);
         if (command == "convert") return runConvert(args);
         if (command == "info") return runInfo(args);

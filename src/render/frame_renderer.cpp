@@ -1,7 +1,6 @@
 #include "render/frame_renderer.h"
 
 #include <algorithm>
-#include <chrono>
 #include <cmath>
 #include <limits>
 #include <new>
@@ -13,10 +12,6 @@ namespace zoomreel {
 namespace {
 
 constexpr double kNoMinimum = 1e100 - 0.5;
-
-double clockMs() {
-    return std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now().time_since_epoch()).count();
-}
 
 /// The frame lock when the front end has one: a no-op otherwise. Unlocks on destruction if still held.
 class FrameLockHolder {
@@ -343,7 +338,7 @@ Status RenderMovieFrame(FrameRenderer& renderer, const RenderSettings& settings,
     }
 
     renderer.clock.t.fill(0);
-    renderer.clock.t[0] = clockMs();
+    renderer.clock.t[0] = PhaseClock::now();
     const int width = cache.layout.width;
     const int height = cache.layout.height;
     const FrameGeometry geometry = frameGeometry(h, width, height);
@@ -430,11 +425,27 @@ Status RenderMovieFrame(FrameRenderer& renderer, const RenderSettings& settings,
         if (level + 1 < levels) frameLock.unlock();
         placement = next;
     }
-    renderer.clock.t[1] = clockMs();
+    renderer.clock.t[1] = PhaseClock::now();
 
-    // The 3D stage (which takes the lock again for its final copy) and the zoom caption close the frame here,
-    // still under the lock taken for the last level.
-
+    // The 3D stage and the caption close the frame, still under the lock taken for the last level, so that the
+    // front end never paints a frame without them.
+    if (projection) {
+        try {
+            ProjectFrame(renderer, settings, context, t);
+        } catch (const std::bad_alloc&) {
+            return Status::failure("There is not enough memory for the 3D projection of frames of " +
+                                   std::to_string(frameWidth) + " x " + std::to_string(frameHeight) + ".");
+        }
+    }
+    if (settings.showZoomText) {
+        const float mantissa = k < static_cast<int>(list->summaries.size()) ? list->summaries[k].zoomMantissa : 1.0f;
+        const std::int32_t exponent = k < static_cast<int>(list->summaries.size()) ? list->summaries[k].zoomExponent : 0;
+        if (Status s = DrawZoomText(projection ? context.frame3D : context.frame, FormatZoomText(h, mantissa, exponent),
+                                    settings.caption);
+            !s) {
+            return s;
+        }
+    }
     frameLock.unlock();
     if (hooks.requestRepaint) hooks.requestRepaint();
     return {};
@@ -442,6 +453,7 @@ Status RenderMovieFrame(FrameRenderer& renderer, const RenderSettings& settings,
 
 void freeRenderBuffers(FrameRenderer& renderer) {
     for (auto& level : renderer.cache.levels) std::vector<double>().swap(level);
+    renderer.projection.freeRunBuffers();
     renderer.cache.loadedKeyframe = -1;
 }
 

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <array>
+#include <chrono>
 #include <cstdint>
 #include <functional>
 #include <memory>
@@ -12,7 +13,9 @@
 #include "platform/raster.h"
 #include "platform/status.h"
 #include "platform/worker_pool.h"
+#include "output/zoom_caption.h"
 #include "render/level_coloring.h"
+#include "render/projection.h"
 #include "settings/palette.h"
 #include "settings/render_settings.h"
 
@@ -49,6 +52,8 @@ struct RenderSettings {
     int finalWidth = 0;
     int finalHeight = 0;
     int height3D = 0;
+    bool showZoomText = false;  ///< the zoom of the frame in its top-left corner
+    ZoomCaptionStyle caption;
 };
 
 /// How the renderer reaches its front end and the movie driver. Every member may be left empty.
@@ -64,18 +69,24 @@ struct FrameHooks {
     std::function<void()> requestRepaint;
 };
 
-/// Per-frame inputs the movie driver sets before each frame.
+/// Per-frame inputs the movie driver sets before each frame: the light and the 3D evolution factors, which
+/// scale the 3D settings' height scale, height cap and lift.
 struct FrameInputs {
     double frameLightAngle = 0.0;  ///< degrees, the relief light azimuth
-    double zScaleFactor = 0.0;
-    double maxIterFactor = 0.0;
-    double vertShiftFactor = 0.0;
+    double zScaleFactor = 1.0;
+    double maxIterFactor = 1.0;
+    double vertShiftFactor = 1.0;
 };
 
 /// The phase clock of one frame, in milliseconds of a steady clock: T0 once the cache is up to date, T1 after the
-/// last 2D level; T2 to T5 belong to the 3D stage.
+/// last 2D level, and with 3D on T2 after the height field, T3 after its smoothing, T4 after the shadows and T5
+/// after the projection.
 struct PhaseClock {
     std::array<double, 6> t{};
+
+    static double now() {
+        return std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now().time_since_epoch()).count();
+    }
 };
 
 /// The largest frame side the renderer makes: beyond every video format in use, and far from overflowing any size
@@ -96,6 +107,7 @@ struct FrameRenderer {
     FrameInputs inputs;
     LevelFrameAngles angles;
     PhaseClock clock;
+    ProjectionState projection;
     int workerCount = 0;  ///< render workers; 0: one per processor
     std::unique_ptr<WorkerPool> pool;
 };
@@ -131,7 +143,13 @@ double minimumOnBorder(const std::vector<double>& map, int width, int height, in
 Status RenderMovieFrame(FrameRenderer& renderer, const RenderSettings& settings, const FrameHooks& hooks, float h,
                         float colourDivisor, float colourOffset, MovieFrameContext& context);
 
-/// The end of a run: frees the cached maps so that the next run sets up again. The level image stays.
+/// The 3D stage of a frame: projects `context.frame` onto `context.frame3D` as a landscape over the levels of
+/// the cache at t = 2^-fraction, and keeps the rows it showed for the next frame's minimum search. The caller
+/// holds the frame lock: the 3D image is what the front end paints.
+void ProjectFrame(FrameRenderer& renderer, const RenderSettings& settings, MovieFrameContext& context, double t);
+
+/// The end of a run: frees the cached maps and the 3D buffers so that the next run sets up again. The level
+/// image and the smoothing kernel stay.
 void freeRenderBuffers(FrameRenderer& renderer);
 
 }  // namespace zoomreel

@@ -369,6 +369,60 @@ TEST(FrameRenderer, DistanceEstimatorWithoutReliefUsesTheColourRule) {
     EXPECT_TRUE(sameBytes(a.frame, b.frame));
 }
 
+TEST(FrameRenderer, ThreeDFramesAreProjectedShadowedAndCaptioned) {
+    Folder folder(5);
+    RenderSettings s = settingsFor(folder.list, 48);
+    s.projection.active = 1;  // the default 3D settings, shadows at 0.8
+    s.projection.gaussianFilter = 80;  // a radius of 2 pixels at this width
+    s.height3D = 40;
+    auto render = [&](int workers, bool caption, FrameRenderer* keep = nullptr) {
+        FrameRenderer local(workers);
+        FrameRenderer& renderer = keep != nullptr ? *keep : local;
+        renderer.inputs.frameLightAngle = -45;
+        RenderSettings settings = s;
+        settings.showZoomText = caption;
+        settings.caption.fontName = "Arial";
+        MovieFrameContext context;
+        for (float h : {0.3f, 0.7f, 1.2f}) {
+            EXPECT_TRUE(RenderMovieFrame(renderer, settings, {}, h, 0.5f, 0.0f, context).ok);
+        }
+        return context.frame3D;
+    };
+    FrameRenderer renderer(2);
+    const Raster projected = render(2, false, &renderer);
+    ASSERT_EQ(projected.width(), 48);
+    ASSERT_EQ(projected.height(), 40);
+    // Two runs, on any number of workers, give the same frames.
+    EXPECT_TRUE(sameBytes(projected, render(1, false)));
+    EXPECT_TRUE(sameBytes(projected, render(3, false)));
+    // Ground and sky: the landscape covers part of the image only.
+    int black = 0;
+    for (int y = 0; y < 40; ++y) {
+        for (int x = 0; x < 48; ++x) black += projected.storedRow(y)[3 * x] + projected.storedRow(y)[3 * x + 1] +
+                                                     projected.storedRow(y)[3 * x + 2] == 0;
+    }
+    EXPECT_GT(black, 0);
+    EXPECT_LT(black, 48 * 40);
+    const auto& t = renderer.clock.t;
+    for (int phase = 1; phase < 5; ++phase) EXPECT_LE(t[phase], t[phase + 1]) << phase;
+    EXPECT_GT(t[5], 0);
+    EXPECT_LE(renderer.visibleRowFirst, renderer.visibleRowLast);
+    EXPECT_LT(renderer.visibleRowLast, s.finalHeight);
+    EXPECT_FALSE(renderer.projection.shadowCounts.empty());
+
+    // The caption is blended into the 3D image's top-left corner and nowhere else.
+    const Raster captioned = render(2, true);
+    EXPECT_FALSE(sameBytes(projected, captioned));
+    for (int y = 20; y < 40; ++y) {
+        EXPECT_EQ(std::memcmp(projected.rowFromTop(y), captioned.rowFromTop(y), 3 * 48), 0) << y;
+    }
+
+    // The end of the run frees the 3D buffers but keeps the smoothing kernel.
+    freeRenderBuffers(renderer);
+    EXPECT_TRUE(renderer.projection.heightField.empty());
+    EXPECT_FALSE(renderer.projection.kernel.weights.empty());
+}
+
 TEST(FrameRenderer, PublishesOnceHoldsTheLockWhileDrawingAndAsksForARepaint) {
     Folder folder(4);
     RenderSettings s = settingsFor(folder.list, 32);

@@ -1,0 +1,203 @@
+#include <gtest/gtest.h>
+
+#include <QFont>
+#include <QFontMetrics>
+
+#include <algorithm>
+#include <cfloat>
+#include <climits>
+#include <cmath>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "output/zoom_caption.h"
+#include "platform/text_image.h"
+
+namespace zoomreel {
+namespace {
+
+struct Bgr {
+    std::uint8_t blue, green, red;
+    bool operator==(const Bgr&) const = default;
+};
+
+Bgr pixel(const Raster& r, int x, int y) {
+    const std::uint8_t* p = r.rowFromTop(y) + 3 * x;
+    return {p[0], p[1], p[2]};
+}
+
+void setPixel(Raster& r, int x, int y, Bgr c) {
+    std::uint8_t* p = r.rowFromTop(y) + 3 * x;
+    p[0] = c.blue, p[1] = c.green, p[2] = c.red;
+}
+
+Raster uniform(int width, int height, std::uint8_t value) {
+    Raster r(width, height);
+    r.fill(value, value, value);
+    return r;
+}
+
+std::vector<std::uint8_t> bytes(const Raster& r) { return {r.data(), r.data() + r.sizeBytes()}; }
+
+TEST(ZoomCaptionFormat, DesignedExamplesAndBoundaries) {
+    struct Case {
+        float h, mantissa;
+        std::int32_t exponent;
+        const char* expected;
+    };
+    const Case cases[] = {
+        {0.0f, 1.5f, 3, "Zoom : 1.50E3"},  {0.5f, 1.5f, 3, "Zoom : 2.12E3"},
+        {7.5f, 1.5f, 3, "Zoom : 2.12E3"},  // only the fraction of h zooms
+        {0.5f, 8.0f, 0, "Zoom : 11.3"},    {0.0f, 5.0f, -1, "Zoom : 0.50"},
+        {0.0f, 2.0f, 0, "Zoom : 2.00"},    {0.0f, 5.0f, -3, "Zoom : 5.00E-3"},
+        {0.0f, 10.0f, 0, "Zoom : 10.00"},  // exactly 10 is not stepped
+        {0.0f, 20.0f, -2, "Zoom : 0.20"},  {0.0f, 12.0f, 1, "Zoom : 1.20E2"},
+        {0.0f, 20.0f, INT_MAX, "Zoom : 2.00E2147483648"},
+        // Hostile keyframe values: whole texts, neither cut off nor overrun.
+        {0.0f, FLT_MAX, 0, "Zoom : 340282346638528859811704183484516925440.0"},
+        {0.0f, -FLT_MAX, INT_MIN, "Zoom : -340282346638528859811704183484516925440.00E-2147483648"},
+        {0.0f, INFINITY, 2, "Zoom :  infE3"},  {NAN, 1.5f, 3, "Zoom :  nanE3"},
+    };
+    for (const Case& c : cases) {
+        EXPECT_EQ(FormatZoomText(c.h, c.mantissa, c.exponent), c.expected)
+            << "h " << c.h << ", m " << c.mantissa << ", e " << c.exponent;
+    }
+}
+
+TEST(ZoomCaptionBlend, EachByteBecomesTheRoundedDownAverage) {
+    struct Case {
+        std::uint8_t text, frame, expected;
+    };
+    for (const Case c : {Case{255, 0, 127}, Case{0, 200, 100}, Case{255, 255, 255}, Case{1, 0, 0}}) {
+        Raster frame = uniform(12, 12, c.frame);
+        BlendTextBox(frame, 3, 2, uniform(3, 2, c.text));
+        EXPECT_EQ(pixel(frame, 6, 6), (Bgr{c.expected, c.expected, c.expected})) << int(c.text) << "+" << int(c.frame);
+    }
+}
+
+TEST(ZoomCaptionBlend, BoxLandsFivePixelsInFromTheTopLeftClippedToFrameAndRaster) {
+    // A mark at column 1 of the box's top row must land at (6, 5) from the top although rows are stored bottom-up.
+    // Padding bytes carry a sentinel, so a write past a row's pixels shows too.
+    struct Case {
+        int frameWidth, frameHeight, boxWidth, boxHeight, rasterWidth, rasterHeight, keptWidth, keptHeight;
+    };
+    const Case cases[] = {
+        {11, 9, 4, 3, 4, 3, 4, 3},      {1, 1, 10, 10, 10, 10, 0, 0},   {5, 9, 10, 10, 10, 10, 0, 0},
+        {6, 7, 10, 10, 10, 10, 1, 2},   {13, 6, 10, 10, 10, 10, 8, 1},  {20, 20, 10, 10, 4, 3, 4, 3},
+        {20, 20, 3, 2, 10, 10, 3, 2},   {20, 20, -3, 5, 10, 10, 0, 0},  {20, 20, INT_MAX, INT_MAX, 6, 6, 6, 6},
+    };
+    for (const Case& c : cases) {
+        Raster frame = uniform(c.frameWidth, c.frameHeight, 200);
+        for (int row = 0; row < frame.height(); ++row)
+            std::fill(frame.storedRow(row) + 3 * frame.width(), frame.storedRow(row) + frame.strideBytes(), 77);
+        Raster box(c.rasterWidth, c.rasterHeight);
+        if (c.rasterWidth > 1) setPixel(box, 1, 0, {10, 20, 30});
+        Raster expected = frame;
+        for (int y = 0; y < c.keptHeight; ++y)
+            for (int x = 0; x < c.keptWidth; ++x) setPixel(expected, x + 5, y + 5, {100, 100, 100});
+        if (c.keptWidth > 1) setPixel(expected, 6, 5, {105, 110, 115});
+
+        BlendTextBox(frame, c.boxWidth, c.boxHeight, box);
+        EXPECT_EQ(bytes(frame), bytes(expected)) << "frame " << c.frameWidth << "x" << c.frameHeight << ", box "
+                                                 << c.boxWidth << "x" << c.boxHeight;
+    }
+}
+
+QFontMetrics metricsOf(const char* family, int pixelSize) {
+    QFont font(family);
+    font.setPixelSize(pixelSize);
+    font.setWeight(QFont::Bold);
+    return QFontMetrics(font);
+}
+
+TEST(ZoomCaptionDraw, MeasuredBoxHalvesTheFrameUnderItAndShowsTheText) {
+    // Pure red text: the green and blue channels are 100 exactly where the box is and 200 elsewhere.
+    struct Case {
+        int frameWidth, frameHeight, fontSize, drawnSize;
+    };
+    const char* const text = "Zoom : 2.12E3";
+    for (const Case c : {Case{400, 120, 8, 8}, Case{400, 120, 24, 24}, Case{400, 120, -24, 24}, Case{400, 120, 0, 8},
+                         Case{1, 1, 24, 24}, Case{5, 5, 24, 24}, Case{6, 80, 24, 24}, Case{60, 12, 24, 24},
+                         Case{64, 48, INT_MAX, kMaxTextPixelSize}}) {
+        Raster frame = uniform(c.frameWidth, c.frameHeight, 200);
+        ASSERT_TRUE(DrawZoomText(frame, text, ZoomCaptionStyle{"Arial", c.fontSize, TextColor{255, 0, 0}}).ok);
+        const QFontMetrics metrics = metricsOf("Arial", c.drawnSize);
+        const int boxWidth = metrics.horizontalAdvance(text) + 6, boxHeight = metrics.height() + 3;
+        TextBoxSize measured;
+        ASSERT_TRUE(measureTextBox(text, TextBoxStyle{"Arial", c.fontSize}, measured).ok);
+        EXPECT_EQ(measured.width, boxWidth);
+        EXPECT_EQ(measured.height, boxHeight);
+
+        const int keptWidth = std::clamp(c.frameWidth - 5, 0, boxWidth);
+        const int keptHeight = std::clamp(c.frameHeight - 5, 0, boxHeight);
+        int brightest = 0;
+        for (int y = 0; y < frame.height(); ++y) {
+            for (int x = 0; x < frame.width(); ++x) {
+                const Bgr p = pixel(frame, x, y);
+                const bool inBox = x >= 5 && x < 5 + keptWidth && y >= 5 && y < 5 + keptHeight;
+                const bool border = x == 5 || y == 5 + boxHeight - 1;  // left of and below the text
+                ASSERT_EQ(p.green, inBox ? 100 : 200) << x << "," << y << " size " << c.fontSize;
+                ASSERT_EQ(p.blue, p.green);
+                if (!inBox || border) {
+                    ASSERT_EQ(p.red, p.green) << x << "," << y << " size " << c.fontSize;
+                }
+                brightest = std::max<int>(brightest, p.red);
+            }
+        }
+        if (keptWidth == boxWidth) {
+            EXPECT_GT(brightest, 180) << "size " << c.fontSize;
+        }
+    }
+}
+
+TEST(ZoomCaptionDraw, TextStandsUprightOnItsBaselineInGrey) {
+    // "T" is top-heavy: its widest ink row is its bar, at cap height, so a flipped or shifted box shows.
+    const QFontMetrics metrics = metricsOf("Arial", 24);
+    Raster frame(200, 60);
+    ASSERT_TRUE(DrawZoomText(frame, "TTT", ZoomCaptionStyle{"Arial", 24, TextColor{255, 255, 255}}).ok);
+    int top = INT_MAX, bottom = -1, left = INT_MAX, widestRow = -1, widestCount = 0;
+    for (int y = 0; y < frame.height(); ++y) {
+        int count = 0;
+        for (int x = 0; x < frame.width(); ++x) {
+            const Bgr p = pixel(frame, x, y);
+            ASSERT_TRUE(p.blue == p.green && p.green == p.red) << "colour fringe at " << x << "," << y;
+            if (p.red < 100) continue;  // strong ink only: white over black blends to 127
+            ++count;
+            top = std::min(top, y), bottom = std::max(bottom, y), left = std::min(left, x);
+        }
+        if (count > widestCount) widestCount = count, widestRow = y;
+    }
+    const int baseline = 5 + 2 + metrics.ascent();  // the first row below the glyphs
+    EXPECT_GE(bottom, baseline - 2);
+    EXPECT_LE(bottom, baseline);
+    EXPECT_NEAR(top, baseline - metrics.capHeight(), 1);
+    EXPECT_LT(widestRow, (top + bottom) / 2);
+    EXPECT_GE(left, 5 + 2);
+    EXPECT_LT(left, 5 + 2 + 6);
+}
+
+TEST(ZoomCaptionDraw, EmptyFaceDrawsAndOverlongTextLeavesTheFrameAlone) {
+    Raster frame = uniform(200, 40, 200);
+    ASSERT_TRUE(DrawZoomText(frame, "Zoom : 2.00", ZoomCaptionStyle{"", 8, {}}).ok);
+    EXPECT_EQ(pixel(frame, 5, 5), (Bgr{100, 100, 100}));
+    const std::vector<std::uint8_t> before = bytes(frame);
+    const Status status = DrawZoomText(frame, std::string(kMaxTextBoxBytes + 1, 'x'), ZoomCaptionStyle{});
+    EXPECT_FALSE(status.ok);
+    EXPECT_FALSE(status.message.empty());
+    EXPECT_EQ(bytes(frame), before);
+}
+
+TEST(ZoomCaptionDraw, WorkerThreadsDrawTheSameAsTheMainThread) {
+    const ZoomCaptionStyle style{"Arial", 16, TextColor{255, 255, 0}};
+    Raster reference = uniform(200, 40, 30);
+    ASSERT_TRUE(DrawZoomText(reference, "Zoom : 5.00E-3", style).ok);
+    std::vector<Raster> frames(4, uniform(200, 40, 30));
+    std::vector<std::thread> threads;
+    for (Raster& f : frames) threads.emplace_back([&f, &style] { DrawZoomText(f, "Zoom : 5.00E-3", style); });
+    for (std::thread& t : threads) t.join();
+    for (const Raster& f : frames) EXPECT_EQ(bytes(f), bytes(reference));
+}
+
+}  // namespace
+}  // namespace zoomreel
