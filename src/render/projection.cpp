@@ -4,6 +4,7 @@
 #include <atomic>
 #include <cmath>
 #include <cstring>
+#include <functional>
 #include <limits>
 #include <thread>
 
@@ -36,6 +37,19 @@ int blockSide(double extent, int limit) {
     if (!(extent > 1)) return 1;
     if (extent >= limit) return limit;
     return static_cast<int>(std::ceil(extent));
+}
+
+/// One tap of the smoothing: sum += w * values and total += w * marks over n cells. The lanes are independent
+/// sums, so every processor variant gives the same bits.
+#if defined(__x86_64__) && defined(__GNUC__) && !defined(__clang__)
+__attribute__((target_clones("avx2", "default")))
+#endif
+void addWeighted(double* __restrict sum, double* __restrict total, const double* __restrict values,
+                 const double* __restrict marks, double w, int n) {
+    for (int k = 0; k < n; ++k) {
+        sum[k] += w * values[k];
+        total[k] += w * marks[k];
+    }
 }
 
 /// A screen row as an integer. Rows beyond the int32 range are held at its ends; not-a-number has no row.
@@ -119,19 +133,16 @@ void buildHeightField(WorkerPool& pool, const HeightFieldSource& source, const H
                 const int c0 = static_cast<int>(columns[level][k]);
                 const int r1 = std::min(height, r0 + side[level]);
                 const int c1 = std::min(width, c0 + side[level]);
-                double g = kNoData;
-                bool found = false;
+                // Only a smaller value replaces the best, so a cell without a number never wins.
+                double g = std::numeric_limits<double>::infinity();
                 for (int r = r0; r < r1; ++r) {
                     const double* row = source.levels[level] + static_cast<std::size_t>(r) * width;
                     for (int c = c0; c < c1; ++c) {
                         const double value = row[c];
-                        if (value != 0 && (!found || value < g)) {
-                            g = value;
-                            found = true;
-                        }
+                        if (value != 0 && value < g) g = value;
                     }
                 }
-                if (found) out[k] = transform.height(g);
+                if (g < std::numeric_limits<double>::infinity()) out[k] = transform.height(g);
             }
         }
     });
@@ -164,12 +175,14 @@ void smoothHeightField(WorkerPool& pool, std::vector<double>& field, int frameWi
             kernel.weights[a] = std::exp(-(d * d) * q);
         }
     }
+    // Taps further out than the field is long reach no cell: the row pass leaves them out.
+    const int reach = std::min(r, std::max(frameWidth, frameHeight) - 1);
     const double* weight = kernel.weights.data();
     const std::size_t cells = static_cast<std::size_t>(frameWidth) * frameHeight;
     buffers.values.resize(cells);
     buffers.weights.resize(cells);
     // Each worker's rows: the padded row of values and of data marks, then the column sums.
-    const std::size_t padded = frameWidth + 2 * static_cast<std::size_t>(r);
+    const std::size_t padded = frameWidth + 2 * static_cast<std::size_t>(reach);
     const std::size_t perWorker = 2 * padded + 2 * static_cast<std::size_t>(frameWidth);
     buffers.scratch.assign(perWorker * pool.workerCount(), 0.0);
 
@@ -183,21 +196,15 @@ void smoothHeightField(WorkerPool& pool, std::vector<double>& field, int frameWi
             const double* in = field.data() + static_cast<std::size_t>(j) * frameWidth;
             for (int k = 0; k < frameWidth; ++k) {
                 const bool data = in[k] != kNoData;
-                value[k + r] = data ? in[k] : 0.0;
-                mask[k + r] = data ? 1.0 : 0.0;
+                value[k + reach] = data ? in[k] : 0.0;
+                mask[k + reach] = data ? 1.0 : 0.0;
             }
             double* sum = buffers.values.data() + static_cast<std::size_t>(j) * frameWidth;
             double* total = buffers.weights.data() + static_cast<std::size_t>(j) * frameWidth;
             std::fill(sum, sum + frameWidth, 0.0);
             std::fill(total, total + frameWidth, 0.0);
-            for (int a = 0; a <= 2 * r; ++a) {
-                const double w = weight[a];
-                const double* v = value + a;
-                const double* m = mask + a;
-                for (int k = 0; k < frameWidth; ++k) {
-                    sum[k] += w * v[k];
-                    total[k] += w * m[k];
-                }
+            for (int a = 0; a <= 2 * reach; ++a) {
+                addWeighted(sum, total, value + a, mask + a, weight[r - reach + a], frameWidth);
             }
         }
     });
@@ -209,14 +216,9 @@ void smoothHeightField(WorkerPool& pool, std::vector<double>& field, int frameWi
             std::fill(sum, sum + frameWidth, 0.0);
             std::fill(total, total + frameWidth, 0.0);
             for (int a = std::max(0, r - j); a <= std::min(2 * r, frameHeight - 1 - j + r); ++a) {
-                const double w = weight[a];
                 const std::size_t from = static_cast<std::size_t>(j + a - r) * frameWidth;
-                const double* v = buffers.values.data() + from;
-                const double* m = buffers.weights.data() + from;
-                for (int k = 0; k < frameWidth; ++k) {
-                    sum[k] += w * v[k];
-                    total[k] += w * m[k];
-                }
+                addWeighted(sum, total, buffers.values.data() + from, buffers.weights.data() + from, weight[a],
+                            frameWidth);
             }
             double* out = field.data() + static_cast<std::size_t>(j) * frameWidth;
             for (int k = 0; k < frameWidth; ++k) {
@@ -229,6 +231,86 @@ void smoothHeightField(WorkerPool& pool, std::vector<double>& field, int frameWi
         }
     });
 }
+
+namespace {
+
+/// The lowest and highest height of each square tile of the field, in walk coordinates. A height without a number
+/// makes its tile unbounded both ways, so that it is never passed.
+struct TileBounds {
+    int shift = 0;
+    int columns = 0;
+    int rows = 0;
+    std::vector<double> lowest;
+    std::vector<double> highest;
+
+    void reset(int tileShift, int width, int height) {
+        shift = tileShift;
+        columns = ((width - 1) >> shift) + 1;
+        rows = ((height - 1) >> shift) + 1;
+        lowest.assign(static_cast<std::size_t>(columns) * rows, std::numeric_limits<double>::infinity());
+        highest.assign(lowest.size(), -std::numeric_limits<double>::infinity());
+    }
+    std::size_t tile(int tileY, int tileX) const { return static_cast<std::size_t>(tileY) * columns + tileX; }
+    void widen(std::size_t index, double low, double high) {
+        if (!(low >= lowest[index])) lowest[index] = std::isnan(low) ? -std::numeric_limits<double>::infinity() : low;
+        if (!(high <= highest[index])) highest[index] = std::isnan(high) ? std::numeric_limits<double>::infinity() : high;
+    }
+};
+
+/// Fine tiles, coarse tiles, and ahead of each coarse tile (towards lower J and K, where walks go) the bounds of
+/// squares of 2, 4, 8, ... coarse tiles with the tile in their far corner, so that a walk can pass a stretch of
+/// ground that its ray cannot meet in one step, however long it is.
+struct ShadowGround {
+    static constexpr int kFineShift = 2;
+    static constexpr int kCoarseShift = 4;
+    static constexpr int kLevels = 8;  ///< squares of 1, 2, 4, ... 128 coarse tiles
+    TileBounds fine;
+    std::array<TileBounds, kLevels> ahead;  ///< [0] is the coarse tiles themselves
+};
+
+void measureGround(WorkerPool& pool, const double* heights, int width, int height,
+                   const std::function<std::ptrdiff_t(int, int)>& cellAt, ShadowGround& ground) {
+    TileBounds& fine = ground.fine;
+    fine.reset(ShadowGround::kFineShift, width, height);
+    pool.run([&](int worker, int workers) {
+        const Share tileRows = shareOf(fine.rows, worker, workers);
+        for (int J = tileRows.begin << fine.shift; J < std::min(height, tileRows.end << fine.shift); ++J) {
+            for (int K = 0; K < width; ++K) {
+                const double h = heights[cellAt(J, K)];
+                fine.widen(fine.tile(J >> fine.shift, K >> fine.shift), h, h);
+            }
+        }
+    });
+    TileBounds& coarse = ground.ahead[0];
+    coarse.reset(ShadowGround::kCoarseShift, width, height);
+    const int ratio = ShadowGround::kCoarseShift - ShadowGround::kFineShift;
+    for (int y = 0; y < fine.rows; ++y) {
+        for (int x = 0; x < fine.columns; ++x) {
+            const std::size_t f = fine.tile(y, x);
+            coarse.widen(coarse.tile(y >> ratio, x >> ratio), fine.lowest[f], fine.highest[f]);
+        }
+    }
+    // A square of side 2s is made of four squares of side s, s apart; squares reaching past the field's edge
+    // hold what lies inside it.
+    for (int level = 1; level < ShadowGround::kLevels; ++level) {
+        const TileBounds& half = ground.ahead[level - 1];
+        TileBounds& square = ground.ahead[level];
+        square.reset(ShadowGround::kCoarseShift, width, height);
+        const int side = 1 << (level - 1);
+        for (int y = 0; y < square.rows; ++y) {
+            for (int x = 0; x < square.columns; ++x) {
+                const std::size_t o = square.tile(y, x);
+                for (const auto& [dy, dx] : {std::pair{0, 0}, std::pair{side, 0}, std::pair{0, side}, std::pair{side, side}}) {
+                    if (y - dy < 0 || x - dx < 0) continue;
+                    const std::size_t n = half.tile(y - dy, x - dx);
+                    square.widen(o, half.lowest[n], half.highest[n]);
+                }
+            }
+        }
+    }
+}
+
+}  // namespace
 
 void castShadows(WorkerPool& pool, const std::vector<double>& field, int frameWidth, int frameHeight, double azimuth,
                  double shadowScale, std::vector<std::int32_t>& counts, std::vector<std::int32_t>& scratch) {
@@ -251,7 +333,7 @@ void castShadows(WorkerPool& pool, const std::vector<double>& field, int frameWi
     const std::ptrdiff_t columnStep = columnsDown ? 1 : -1;
     const std::ptrdiff_t origin = (rowsDown ? 0 : static_cast<std::ptrdiff_t>(frameHeight - 1) * frameWidth) +
                                   (columnsDown ? 0 : frameWidth - 1);
-    auto cellAt = [&](int J, int K) { return origin + J * rowStep + K * columnStep; };
+    const auto cellAt = [&](int J, int K) { return origin + J * rowStep + K * columnStep; };
     // Rows and columns visited downwards stop at 1: row 0 or column 0 then casts no shadow.
     const int lastRow = rowsDown ? 1 : 0;
     const int lastColumn = columnsDown ? 1 : 0;
@@ -259,6 +341,8 @@ void castShadows(WorkerPool& pool, const std::vector<double>& field, int frameWi
     // Step i moves trunc(i ca) rows and trunc(i sa) columns, whatever the source: one table for all walks. Every
     // walk has left the field once either move exceeds the field.
     std::vector<std::ptrdiff_t> offset{0};
+    std::vector<int> rowMove{0};
+    std::vector<int> columnMove{0};
     std::vector<int> leaveRow(frameHeight);     // first step whose row move exceeds the index
     std::vector<int> leaveColumn(frameWidth);   // first step whose column move exceeds the index
     int nextRow = 0;
@@ -267,47 +351,46 @@ void castShadows(WorkerPool& pool, const std::vector<double>& field, int frameWi
         const auto rows = static_cast<int>(i * ca);
         const auto columns = static_cast<int>(i * sa);
         offset.push_back(rows * rowStep + columns * columnStep);
+        rowMove.push_back(rows);
+        columnMove.push_back(columns);
         for (; nextRow < frameHeight && rows > nextRow; ++nextRow) leaveRow[nextRow] = i;
         for (; nextColumn < frameWidth && columns > nextColumn; ++nextColumn) leaveColumn[nextColumn] = i;
     }
     const int steps = static_cast<int>(offset.size());
     for (; nextRow < frameHeight; ++nextRow) leaveRow[nextRow] = steps;
     for (; nextColumn < frameWidth; ++nextColumn) leaveColumn[nextColumn] = steps;
-
-    // Most steps of a long walk cross ground higher than the ray (or, mirrored, lower): the lowest and highest
-    // height of each tile let a walk pass a whole tile at once. Two tile sizes, coarse first.
-    constexpr std::array<int, 2> kTileShift{7, 4};
-    struct Tiles {
-        int shift;
-        int columns;
-        std::vector<double> lowest;
-        std::vector<double> highest;
+    // The first step that leaves the part of the field at or above row `top` and at or right of column `left`,
+    // for a walk from (J, K).
+    const auto exitStep = [&](int J, int K, int top, int left) {
+        const int rows = J - top;
+        const int columns = K - left;
+        return std::min(rows < frameHeight ? leaveRow[rows] : steps, columns < frameWidth ? leaveColumn[columns] : steps);
     };
-    std::array<Tiles, kTileShift.size()> tiles;
-    for (std::size_t level = 0; level < tiles.size(); ++level) {
-        Tiles& t = tiles[level];
-        t.shift = kTileShift[level];
-        t.columns = ((frameWidth - 1) >> t.shift) + 1;
-        const int tileRows = ((frameHeight - 1) >> t.shift) + 1;
-        t.lowest.assign(static_cast<std::size_t>(t.columns) * tileRows, std::numeric_limits<double>::infinity());
-        t.highest.assign(t.lowest.size(), -std::numeric_limits<double>::infinity());
-        for (int J = 0; J < frameHeight; ++J) {
-            const std::size_t tileRow = static_cast<std::size_t>(J >> t.shift) * t.columns;
-            for (int K = 0; K < frameWidth; ++K) {
-                const double h = field[cellAt(J, K)];
-                double& low = t.lowest[tileRow + (K >> t.shift)];
-                double& high = t.highest[tileRow + (K >> t.shift)];
-                // Not a number compares neither way: a tile holding one is never passed.
-                if (!(h >= low)) low = std::isnan(h) ? -std::numeric_limits<double>::infinity() : h;
-                if (!(h <= high)) high = std::isnan(h) ? std::numeric_limits<double>::infinity() : h;
-            }
-        }
-    }
+
+    // Most steps of a long walk cross ground higher than the ray (or, mirrored, lower).
+    ShadowGround ground;
+    measureGround(pool, field.data(), frameWidth, frameHeight, cellAt, ground);
 
     // Bands of columns walk on separate workers, each band a row behind the band to its right (higher K), whose
     // rays reach into it. Each band counts into its own array; a cell's count is the sum over its band and the
     // bands to its right.
     const int bands = std::clamp(std::min(pool.workerCount(), 4), 1, std::max(1, frameWidth / 64));
+    // Walks from higher K run longer before they leave the field: the bands are cut so that each holds about
+    // the same number of steps, bounded by the field's edges.
+    std::array<int, 5> bandStart{};
+    bandStart[bands] = frameWidth;
+    if (bands > 1) {
+        std::vector<double> work(frameWidth + 1, 0.0);
+        for (int K = 0; K < frameWidth; ++K) {
+            double length = 0;
+            for (int J = lastRow; J < frameHeight; ++J) length += std::min(leaveRow[J], leaveColumn[K]);
+            work[K + 1] = work[K] + length;
+        }
+        for (int b = 1, K = 0; b < bands; ++b) {
+            while (K < frameWidth && work[K] < work[frameWidth] * b / bands) ++K;
+            bandStart[b] = std::clamp(K, bandStart[b - 1] + 1, frameWidth - (bands - b));
+        }
+    }
     scratch.assign(cells * (bands - 1), 0);
     std::array<std::int32_t*, 4> bandCounts{};
     bandCounts[0] = counts.data();
@@ -319,9 +402,10 @@ void castShadows(WorkerPool& pool, const std::vector<double>& field, int frameWi
     pool.run([&](int worker, int) {
         if (worker >= bands) return;
         const int band = worker;
-        const int firstK = std::max(lastColumn, static_cast<int>(static_cast<std::int64_t>(frameWidth) * band / bands));
-        const int endK = static_cast<int>(static_cast<std::int64_t>(frameWidth) * (band + 1) / bands);
+        const int firstK = std::max(lastColumn, bandStart[band]);
+        const int endK = bandStart[band + 1];
         std::int32_t* const mine = bandCounts[band];
+        int hint = 0;  // the level of square the last search ended on
         for (int J = frameHeight - 1; J >= lastRow; --J) {
             if (band + 1 < bands) {
                 while (rowsDone[band + 1].load(std::memory_order_acquire) < frameHeight - J) std::this_thread::yield();
@@ -338,39 +422,73 @@ void castShadows(WorkerPool& pool, const std::vector<double>& field, int frameWi
                 const double reach = std::abs(length);
                 const int n = reach >= inside ? inside : static_cast<int>(reach);
                 const bool below = length > 0;  // the ray counts cells not above it; mirrored, not below it
-                // The ray at step i is (1 - i / V) h, monotonic in i; a tile is passed only when a bound on the
-                // ray, widened well beyond its rounding, cannot meet the tile's heights.
+                // The ray at step i is (1 - i / V) h, monotonic in i. A stretch of steps is passed only when the
+                // ray at both its ends, widened well beyond rounding, cannot meet the heights it crosses.
                 const double inverse = 1 / length;
                 const double margin = 1e-9 * std::abs(h);
-                // Whether the ray from step i0 to step i1 can meet a height between low and high.
-                auto passes = [&](const Tiles& t, int i0, int i1) {
-                    const std::size_t index = static_cast<std::size_t>((J - static_cast<int>(i0 * ca)) >> t.shift) *
-                                                  t.columns + ((K - static_cast<int>(i0 * sa)) >> t.shift);
+                const auto clear = [&](const TileBounds& t, std::size_t tile, int i0, int i1) {
                     const double r0 = (1 - i0 * inverse) * h;
                     const double r1 = (1 - i1 * inverse) * h;
-                    return below ? t.lowest[index] > std::max(r0, r1) + margin
-                                 : t.highest[index] < std::min(r0, r1) - margin;
-                };
-                // The first step that leaves the tile holding step i.
-                auto exitOf = [&](const Tiles& t, int i0) {
-                    const int top = ((J - static_cast<int>(i0 * ca)) >> t.shift) << t.shift;
-                    const int left = ((K - static_cast<int>(i0 * sa)) >> t.shift) << t.shift;
-                    return std::min(leaveRow[J - top], leaveColumn[K - left]);
+                    return below ? t.lowest[tile] > std::max(r0, r1) + margin
+                                 : t.highest[tile] < std::min(r0, r1) - margin;
                 };
                 std::ptrdiff_t last = source;
                 int i = 1;
                 while (i <= n) {
-                    const int coarseExit = exitOf(tiles[0], i);
-                    const int coarseLast = std::min(coarseExit - 1, n);
-                    if (passes(tiles[0], i, coarseLast)) {
-                        i = coarseExit;
+                    // The widest square of coarse tiles ahead that the ray cannot meet.
+                    const int tileY = (J - rowMove[i]) >> ShadowGround::kCoarseShift;
+                    const int tileX = (K - columnMove[i]) >> ShadowGround::kCoarseShift;
+                    const int coarseExit = exitStep(J, K, tileY << ShadowGround::kCoarseShift,
+                                                    tileX << ShadowGround::kCoarseShift);
+                    // Squares grow with the level, so whether the ray clears one falls from true to false once
+                    // as the level rises: the search starts where the last one ended, since neighbouring walks
+                    // cross the same ground.
+                    const auto exitAt = [&](int level) {
+                        const int tiles = (1 << level) - 1;
+                        return level == 0 ? coarseExit
+                                          : exitStep(J, K, (tileY - tiles) << ShadowGround::kCoarseShift,
+                                                     (tileX - tiles) << ShadowGround::kCoarseShift);
+                    };
+                    const auto clears = [&](int level, int exit) {
+                        const TileBounds& square = ground.ahead[level];
+                        return clear(square, square.tile(tileY, tileX), i, std::min(exit - 1, n));
+                    };
+                    int passTo = 0;
+                    int level = hint;
+                    int exit = exitAt(level);
+                    if (clears(level, exit)) {
+                        passTo = exit;
+                        while (exit <= n && level + 1 < ShadowGround::kLevels) {
+                            exit = exitAt(level + 1);
+                            if (!clears(level + 1, exit)) break;
+                            passTo = exit;
+                            ++level;
+                        }
+                    } else {
+                        while (level > 0) {
+                            --level;
+                            exit = exitAt(level);
+                            if (clears(level, exit)) {
+                                passTo = exit;
+                                break;
+                            }
+                        }
+                    }
+                    hint = level;
+                    if (passTo != 0) {
+                        i = passTo;
                         continue;
                     }
+                    // Through the coarse tile by fine tiles, and cell by cell where the ray may meet the ground.
+                    const int coarseLast = std::min(coarseExit - 1, n);
                     while (i <= coarseLast) {
-                        const int fineExit = exitOf(tiles[1], i);
+                        const int y = J - rowMove[i];
+                        const int x = K - columnMove[i];
+                        const TileBounds& fine = ground.fine;
+                        const int fineExit = exitStep(J, K, (y >> fine.shift) << fine.shift, (x >> fine.shift) << fine.shift);
                         const int fineLast = std::min(fineExit - 1, coarseLast);
-                        if (passes(tiles[1], i, fineLast)) {
-                            i = fineExit;
+                        if (clear(fine, fine.tile(y >> fine.shift, x >> fine.shift), i, fineLast)) {
+                            i = fineLast + 1;
                             continue;
                         }
                         for (; i <= fineLast; ++i) {
@@ -415,8 +533,11 @@ VisibleRows projectOntoImage(WorkerPool& pool, const Raster& frame, const std::v
     horizonRow.assign(frameWidth, -1);
     std::vector<VisibleRows> visible(pool.workerCount(), VisibleRows{frameHeight, 0});
     std::array<std::array<std::uint8_t, 256>, kShadowSaturation> darken{};
-    for (int n = 0; n < kShadowSaturation; ++n) {
-        for (int b = 0; b < 256; ++b) darken[n][b] = static_cast<std::uint8_t>(std::clamp(b * factors[n], 0.0, 255.0));
+    for (int n = 0; counts != nullptr && n < kShadowSaturation; ++n) {
+        for (int b = 0; b < 256; ++b) {
+            const double scaled = b * factors[n];
+            darken[n][b] = scaled >= 0 ? static_cast<std::uint8_t>(std::min(scaled, 255.0)) : 0;  // NaN: black
+        }
     }
     const std::size_t imageStride = image.strideBytes();
     std::uint8_t* const imageBottom = image.data();

@@ -371,9 +371,9 @@ TEST(FrameRenderer, DistanceEstimatorWithoutReliefUsesTheColourRule) {
 
 TEST(FrameRenderer, ThreeDFramesAreProjectedShadowedAndCaptioned) {
     Folder folder(5);
-    RenderSettings s = settingsFor(folder.list, 48);
+    // Wide enough for the shadow walk to run in bands of columns and the smoothing to have a kernel.
+    RenderSettings s = settingsFor(folder.list, 256);
     s.projection.active = 1;  // the default 3D settings, shadows at 0.8
-    s.projection.gaussianFilter = 80;  // a radius of 2 pixels at this width
     s.height3D = 40;
     auto render = [&](int workers, bool caption, FrameRenderer* keep = nullptr) {
         FrameRenderer local(workers);
@@ -390,7 +390,7 @@ TEST(FrameRenderer, ThreeDFramesAreProjectedShadowedAndCaptioned) {
     };
     FrameRenderer renderer(2);
     const Raster projected = render(2, false, &renderer);
-    ASSERT_EQ(projected.width(), 48);
+    ASSERT_EQ(projected.width(), 256);
     ASSERT_EQ(projected.height(), 40);
     // Two runs, on any number of workers, give the same frames.
     EXPECT_TRUE(sameBytes(projected, render(1, false)));
@@ -398,11 +398,11 @@ TEST(FrameRenderer, ThreeDFramesAreProjectedShadowedAndCaptioned) {
     // Ground and sky: the landscape covers part of the image only.
     int black = 0;
     for (int y = 0; y < 40; ++y) {
-        for (int x = 0; x < 48; ++x) black += projected.storedRow(y)[3 * x] + projected.storedRow(y)[3 * x + 1] +
-                                                     projected.storedRow(y)[3 * x + 2] == 0;
+        for (int x = 0; x < 256; ++x) black += projected.storedRow(y)[3 * x] + projected.storedRow(y)[3 * x + 1] +
+                                                      projected.storedRow(y)[3 * x + 2] == 0;
     }
     EXPECT_GT(black, 0);
-    EXPECT_LT(black, 48 * 40);
+    EXPECT_LT(black, 256 * 40);
     const auto& t = renderer.clock.t;
     for (int phase = 1; phase < 5; ++phase) EXPECT_LE(t[phase], t[phase + 1]) << phase;
     EXPECT_GT(t[5], 0);
@@ -414,13 +414,38 @@ TEST(FrameRenderer, ThreeDFramesAreProjectedShadowedAndCaptioned) {
     const Raster captioned = render(2, true);
     EXPECT_FALSE(sameBytes(projected, captioned));
     for (int y = 20; y < 40; ++y) {
-        EXPECT_EQ(std::memcmp(projected.rowFromTop(y), captioned.rowFromTop(y), 3 * 48), 0) << y;
+        EXPECT_EQ(std::memcmp(projected.rowFromTop(y), captioned.rowFromTop(y), 3 * 256), 0) << y;
     }
 
     // The end of the run frees the 3D buffers but keeps the smoothing kernel.
     freeRenderBuffers(renderer);
     EXPECT_TRUE(renderer.projection.heightField.empty());
     EXPECT_FALSE(renderer.projection.kernel.weights.empty());
+}
+
+TEST(FrameRenderer, ThreeDMinimumComesFromTheRowsThePreviousFrameShowed) {
+    Folder folder(4);
+    RenderSettings s = settingsFor(folder.list, 96);
+    s.projection.active = 1;
+    s.subtractMinimum.averageFrames = 1;  // each frame's own minimum, not an average
+    s.height3D = 60;
+    FrameRenderer renderer(2);
+    MovieFrameContext context;
+    ASSERT_TRUE(RenderMovieFrame(renderer, s, {}, 0.2f, 1.0f, 0.0f, context).ok);
+    const int first = renderer.visibleRowFirst;
+    const int last = renderer.visibleRowLast;
+    ASSERT_LT(first, last);
+    ASSERT_TRUE(RenderMovieFrame(renderer, s, {}, 0.4f, 1.0f, 0.0f, context).ok);
+    const FrameGeometry g = frameGeometry(0.4f, kWidth, kHeight);
+    const int r0 = static_cast<int>(static_cast<double>(kHeight * first) * g.t / s.finalHeight + g.srcY);
+    const int rc = static_cast<int>(static_cast<double>((last - first) * kHeight) * g.t / s.finalHeight);
+    EXPECT_EQ(renderer.runningMinimum3D, minimumInRect(renderer.cache.levels[0], kWidth, kHeight, g.srcX, r0, g.srcW, rc));
+    // A frame that showed no row leaves nothing to search: the minimum stays.
+    renderer.visibleRowFirst = s.finalHeight;
+    renderer.visibleRowLast = 0;
+    const double before = renderer.runningMinimum3D;
+    ASSERT_TRUE(RenderMovieFrame(renderer, s, {}, 0.6f, 1.0f, 0.0f, context).ok);
+    EXPECT_EQ(renderer.runningMinimum3D, before);
 }
 
 TEST(FrameRenderer, PublishesOnceHoldsTheLockWhileDrawingAndAsksForARepaint) {

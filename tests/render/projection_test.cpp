@@ -27,10 +27,11 @@ std::vector<double> directSmoothing(const std::vector<double>& field, int width,
         for (int k = 0; k < width; ++k) {
             if (field[j * width + k] == kNoData) continue;
             double sum = 0, total = 0;
-            for (int dy = -r; dy <= r; ++dy) {
-                for (int dx = -r; dx <= r; ++dx) {
+            // Only the neighbours inside the field: the same sum, without walking a huge kernel's empty rim.
+            for (int dy = std::max(-r, -j); dy <= std::min(r, height - 1 - j); ++dy) {
+                for (int dx = std::max(-r, -k); dx <= std::min(r, width - 1 - k); ++dx) {
                     const int y = j + dy, x = k + dx;
-                    if (y < 0 || y >= height || x < 0 || x >= width || field[y * width + x] == kNoData) continue;
+                    if (field[y * width + x] == kNoData) continue;
                     const double weight = std::exp(-(dy * dy + dx * dx) * q);
                     sum += weight * field[y * width + x];
                     total += weight;
@@ -108,7 +109,8 @@ TEST(Smoothing, SeparablePassesEqualTheDirectSumWithHoles) {
         int workers;
     };
     for (const Case& c : {Case{37, 23, 5.33, 0.1, 2}, Case{64, 40, 8.0, 0.3, 3}, Case{9, 6, 20.0, 0.2, 1},
-                          Case{50, 1, 3.0, 0.05, 2}, Case{1, 30, 2.6, 0.0, 2}, Case{12, 12, 2.0, 0.95, 2}}) {
+                          Case{50, 1, 3.0, 0.05, 2}, Case{1, 30, 2.6, 0.0, 2}, Case{12, 12, 2.0, 0.95, 2},
+                          Case{7, 5, 1e6, 0.2, 2}}) {
         WorkerPool pool(c.workers);
         std::vector<double> field = randomField(c.width, c.height, 7u * c.width + c.height, c.holes);
         const double top = 123.0;
@@ -285,6 +287,23 @@ TEST(Shadows, WalkMatchesTheVisitingTableInEveryQuadrant) {
         castShadows(pool, field, width, height, -kPi, 3.0, counts, scratch);
         castShadows(pool, field, width, height, kPi, 3.0, inside, scratch);
         EXPECT_EQ(counts, inside);
+    }
+    // Heights without a number, infinite, negative or tiny, and fields one cell wide or high.
+    struct Odd {
+        int width, height, workers;
+    };
+    for (const Odd& odd : {Odd{40, 30, 2}, Odd{1, 37, 2}, Odd{37, 1, 2}, Odd{130, 3, 5}}) {
+        WorkerPool pool(odd.workers);
+        std::vector<double> field = randomField(odd.width, odd.height, 5u + odd.width, 0.0);
+        const double special[] = {kNaN, kInf, -kInf, -3.0, 1e-300, 0.0};
+        for (std::size_t c = 0; c < field.size(); c += 7) field[c] = special[(c / 7) % 6];
+        for (double a : {-kPi / 4, 2.0, -2.5}) {
+            for (double scale : {0.5, -2.0}) {
+                castShadows(pool, field, odd.width, odd.height, a, scale, counts, scratch);
+                ASSERT_EQ(counts, directShadows(field, odd.width, odd.height, a, scale))
+                    << odd.width << "x" << odd.height << " azimuth " << a << " scale " << scale;
+            }
+        }
     }
     // Long walks over a plateau, passed tile by tile, on one worker and on bands of columns over several.
     const int width = 300, height = 150;
