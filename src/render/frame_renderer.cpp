@@ -438,8 +438,9 @@ Status RenderMovieFrame(FrameRenderer& renderer, const RenderSettings& settings,
         }
     }
     if (settings.showZoomText) {
-        const float mantissa = k < static_cast<int>(list->summaries.size()) ? list->summaries[k].zoomMantissa : 1.0f;
-        const std::int32_t exponent = k < static_cast<int>(list->summaries.size()) ? list->summaries[k].zoomExponent : 0;
+        const bool known = k < static_cast<int>(list->summaries.size());
+        const float mantissa = known ? list->summaries[k].zoomMantissa : 1.0f;
+        const std::int32_t exponent = known ? list->summaries[k].zoomExponent : 0;
         if (Status s = DrawZoomText(projection ? context.frame3D : context.frame, FormatZoomText(h, mantissa, exponent),
                                     settings.caption);
             !s) {

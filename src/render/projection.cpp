@@ -1,12 +1,11 @@
 #include "render/projection.h"
 
 #include <algorithm>
-#include <atomic>
+#include <condition_variable>
 #include <cmath>
 #include <cstring>
-#include <functional>
 #include <limits>
-#include <thread>
+#include <mutex>
 
 #include "render/frame_renderer.h"
 
@@ -14,6 +13,9 @@ namespace zoomreel {
 namespace {
 
 constexpr double kPi = 3.14159265358979323846;
+
+/// Workers of the shadow walk beyond one each need a count array of the field's size.
+constexpr int kMaxShadowWalkers = 4;
 
 /// Contiguous share `worker` of `count` items.
 struct Share {
@@ -252,8 +254,9 @@ struct TileBounds {
     }
     std::size_t tile(int tileY, int tileX) const { return static_cast<std::size_t>(tileY) * columns + tileX; }
     void widen(std::size_t index, double low, double high) {
-        if (!(low >= lowest[index])) lowest[index] = std::isnan(low) ? -std::numeric_limits<double>::infinity() : low;
-        if (!(high <= highest[index])) highest[index] = std::isnan(high) ? std::numeric_limits<double>::infinity() : high;
+        constexpr double kInfinity = std::numeric_limits<double>::infinity();
+        if (!(low >= lowest[index])) lowest[index] = std::isnan(low) ? -kInfinity : low;
+        if (!(high <= highest[index])) highest[index] = std::isnan(high) ? kInfinity : high;
     }
 };
 
@@ -268,8 +271,10 @@ struct ShadowGround {
     std::array<TileBounds, kLevels> ahead;  ///< [0] is the coarse tiles themselves
 };
 
-void measureGround(WorkerPool& pool, const double* heights, int width, int height,
-                   const std::function<std::ptrdiff_t(int, int)>& cellAt, ShadowGround& ground) {
+/// `cellAt` maps walk coordinates (J, K) to the field's index.
+template <typename CellAt>
+void measureGround(WorkerPool& pool, const double* heights, int width, int height, const CellAt& cellAt,
+                   ShadowGround& ground) {
     TileBounds& fine = ground.fine;
     fine.reset(ShadowGround::kFineShift, width, height);
     pool.run([&](int worker, int workers) {
@@ -300,7 +305,8 @@ void measureGround(WorkerPool& pool, const double* heights, int width, int heigh
         for (int y = 0; y < square.rows; ++y) {
             for (int x = 0; x < square.columns; ++x) {
                 const std::size_t o = square.tile(y, x);
-                for (const auto& [dy, dx] : {std::pair{0, 0}, std::pair{side, 0}, std::pair{0, side}, std::pair{side, side}}) {
+                for (const auto& [dy, dx] :
+                     {std::pair{0, 0}, std::pair{side, 0}, std::pair{0, side}, std::pair{side, side}}) {
                     if (y - dy < 0 || x - dx < 0) continue;
                     const std::size_t n = half.tile(y - dy, x - dx);
                     square.widen(o, half.lowest[n], half.highest[n]);
@@ -364,152 +370,167 @@ void castShadows(WorkerPool& pool, const std::vector<double>& field, int frameWi
     const auto exitStep = [&](int J, int K, int top, int left) {
         const int rows = J - top;
         const int columns = K - left;
-        return std::min(rows < frameHeight ? leaveRow[rows] : steps, columns < frameWidth ? leaveColumn[columns] : steps);
+        return std::min(rows < frameHeight ? leaveRow[rows] : steps,
+                        columns < frameWidth ? leaveColumn[columns] : steps);
     };
 
     // Most steps of a long walk cross ground higher than the ray (or, mirrored, lower).
     ShadowGround ground;
     measureGround(pool, field.data(), frameWidth, frameHeight, cellAt, ground);
 
-    // Bands of columns walk on separate workers, each band a row behind the band to its right (higher K), whose
-    // rays reach into it. Each band counts into its own array; a cell's count is the sum over its band and the
-    // bands to its right.
-    const int bands = std::clamp(std::min(pool.workerCount(), 4), 1, std::max(1, frameWidth / 64));
-    // Walks from higher K run longer before they leave the field: the bands are cut so that each holds about
-    // the same number of steps, bounded by the field's edges.
-    std::array<int, 5> bandStart{};
-    bandStart[bands] = frameWidth;
-    if (bands > 1) {
-        std::vector<double> work(frameWidth + 1, 0.0);
-        for (int K = 0; K < frameWidth; ++K) {
-            double length = 0;
-            for (int J = lastRow; J < frameHeight; ++J) length += std::min(leaveRow[J], leaveColumn[K]);
-            work[K + 1] = work[K] + length;
-        }
-        for (int b = 1, K = 0; b < bands; ++b) {
-            while (K < frameWidth && work[K] < work[frameWidth] * b / bands) ++K;
-            bandStart[b] = std::clamp(K, bandStart[b - 1] + 1, frameWidth - (bands - b));
-        }
-    }
-    scratch.assign(cells * (bands - 1), 0);
-    std::array<std::int32_t*, 4> bandCounts{};
-    bandCounts[0] = counts.data();
-    for (int b = 1; b < bands; ++b) bandCounts[b] = scratch.data() + cells * (b - 1);
-    std::array<std::atomic<int>, 4> rowsDone{};
-    for (auto& done : rowsDone) done.store(0, std::memory_order_relaxed);
+    // The field is cut into blocks, walked on the workers as soon as the blocks above and to the right of them
+    // (higher J and K, whose rays reach into them) are done. Each worker counts into its own array; a cell's
+    // count is the sum of the arrays, final once its block may start.
+    const int walkers = std::clamp(pool.workerCount(), 1, kMaxShadowWalkers);
+    scratch.assign(cells * (walkers - 1), 0);
+    std::array<std::int32_t*, kMaxShadowWalkers> walkerCounts{};
+    walkerCounts[0] = counts.data();
+    for (int t = 1; t < walkers; ++t) walkerCounts[t] = scratch.data() + cells * (t - 1);
     const double* heights = field.data();
 
-    pool.run([&](int worker, int) {
-        if (worker >= bands) return;
-        const int band = worker;
-        const int firstK = std::max(lastColumn, bandStart[band]);
-        const int endK = bandStart[band + 1];
-        std::int32_t* const mine = bandCounts[band];
-        int hint = 0;  // the level of square the last search ended on
-        for (int J = frameHeight - 1; J >= lastRow; --J) {
-            if (band + 1 < bands) {
-                while (rowsDone[band + 1].load(std::memory_order_acquire) < frameHeight - J) std::this_thread::yield();
-            }
-            for (int K = endK - 1; K >= firstK; --K) {
-                const std::ptrdiff_t source = cellAt(J, K);
-                std::int32_t hits = 0;
-                for (int b = band; b < bands; ++b) hits += bandCounts[b][source];
-                if (hits >= kShadowSaturation) continue;
-                const double h = heights[source];
-                const double length = h * shadowScale;  // V, in pixels; negative for a mirrored landscape
-                if (!(length >= 1 || length <= -1)) continue;
-                const int inside = std::min(leaveRow[J], leaveColumn[K]) - 1;  // steps that stay in the field
-                const double reach = std::abs(length);
-                const int n = reach >= inside ? inside : static_cast<int>(reach);
-                const bool below = length > 0;  // the ray counts cells not above it; mirrored, not below it
-                // The ray at step i is (1 - i / V) h, monotonic in i. A stretch of steps is passed only when the
-                // ray at both its ends, widened well beyond rounding, cannot meet the heights it crosses.
-                const double inverse = 1 / length;
-                const double margin = 1e-9 * std::abs(h);
-                const auto clear = [&](const TileBounds& t, std::size_t tile, int i0, int i1) {
-                    const double r0 = (1 - i0 * inverse) * h;
-                    const double r1 = (1 - i1 * inverse) * h;
-                    return below ? t.lowest[tile] > std::max(r0, r1) + margin
-                                 : t.highest[tile] < std::min(r0, r1) - margin;
-                };
-                std::ptrdiff_t last = source;
-                int i = 1;
-                while (i <= n) {
-                    // The widest square of coarse tiles ahead that the ray cannot meet.
-                    const int tileY = (J - rowMove[i]) >> ShadowGround::kCoarseShift;
-                    const int tileX = (K - columnMove[i]) >> ShadowGround::kCoarseShift;
-                    const int coarseExit = exitStep(J, K, tileY << ShadowGround::kCoarseShift,
-                                                    tileX << ShadowGround::kCoarseShift);
-                    // Squares grow with the level, so whether the ray clears one falls from true to false once
-                    // as the level rises: the search starts where the last one ended, since neighbouring walks
-                    // cross the same ground.
-                    const auto exitAt = [&](int level) {
-                        const int tiles = (1 << level) - 1;
-                        return level == 0 ? coarseExit
-                                          : exitStep(J, K, (tileY - tiles) << ShadowGround::kCoarseShift,
-                                                     (tileX - tiles) << ShadowGround::kCoarseShift);
-                    };
-                    const auto clears = [&](int level, int exit) {
-                        const TileBounds& square = ground.ahead[level];
-                        return clear(square, square.tile(tileY, tileX), i, std::min(exit - 1, n));
-                    };
-                    int passTo = 0;
-                    int level = hint;
-                    int exit = exitAt(level);
+    // The walk of the source at (J, K), counting into `mine`. `hint` carries the level of square that the last
+    // search ended on from walk to walk.
+    const auto walkFrom = [&](int J, int K, std::int32_t* mine, int& hint) {
+        const std::ptrdiff_t source = cellAt(J, K);
+        std::int32_t hits = 0;
+        for (int t = 0; t < walkers; ++t) hits += walkerCounts[t][source];
+        if (hits >= kShadowSaturation) return;
+        const double h = heights[source];
+        const double length = h * shadowScale;  // V, in pixels; negative for a mirrored landscape
+        if (!(length >= 1 || length <= -1)) return;
+        const int inside = std::min(leaveRow[J], leaveColumn[K]) - 1;  // steps that stay in the field
+        const double reach = std::abs(length);
+        const int n = reach >= inside ? inside : static_cast<int>(reach);
+        const bool below = length > 0;  // the ray counts cells not above it; mirrored, not below it
+        // The ray at step i is (1 - i / V) h, monotonic in i. A stretch of steps is passed only when the
+        // ray at both its ends, widened well beyond rounding, cannot meet the heights it crosses.
+        const double inverse = 1 / length;
+        const double margin = 1e-9 * std::abs(h);
+        const auto clear = [&](const TileBounds& t, std::size_t tile, int i0, int i1) {
+            const double r0 = (1 - i0 * inverse) * h;
+            const double r1 = (1 - i1 * inverse) * h;
+            return below ? t.lowest[tile] > std::max(r0, r1) + margin
+                         : t.highest[tile] < std::min(r0, r1) - margin;
+        };
+        std::ptrdiff_t last = source;
+        int i = 1;
+        while (i <= n) {
+            // The widest square of coarse tiles ahead that the ray cannot meet.
+            const int tileY = (J - rowMove[i]) >> ShadowGround::kCoarseShift;
+            const int tileX = (K - columnMove[i]) >> ShadowGround::kCoarseShift;
+            const int coarseExit = exitStep(J, K, tileY << ShadowGround::kCoarseShift,
+                                            tileX << ShadowGround::kCoarseShift);
+            // Squares grow with the level, so whether the ray clears one falls from true to false once
+            // as the level rises: the search starts where the last one ended, since neighbouring walks
+            // cross the same ground.
+            const auto exitAt = [&](int level) {
+                const int tiles = (1 << level) - 1;
+                return level == 0 ? coarseExit
+                                  : exitStep(J, K, (tileY - tiles) << ShadowGround::kCoarseShift,
+                                             (tileX - tiles) << ShadowGround::kCoarseShift);
+            };
+            const auto clears = [&](int level, int exit) {
+                const TileBounds& square = ground.ahead[level];
+                return clear(square, square.tile(tileY, tileX), i, std::min(exit - 1, n));
+            };
+            int passTo = 0;
+            int level = hint;
+            int exit = exitAt(level);
+            if (clears(level, exit)) {
+                passTo = exit;
+                while (exit <= n && level + 1 < ShadowGround::kLevels) {
+                    exit = exitAt(level + 1);
+                    if (!clears(level + 1, exit)) break;
+                    passTo = exit;
+                    ++level;
+                }
+            } else {
+                while (level > 0) {
+                    --level;
+                    exit = exitAt(level);
                     if (clears(level, exit)) {
                         passTo = exit;
-                        while (exit <= n && level + 1 < ShadowGround::kLevels) {
-                            exit = exitAt(level + 1);
-                            if (!clears(level + 1, exit)) break;
-                            passTo = exit;
-                            ++level;
-                        }
-                    } else {
-                        while (level > 0) {
-                            --level;
-                            exit = exitAt(level);
-                            if (clears(level, exit)) {
-                                passTo = exit;
-                                break;
-                            }
-                        }
-                    }
-                    hint = level;
-                    if (passTo != 0) {
-                        i = passTo;
-                        continue;
-                    }
-                    // Through the coarse tile by fine tiles, and cell by cell where the ray may meet the ground.
-                    const int coarseLast = std::min(coarseExit - 1, n);
-                    while (i <= coarseLast) {
-                        const int y = J - rowMove[i];
-                        const int x = K - columnMove[i];
-                        const TileBounds& fine = ground.fine;
-                        const int fineExit = exitStep(J, K, (y >> fine.shift) << fine.shift, (x >> fine.shift) << fine.shift);
-                        const int fineLast = std::min(fineExit - 1, coarseLast);
-                        if (clear(fine, fine.tile(y >> fine.shift, x >> fine.shift), i, fineLast)) {
-                            i = fineLast + 1;
-                            continue;
-                        }
-                        for (; i <= fineLast; ++i) {
-                            const std::ptrdiff_t cell = source - offset[i];
-                            if (cell == last) continue;
-                            const double ray = (1 - i / length) * h;
-                            if (below ? heights[cell] <= ray : heights[cell] >= ray) {
-                                ++mine[cell];
-                                last = cell;
-                            }
-                        }
+                        break;
                     }
                 }
             }
-            rowsDone[band].store(frameHeight - J, std::memory_order_release);
+            hint = level;
+            if (passTo != 0) {
+                i = passTo;
+                continue;
+            }
+            // Through the coarse tile by fine tiles, and cell by cell where the ray may meet the ground.
+            const int coarseLast = std::min(coarseExit - 1, n);
+            while (i <= coarseLast) {
+                const int y = J - rowMove[i];
+                const int x = K - columnMove[i];
+                const TileBounds& fine = ground.fine;
+                const int fineExit = exitStep(J, K, (y >> fine.shift) << fine.shift, (x >> fine.shift) << fine.shift);
+                const int fineLast = std::min(fineExit - 1, coarseLast);
+                if (clear(fine, fine.tile(y >> fine.shift, x >> fine.shift), i, fineLast)) {
+                    i = fineLast + 1;
+                    continue;
+                }
+                for (; i <= fineLast; ++i) {
+                    const std::ptrdiff_t cell = source - offset[i];
+                    if (cell == last) continue;
+                    const double ray = (1 - i / length) * h;
+                    if (below ? heights[cell] <= ray : heights[cell] >= ray) {
+                        ++mine[cell];
+                        last = cell;
+                    }
+                }
+            }
         }
-        // Rows the walk never visits still count as done for the band to the left.
-        rowsDone[band].store(frameHeight, std::memory_order_release);
+    };
+
+    constexpr int kBlockRows = 16;
+    constexpr int kBlockColumns = 64;
+    const int blockRows = (frameHeight - 1) / kBlockRows + 1;
+    const int blockColumns = (frameWidth - 1) / kBlockColumns + 1;
+    // Blocks still waiting for the block above and the one to the right: 2, 1 or 0 of them.
+    std::vector<std::uint8_t> waiting(static_cast<std::size_t>(blockRows) * blockColumns);
+    for (int y = 0; y < blockRows; ++y) {
+        for (int x = 0; x < blockColumns; ++x) {
+            waiting[static_cast<std::size_t>(y) * blockColumns + x] =
+                static_cast<std::uint8_t>((y + 1 < blockRows) + (x + 1 < blockColumns));
+        }
+    }
+    std::vector<int> ready{(blockRows - 1) * blockColumns + blockColumns - 1};
+    int unfinished = blockRows * blockColumns;
+    std::mutex mutex;
+    std::condition_variable wake;
+    pool.run([&](int worker, int) {
+        if (worker >= walkers) return;
+        std::int32_t* const mine = walkerCounts[worker];
+        int hint = 0;
+        std::unique_lock<std::mutex> lock(mutex);
+        while (true) {
+            wake.wait(lock, [&] { return !ready.empty() || unfinished == 0; });
+            if (ready.empty()) return;
+            // The block nearest the start first, which keeps the front of ready blocks wide.
+            const auto next = std::max_element(ready.begin(), ready.end());
+            const int block = *next;
+            ready.erase(next);
+            lock.unlock();
+            const int y = block / blockColumns;
+            const int x = block % blockColumns;
+            for (int J = std::min(frameHeight, (y + 1) * kBlockRows) - 1; J >= std::max(lastRow, y * kBlockRows); --J) {
+                for (int K = std::min(frameWidth, (x + 1) * kBlockColumns) - 1;
+                     K >= std::max(lastColumn, x * kBlockColumns); --K) {
+                    walkFrom(J, K, mine, hint);
+                }
+            }
+            lock.lock();
+            --unfinished;
+            for (const int below : {x > 0 ? block - 1 : -1, y > 0 ? block - blockColumns : -1}) {
+                if (below >= 0 && --waiting[below] == 0) ready.push_back(below);
+            }
+            wake.notify_all();
+        }
     });
-    for (int b = 1; b < bands; ++b) {
-        const std::int32_t* theirs = bandCounts[b];
+    for (int t = 1; t < walkers; ++t) {
+        const std::int32_t* theirs = walkerCounts[t];
         for (std::size_t c = 0; c < cells; ++c) counts[c] += theirs[c];
     }
 }

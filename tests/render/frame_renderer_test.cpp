@@ -439,7 +439,8 @@ TEST(FrameRenderer, ThreeDMinimumComesFromTheRowsThePreviousFrameShowed) {
     const FrameGeometry g = frameGeometry(0.4f, kWidth, kHeight);
     const int r0 = static_cast<int>(static_cast<double>(kHeight * first) * g.t / s.finalHeight + g.srcY);
     const int rc = static_cast<int>(static_cast<double>((last - first) * kHeight) * g.t / s.finalHeight);
-    EXPECT_EQ(renderer.runningMinimum3D, minimumInRect(renderer.cache.levels[0], kWidth, kHeight, g.srcX, r0, g.srcW, rc));
+    EXPECT_EQ(renderer.runningMinimum3D,
+              minimumInRect(renderer.cache.levels[0], kWidth, kHeight, g.srcX, r0, g.srcW, rc));
     // A frame that showed no row leaves nothing to search: the minimum stays.
     renderer.visibleRowFirst = s.finalHeight;
     renderer.visibleRowLast = 0;

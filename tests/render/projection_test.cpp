@@ -162,7 +162,8 @@ TEST(HeightField, TransformsClampAndCap) {
     // M = 100, Mx = 50.
     for (const Case& c : {Case{false, false, 130, 30}, Case{false, false, 90, 0}, Case{false, false, 400, 50},
                           Case{true, false, 130, std::log(31.0)}, Case{false, true, 130, std::sqrt(31.0)},
-                          Case{true, true, 130, std::sqrt(std::log(32.0))}, Case{true, true, 1e9, std::sqrt(std::log(52.0))}}) {
+                          Case{true, true, 130, std::sqrt(std::log(32.0))},
+                          Case{true, true, 1e9, std::sqrt(std::log(52.0))}}) {
         HeightTransform transform{100, 50, c.sqrtIter, c.logIter, false};
         EXPECT_DOUBLE_EQ(transform.height(c.g), c.expected) << c.logIter << c.sqrtIter << " " << c.g;
         EXPECT_DOUBLE_EQ(transform.maxHeight(), transform.height(150)) << c.logIter << c.sqrtIter;
@@ -276,7 +277,8 @@ TEST(Shadows, WalkMatchesTheVisitingTableInEveryQuadrant) {
         for (double a : {0.0, 0.3, kPi / 4, kPi / 2 - 1e-9, kPi / 2, 2.0, kPi, -0.3, -kPi / 2, -kPi / 2 + 1e-9, -2.5}) {
             for (double scale : {3.0, -3.0, 40.0}) {
                 castShadows(pool, field, width, height, a, scale, counts, scratch);
-                ASSERT_EQ(counts, directShadows(field, width, height, a, scale)) << "azimuth " << a << " scale " << scale;
+                ASSERT_EQ(counts, directShadows(field, width, height, a, scale))
+                    << "azimuth " << a << " scale " << scale;
             }
         }
         // Azimuths outside (-pi, pi] walk as their equivalent inside.
@@ -424,7 +426,7 @@ TEST(Projection, HillsHideWhatLiesBehindThemAndShadowsDarken) {
     Raster image(width, 20);
     std::vector<std::int32_t> horizon;
     const VisibleRows rows =
-        projectOntoImage(pool, frame, field, &counts, shadowFactors(0.8), ProjectionView{1.0, 1.0, 0.0}, horizon, image);
+        projectOntoImage(pool, frame, field, &counts, shadowFactors(0.8), ProjectionView{1, 1, 0}, horizon, image);
     EXPECT_EQ(rows.first, 1);
     EXPECT_EQ(rows.last, 5);
     // Flat rows land on 13 - j. In column 0 the hill's row lands on 15: rising, it paints nothing; row 4 then
@@ -448,7 +450,8 @@ TEST(Projection, NothingVisibleAndExtremeHeights) {
     std::vector<std::int32_t> horizon;
     // Everything far above the image: no row passes, the rows stay FH and 0.
     std::vector<double> field(width * height, 1e6);
-    VisibleRows rows = projectOntoImage(pool, frame, field, nullptr, shadowFactors(1), ProjectionView{1, 1, 0}, horizon, image);
+    const ProjectionView view{1, 1, 0};
+    VisibleRows rows = projectOntoImage(pool, frame, field, nullptr, shadowFactors(1), view, horizon, image);
     EXPECT_EQ(rows.first, height);
     EXPECT_EQ(rows.last, 0);
     // Heights beyond the int32 range and without a number draw without overflowing or reading outside.
