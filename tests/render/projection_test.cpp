@@ -326,26 +326,6 @@ TEST(Shadows, WalkMatchesTheVisitingTableInEveryQuadrant) {
     }
 }
 
-TEST(Shadows, ASpikeShadowsTheCellsAwayFromTheLight) {
-    const int width = 12, height = 12;
-    std::vector<double> field(width * height, 0.0);
-    field[8 * width + 6] = 4.0;  // at scale 1, a shadow 4 cells long
-    WorkerPool pool(1);
-    std::vector<std::int32_t> counts, scratch;
-    castShadows(pool, field, width, height, 0.0, 1.0, counts, scratch);
-    for (int j = 0; j < height; ++j) {
-        for (int k = 0; k < width; ++k) {
-            const bool shaded = k == 6 && j >= 4 && j <= 7;
-            EXPECT_EQ(counts[j * width + k], shaded ? 1 : 0) << j << "," << k;
-        }
-    }
-    // Column 0 is not visited when columns are visited downwards, so it casts nothing even straight along it.
-    std::fill(field.begin(), field.end(), 0.0);
-    field[8 * width] = 4.0;
-    castShadows(pool, field, width, height, 0.0, 1.0, counts, scratch);
-    for (int c : counts) EXPECT_EQ(c, 0);
-}
-
 TEST(Shadows, ASaturatedCellCastsNoShadow) {
     // Light along the column: ten spikes of height 12 in rows 20 to 29 cover row 19 (height 3) ten times; row 19
     // would shade rows 18 to 16 itself, but saturated it casts nothing, so those cells hold only spike rays.
