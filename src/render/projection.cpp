@@ -3,7 +3,6 @@
 #include <algorithm>
 #include <condition_variable>
 #include <cmath>
-#include <cstring>
 #include <limits>
 #include <mutex>
 
@@ -169,7 +168,6 @@ void smoothHeightField(WorkerPool& pool, std::vector<double>& field, int frameWi
     }
     if (kernel.weights.empty() || kernel.filterWidth != filterWidth) {
         kernel.filterWidth = filterWidth;
-        kernel.radius = r;
         kernel.weights.resize(2 * static_cast<std::size_t>(r) + 1);
         const double q = -std::log(0.01) / (filterWidth * filterWidth);
         for (int a = 0; a <= 2 * r; ++a) {

@@ -54,8 +54,7 @@ void buildHeightField(WorkerPool& pool, const HeightFieldSource& source, const H
 /// one-dimensional passes.
 struct GaussianKernel {
     double filterWidth = 0.0;      ///< s it was built for; 0: none yet
-    int radius = 0;
-    std::vector<double> weights;   ///< 2 radius + 1 values exp(-(a - radius)^2 q), q = -ln(0.01) / s^2
+    std::vector<double> weights;   ///< 2r + 1 values exp(-(a - r)^2 q), q = -ln(0.01) / s^2, r = filterRadius(s)
 };
 
 /// s = gaussianFilter * frameWidth / 1920, the filter width in pixels at this frame width.
