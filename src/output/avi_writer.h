@@ -1,0 +1,116 @@
+#pragma once
+
+#include <array>
+#include <cstdint>
+#include <filesystem>
+#include <functional>
+#include <memory>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "platform/raster.h"
+
+namespace zoomreel {
+
+/// Results of the writer's operations, as the AVI services report them: 0, or a failure code.
+using AviStatus = std::int32_t;
+inline constexpr AviStatus kAviOk = 0;
+inline constexpr AviStatus kAviFail = static_cast<AviStatus>(0x80004005u);
+
+/// The AVI error codes that have names.
+inline constexpr AviStatus kAviErrUnsupported = static_cast<AviStatus>(0x80044065u);
+inline constexpr AviStatus kAviErrMemory = static_cast<AviStatus>(0x80044067u);
+inline constexpr AviStatus kAviErrNoCompressor = static_cast<AviStatus>(0x80044071u);
+
+/// A compressor, named by the four characters an AVI file stores for it.
+using FourCC = std::array<char, 4>;
+constexpr FourCC makeFourCC(const char (&text)[5]) { return {text[0], text[1], text[2], text[3]}; }
+std::string fourCCText(const FourCC& code);
+
+/// Microsoft Video 1, the compressor every movie starts with.
+inline constexpr FourCC kDefaultCompressor = makeFourCC("MSVC");
+/// Full frames: the 24-bit pixels as they are, rows bottom-up.
+inline constexpr FourCC kUncompressed = makeFourCC("DIB ");
+
+struct CompressorInfo {
+    FourCC code{};
+    std::string description;
+};
+
+/// The compressors this machine can write, the default first, then full frames, then whichever of the others
+/// FFmpeg offers here.
+const std::vector<CompressorInfo>& availableCompressors();
+/// The compressor named `text` (its FourCC, in any case, or "raw" for full frames), if it is available.
+std::optional<FourCC> findCompressor(const std::string& text);
+
+/// What the compressor dialog shows and gives back. Quality counts in the dialog's units, 0 to 10000.
+struct CompressorChoice {
+    FourCC compressor = kDefaultCompressor;
+    std::int32_t keyFrameEvery = 1;
+    std::int32_t quality = 8500;
+};
+struct CompressorRequest {
+    std::vector<CompressorInfo> compressors;
+    CompressorChoice initial;
+    int width = 0;       ///< of the frames that will be written
+    int height = 0;
+    int frameRate = 0;
+};
+/// Asks the user for a compressor; no value when the user cancelled.
+using CompressorChooser = std::function<std::optional<CompressorChoice>(const CompressorRequest&)>;
+
+/// Writes equally sized frames into one AVI file as one video stream. Nothing is created on disk before the first
+/// frame: the file, the stream and the encoder are set up from that frame's size. A failed set-up leaves a
+/// message in `lastError` and the writer refuses every later frame.
+///
+/// Frames are converted and encoded on a thread of the writer while the caller goes on: `AppendFrame` copies the
+/// frame and returns. A frame that could not be written is reported by the next `AppendFrame` or by `Release`.
+/// One thread at a time may use a writer.
+class AviWriter {
+public:
+    AviWriter(std::filesystem::path fileName, FourCC compressor, std::int32_t frameRate);
+    ~AviWriter();
+    AviWriter(const AviWriter&) = delete;
+    AviWriter& operator=(const AviWriter&) = delete;
+
+    /// Asks `chooser` for the compressor, key-frame interval and quality of frames of width x height. Returns 1 when
+    /// the user chose, 0 when the choice was cancelled (or there is no chooser): the writer is then unchanged.
+    int ChooseCompressor(const CompressorChooser& chooser, int width, int height);
+
+    /// Runs `AppendFirst`, `AppendNext` or `AppendRefused` by `appendMode`.
+    AviStatus AppendFrame(const Raster& frame);
+
+    /// Writes what is still queued, finishes the file (so that it plays however the movie ended) and closes
+    /// everything. Later frames are refused. Safe to call again; returns kAviFail when the file could not be
+    /// finished, with the reason in `lastError`.
+    AviStatus Release();
+
+    const std::filesystem::path& fileName() const { return fileName_; }
+
+    std::int32_t sampleIndex = 0;   ///< stream position of the next frame
+    std::int32_t frameRate;         ///< frames per second
+    std::int32_t keyFrameEvery = 1; ///< key-frame interval handed to the encoder
+    std::int32_t quality = 100;     ///< 0 to 100, handed to the encoder
+    FourCC compressor;
+    std::string lastError;          ///< message of the last failure
+    std::string lastErrorDetail;    ///< what the system said about it, when it said something
+    std::uint16_t bitsPerPixel = 24;
+    std::int32_t appendMode = 1;    ///< 0: refuse, 1: set up on the next frame, 2: write
+
+private:
+    AviStatus AppendFirst(const Raster& frame);
+    AviStatus AppendNext(const Raster& frame);
+    AviStatus AppendRefused(const Raster& frame);
+    AviStatus fail(std::string text, std::string detail = {});
+
+    struct Output;
+    std::filesystem::path fileName_;
+    std::unique_ptr<Output> output_;
+};
+
+/// The name of one of the AVI error codes; for any other status, FFmpeg's or the system's text for it. Without
+/// such a text, `text` stays as it was.
+void DescribeAviError(AviStatus status, std::string& text);
+
+}  // namespace zoomreel
