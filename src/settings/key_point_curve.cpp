@@ -19,16 +19,15 @@ constexpr CurveDescription kCurves[kCurveKindCount] = {
     {"EvVertDec3D.qvs", Interpolation::Logarithmic},
 };
 
-// The value a logarithmic curve works with: the point's own value whenever it has a logarithm.
+float logOf(float y) { return std::log(loggable(y)); }
+
+}  // namespace
+
 float loggable(float y) {
     if (!(y > 0.0f)) return kLogCurveFloor;
     if (y > std::numeric_limits<float>::max()) return std::numeric_limits<float>::max();
     return y;
 }
-
-float logOf(float y) { return std::log(loggable(y)); }
-
-}  // namespace
 
 const CurveDescription& describeCurve(CurveKind kind) { return kCurves[static_cast<int>(kind)]; }
 

@@ -88,6 +88,9 @@ float evaluateLog(const KeyPointCurve& curve, float x);
 float evaluateLinear(const KeyPointCurve& curve, float x);
 float evaluateCurve(const KeyPointCurve& curve, Interpolation interpolation, float x);
 inline constexpr float kLogCurveFloor = 1e-6f;
+/// The value a logarithmic curve works with: the point's own value whenever it has a logarithm, else
+/// `kLogCurveFloor` (for values at or below 0 and NaN) or the largest float.
+float loggable(float y);
 
 /// Replaces the curve's points with the file's. Returns false, leaving the curve untouched, when the file cannot
 /// be opened. A damaged file gives the points it holds whole: a negative count gives none, a count beyond the

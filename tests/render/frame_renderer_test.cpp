@@ -10,48 +10,19 @@
 #include <vector>
 
 #include "platform/resampler.h"
+#include "render/keyframe_folder.h"
 #include "test_util.h"
 
 namespace zoomreel {
 namespace {
 
-constexpr int kWidth = 48;
-constexpr int kHeight = 28;
-constexpr int kColors = 16;
+constexpr int kWidth = test::kKeyframeWidth;
+constexpr int kHeight = test::kKeyframeHeight;
+constexpr int kColors = test::kKeyframeColors;
+using Folder = test::KeyframeFolder;
+using test::keyframeColors;
 
-double cell(int k, int r, int c) {
-    if ((r * 13 + c * 7 + k) % 23 == 0) return 0.0;
-    return 30 + 10 * k + 4 * std::sin(0.3 * c + k) * std::cos(0.25 * r) + 0.01 * r * c;
-}
-
-std::vector<std::uint8_t> keyframePalette() {
-    std::vector<std::uint8_t> colors(3 * kColors);
-    for (int i = 0; i < 3 * kColors; ++i) colors[i] = static_cast<std::uint8_t>(i * 37 % 251);
-    return colors;
-}
-
-/// A folder of `count` keyframes with known maps, and its keyframe list.
-struct Folder {
-    test::TempDir dir;
-    KeyframeList list;
-
-    explicit Folder(int count, int width = kWidth, int height = kHeight) {
-        for (int k = 0; k < count; ++k) {
-            KeyframeData data;
-            data.layout = {width, height, 1, 1, kColors};
-            data.thumbnail.assign(kThumbnailBytes, 0);
-            data.colors = keyframePalette();
-            data.previewMap.assign(1, 1.0);
-            for (int r = 0; r < height; ++r)
-                for (int c = 0; c < width; ++c) data.fullMap.push_back(cell(k, r, c));
-            char name[16];
-            std::snprintf(name, sizeof name, "%05d.qvy", k);
-            EXPECT_TRUE(writeKeyframe(dir / name, data).ok);
-        }
-        list.folder = dir.path();
-        EXPECT_TRUE(scanKeyframes(list).ok);
-    }
-};
+double cell(int k, int r, int c) { return test::keyframeCell(k, r, c); }
 
 RenderSettings settingsFor(const KeyframeList& list, int frameWidth = kWidth) {
     RenderSettings s;
@@ -98,7 +69,7 @@ TEST(FrameRenderer, KeyframeByKeyframeFrameIsTheColourRuleOfTheKeyframe) {
                           {"flipped across", false, true, false, false, false},
                           {"minimum subtracted", false, false, true, true, false},
                           {"relief", true, false, false, false, true}};
-    const std::vector<std::uint8_t> keyColors = keyframePalette();
+    const std::vector<std::uint8_t> keyColors = keyframeColors();
     std::vector<std::uint8_t> userColors;
     for (const TableColor& c : table.entries) userColors.insert(userColors.end(), {c.blue, c.green, c.red});
 
@@ -203,7 +174,7 @@ TEST(FrameRenderer, FrameIsTheFourLevelsStretchedOutermostFirst) {
 
         const FrameGeometry g = frameGeometry(h, kWidth, kHeight);
         Raster expected(40, s.finalHeight), level(kWidth, kHeight);
-        const std::vector<std::uint8_t> colors = keyframePalette();
+        const std::vector<std::uint8_t> colors = keyframeColors();
         RenderJob job;
         job.destination = &level;
         job.width = kWidth;

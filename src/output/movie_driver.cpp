@@ -1,0 +1,323 @@
+#include "output/movie_driver.h"
+
+#include <cmath>
+#include <cstdio>
+#include <limits>
+
+#include "settings/settings_file.h"
+
+namespace zoomreel {
+namespace {
+
+constexpr float kMakeMovie = -1.0f;
+
+/// The message a failed writer leaves for the user: what failed, in which file, and why when that is known.
+std::string writerFailure(const AviWriter& writer) {
+    std::string text = writer.lastError.empty() ? "Unable to write the movie file." : writer.lastError;
+    text += "\n" + writer.fileName().string();
+    if (!writer.lastErrorDetail.empty()) text += ": " + writer.lastErrorDetail;
+    return text;
+}
+
+FrameTimings timingsOf(const PhaseClock& clock, bool projection) {
+    const auto& t = clock.t;
+    FrameTimings timings;
+    timings.frame2D = (t[1] - t[0]) / 1000.0;
+    if (projection) {
+        timings.heightField = (t[2] - t[1]) / 1000.0;
+        timings.smoothing = (t[3] - t[2]) / 1000.0;
+        timings.shadows = (t[4] - t[3]) / 1000.0;
+        timings.projection = (t[5] - t[4]) / 1000.0;
+    }
+    return timings;
+}
+
+/// The frame height of the 2D frame: the keyframes' aspect at the final width, truncated. Sizes the renderer
+/// refuses anyway are kept from overflowing here.
+int finalHeightFor(const KeyframeList& list, int finalWidth) {
+    if (list.width <= 0) return 0;
+    const long long height = static_cast<long long>(list.height) * finalWidth / list.width;
+    return height > std::numeric_limits<int>::max() || height < 0 ? 0 : static_cast<int>(height);
+}
+
+}  // namespace
+
+WalkEnd walkMovie(const KeyPointCurve& speed, const WalkLimits& limits, const std::atomic<std::int32_t>* abortRequested,
+                  const std::function<bool(float h, float g)>& step) {
+    const auto& p = speed.points;
+    const int n = speed.count();
+    if (n == 0) return WalkEnd::Completed;
+    const auto start = static_cast<float>(limits.selectionStart);
+    const auto end = static_cast<float>(limits.selectionEnd);
+    const auto last = static_cast<float>(limits.keyframeCount - 1);
+    float h = p[0].x;
+    for (int i = 0; i < n; ++i) {
+        const float xs = p[i].x;
+        const float ys = p[i].y;
+        const bool lastSegment = i + 1 == n;
+        const float xe = lastSegment ? end : p[i + 1].x;
+        const float ye = lastSegment ? ys : p[i + 1].y;
+        const float lnStart = std::log(loggable(ys));
+        const float lnEnd = std::log(loggable(ye));
+        while (h < xe) {
+            float g = 1.0f;
+            if (!limits.keyframeByKeyframe) {
+                g = lastSegment ? loggable(ys) : std::exp(lnStart + (lnEnd - lnStart) * (h - xs) / (xe - xs));
+            }
+            if (h > end || h >= last) return WalkEnd::Stopped;
+            if (abortRequested != nullptr && abortRequested->load() != 0) return WalkEnd::Aborted;
+            if (h > start && !step(h, g)) return WalkEnd::Ended;
+            const float next = h + 1.0f / g;
+            if (!(next > h)) return WalkEnd::Stopped;
+            h = next;
+        }
+    }
+    return WalkEnd::Completed;
+}
+
+int countMovieFrames(const KeyPointCurve& speed, const WalkLimits& limits) {
+    int frames = 0;
+    walkMovie(speed, limits, nullptr, [&](float, float) {
+        ++frames;
+        return true;
+    });
+    return frames;
+}
+
+std::string movieFileName(int selectionStart, int selectionEnd, int fileIndex) {
+    char name[64];
+    std::snprintf(name, sizeof name, "film(%d-%d)%03d.avi", selectionStart, selectionEnd, fileIndex);
+    return name;
+}
+
+std::string movieTitle(const std::filesystem::path& folder, float h, int selectionStart, int selectionEnd,
+                       int fileIndex, int framesInFile, const FrameTimings& timings) {
+    char position[96];
+    std::snprintf(position, sizeof position, " - Frame: %4.3f - film(%d-%d)%03d-%03d", static_cast<double>(h),
+                  selectionStart, selectionEnd, fileIndex, framesInFile);
+    char clock[160];
+    std::snprintf(clock, sizeof clock, " C(%4.2lfS) N(%4.2lfS) L(%4.2lfS) S(%4.2lf) A(%4.2lfS)", timings.frame2D,
+                  timings.heightField, timings.smoothing, timings.shadows, timings.projection);
+    return "Zoomreel - " + folder.string() + position + clock;
+}
+
+MovieDriver::~MovieDriver() {
+    if (thread.joinable()) {
+        AbortMovie(*this);
+        thread.join();
+    }
+}
+
+bool StartMovie(MovieDriver& driver, MovieRequest request, MovieCallbacks callbacks) {
+    if (driver.running.load()) return false;
+    if (driver.thread.joinable()) driver.thread.join();  // the previous run, already ended
+    if (callbacks.setMenusRunning) callbacks.setMenusRunning(true);
+    driver.abortRequested.store(0);
+    driver.running.store(true);
+    driver.thread = std::thread([&driver, request = std::move(request), callbacks = std::move(callbacks)] {
+        driver.lastOutcome = MovieThread(driver, request, callbacks);
+        driver.running.store(false);
+    });
+    return true;
+}
+
+void WaitForMovie(MovieDriver& driver) {
+    if (driver.thread.joinable()) driver.thread.join();
+}
+
+MovieOutcome MovieThread(MovieDriver& driver, const MovieRequest& request, const MovieCallbacks& callbacks) {
+    MovieOutcome outcome;
+    const KeyframeList& list = *request.keyframes;
+    const bool movieMode = driver.singleFrameTarget.load() == kMakeMovie;
+    const int selectionStart = list.selectionStart;
+    const int selectionEnd = list.selectionEnd;
+    auto say = [&](MessageIcon icon, const std::string& text) {
+        if (callbacks.showMessage) callbacks.showMessage(icon, text);
+    };
+
+    VideoParameters video = callbacks.videoParameters ? callbacks.videoParameters() : request.video;
+    const int finalWidth = video.finalWidth;
+    video.finalHeight = finalHeightFor(list, finalWidth);
+
+    // The curves, palette and settings of the folder, read afresh for every run.
+    CurveSet curves;
+    auto folderFile = [&](std::string_view name) { return settingsFilePath(list, name); };
+    if (request.keyframeByKeyframe) {
+        insertPoint(curves.speedCurve, 0.0f, 1.0f);
+    } else {
+        loadCurveWithDefault(folderFile("speed.qvs"), curves.speedCurve, kMovieSpeedDefault);
+    }
+    loadCurveWithDefault(folderFile("colordiv.qvs"), curves.colorDivisorCurve, curveDefault(CurveKind::ColorDivisor, list));
+    loadCurveWithDefault(folderFile("coloradd.qvs"), curves.colorAddCurve, 0.0f);
+    loadCurveWithDefault(folderFile("colorrot.qvs"), curves.colorRotateCurve, 0.0f);
+    loadCurveWithDefault(folderFile("EvEchZ3D.qvs"), curves.zScaleEvolution, 1.0f);
+    loadCurveWithDefault(folderFile("EvMaxIter3D.qvs"), curves.maxIterEvolution, 1.0f);
+    loadCurveWithDefault(folderFile("EvVertDec3D.qvs"), curves.vertShiftEvolution, 1.0f);
+
+    Palette palette = request.palette;
+    ColorTable colorTable = request.colorTable;
+    loadPalette(folderFile(kPaletteFileName), palette);
+    if (palette.usePalette) expandPalette(palette, colorTable);
+    RenderSettings settings;
+    settings.keyframes = &list;
+    settings.colorTable = &colorTable;
+    settings.usePalette = palette.usePalette != 0;
+    settings.subtractMinimum = request.subtractMinimum;
+    settings.relief = request.relief;
+    settings.projection = request.projection;
+    loadSubtractMinimum(folderFile(kSubtractMinimumFileName), settings.subtractMinimum);
+    loadRelief(folderFile(kReliefFileName), settings.relief);
+    load3D(folderFile(k3DFileName), settings.projection);
+    settings.keyframeByKeyframe = request.keyframeByKeyframe;
+    settings.flipHorizontal = request.flipHorizontal;
+    settings.flipVertical = request.flipVertical;
+    settings.finalWidth = finalWidth;
+    settings.finalHeight = video.finalHeight;
+    settings.height3D = video.height3D;
+    const bool projection = settings.projection.active != 0;
+    const double colorSensitivity = palette.colorSensitivity;
+
+    driver.cumulativeRotation = 0;
+    driver.renderer.runningMinimum2D = 0;
+    driver.fileIndex = 0;
+    driver.framesInFile = 0;
+
+    MovieFrameContext context;
+    FrameHooks hooks;
+    hooks.frameLock = callbacks.frameLock;
+    hooks.publishImage = [&](const Raster& image) {
+        if (callbacks.publishImage) callbacks.publishImage(&image);
+    };
+    hooks.requestRepaint = [&] {
+        if (callbacks.repaint) callbacks.repaint(false);
+    };
+    // The first frame's output set-up: the counters and, for a movie, the first file's writer and its codec.
+    hooks.setUpOutput = [&]() -> Status {
+        driver.fileIndex = 1;
+        driver.framesInFile = 0;
+        if (movieMode) {
+            driver.currentWriter = std::make_unique<AviWriter>(
+                list.folder / movieFileName(selectionStart, selectionEnd, 1), kDefaultCompressor, video.fps);
+            driver.currentWriter->ChooseCompressor(callbacks.chooseCompressor, finalWidth,
+                                                   projection ? settings.height3D : settings.finalHeight);
+        }
+        return {};
+    };
+
+    // Finishes the current writer; a file that could not be finished is reported like any write failure.
+    auto releaseWriter = [&](std::unique_ptr<AviWriter> writer) {
+        if (!writer) return;
+        const bool created = writer->appendMode == 2;
+        const AviStatus released = writer->Release();
+        if (released != kAviOk && outcome.status.ok) outcome.status = Status::failure(writerFailure(*writer));
+        if (created) outcome.files.push_back(writer->fileName());
+    };
+
+    const bool selectionValid = list.keyframeCount() > 0 && selectionStart >= 0 && selectionEnd >= selectionStart &&
+                                selectionEnd < list.keyframeCount();
+    WalkEnd walkEnd = WalkEnd::Completed;
+    if (!selectionValid) {
+        outcome.status = Status::failure("No Key Frames selected");
+    } else {
+        const WalkLimits limits{selectionStart, selectionEnd, list.keyframeCount(), request.keyframeByKeyframe};
+        const float target = driver.singleFrameTarget.load();
+        walkEnd = walkMovie(curves.speedCurve, limits, &driver.abortRequested, [&](float h, float g) {
+            const float divisor = evaluateLog(curves.colorDivisorCurve, h);
+            const float add = evaluateLinear(curves.colorAddCurve, h);
+            const float rotation = evaluateLinear(curves.colorRotateCurve, h);
+            if (projection) {
+                driver.zScaleFactor = evaluateLog(curves.zScaleEvolution, h);
+                driver.maxIterFactor = evaluateLog(curves.maxIterEvolution, h);
+                driver.vertShiftFactor = evaluateLog(curves.vertShiftEvolution, h);
+            }
+            // The rotation curve gives the rotation per keyframe, spread over that keyframe's images.
+            driver.cumulativeRotation += rotation / g;
+            driver.frameLightAngle = settings.relief.lightDirection;
+            const float offset = driver.cumulativeRotation / 10.0f + add;
+            if (!movieMode && !(h > target)) return true;
+
+            if (callbacks.videoParameters) {
+                const VideoParameters now = callbacks.videoParameters();
+                video.fps = now.fps;
+                video.framesPerMovie = now.framesPerMovie;
+                video.showZoomText = now.showZoomText;
+                video.fontName = now.fontName;
+                video.fontSize = now.fontSize;
+                video.textColor = now.textColor;
+            }
+            settings.showZoomText = video.showZoomText != 0;
+            settings.caption = ZoomCaptionStyle{video.fontName, video.fontSize, video.textColor};
+            driver.renderer.inputs = FrameInputs{driver.frameLightAngle, driver.zScaleFactor, driver.maxIterFactor,
+                                                 driver.vertShiftFactor};
+            const auto colourDivisor = static_cast<float>(static_cast<double>(divisor) * colorSensitivity);
+            const auto colourOffset = static_cast<float>(static_cast<double>(offset) / colorSensitivity);
+            if (Status s = RenderMovieFrame(driver.renderer, settings, hooks, h, colourDivisor, colourOffset, context);
+                !s) {
+                outcome.status = s;
+                return false;
+            }
+            ++outcome.framesComputed;
+            outcome.lastPosition = h;
+
+            // The output step.
+            if (movieMode && driver.currentWriter) {
+                const Raster& shown = projection ? context.frame3D : context.frame;
+                if (driver.currentWriter->AppendFrame(shown) != kAviOk) {
+                    outcome.status = Status::failure(writerFailure(*driver.currentWriter));
+                    return false;
+                }
+                ++outcome.framesWritten;
+                driver.framesInFile += 1;
+                if (driver.framesInFile == video.framesPerMovie) {
+                    driver.fileIndex += 1;
+                    driver.framesInFile = 0;
+                    // The next file keeps the compressor and the settings chosen for it.
+                    auto next = std::make_unique<AviWriter>(
+                        list.folder / movieFileName(selectionStart, selectionEnd, driver.fileIndex),
+                        driver.currentWriter->compressor, video.fps);
+                    next->keyFrameEvery = driver.currentWriter->keyFrameEvery;
+                    next->quality = driver.currentWriter->quality;
+                    std::unique_ptr<AviWriter> previous = std::exchange(driver.currentWriter, std::move(next));
+                    releaseWriter(std::move(previous));
+                    if (!outcome.status) return false;
+                }
+            }
+            const FrameTimings timings = timingsOf(driver.renderer.clock, projection);
+            if (callbacks.setTitle) {
+                callbacks.setTitle(movieTitle(list.folder, h, selectionStart, selectionEnd, driver.fileIndex,
+                                              driver.framesInFile, timings));
+            }
+            if (callbacks.frameDone) {
+                const MovieProgress progress{h, outcome.framesComputed, outcome.framesWritten, driver.fileIndex,
+                                             driver.framesInFile, timings};
+                callbacks.frameDone(progress, projection ? context.frame3D : context.frame);
+            }
+            return movieMode;  // "Compute One Frame" ends with its frame
+        });
+    }
+    outcome.aborted = walkEnd == WalkEnd::Aborted;
+
+    // The end of the run, whatever ended it: the image withdrawn before the frames it shows are freed, the
+    // movie file finished, the renderer's maps freed so that the next run sets up again.
+    if (callbacks.frameLock != nullptr) callbacks.frameLock->lock();
+    if (callbacks.publishImage) callbacks.publishImage(nullptr);
+    if (callbacks.frameLock != nullptr) callbacks.frameLock->unlock();
+    context = MovieFrameContext();
+    if (movieMode) releaseWriter(std::move(driver.currentWriter));
+    driver.currentWriter.reset();
+    freeRenderBuffers(driver.renderer);
+    if (callbacks.setMenusRunning) callbacks.setMenusRunning(false);
+    if (movieMode) {
+        if (callbacks.repaint) callbacks.repaint(true);
+    } else {
+        driver.singleFrameTarget.store(kMakeMovie);
+    }
+    if (!outcome.status) {
+        say(MessageIcon::Error, outcome.status.message);
+    } else if (movieMode && driver.abortRequested.load() == 0) {
+        say(MessageIcon::Warning, "Movie is done!");
+    }
+    return outcome;
+}
+
+}  // namespace zoomreel

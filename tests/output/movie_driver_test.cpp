@@ -1,0 +1,281 @@
+#include "output/movie_driver.h"
+
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <filesystem>
+#include <string>
+#include <vector>
+
+#include "output/movie_probe.h"
+#include "render/keyframe_folder.h"
+#include "settings/settings_file.h"
+
+namespace zoomreel {
+namespace {
+
+KeyPointCurve curveOf(std::vector<KeyPoint> points) { return KeyPointCurve{std::move(points)}; }
+
+std::vector<float> positions(const KeyPointCurve& speed, WalkLimits limits, std::vector<float>* speeds = nullptr) {
+    std::vector<float> hs;
+    walkMovie(speed, limits, nullptr, [&](float h, float g) {
+        hs.push_back(h);
+        if (speeds != nullptr) speeds->push_back(g);
+        return true;
+    });
+    return hs;
+}
+
+TEST(MovieWalk, KeyframeByKeyframeComputesEveryWholePositionStrictlyInsideTheSelection) {
+    const WalkLimits limits{0, 10, 11, true};
+    // Whatever the speed curve says: the movie gives the walk the single point (0, 1) in this mode, and the step
+    // is 1 anyway.
+    EXPECT_EQ(positions(curveOf({{0, 1}}), limits), (std::vector<float>{1, 2, 3, 4, 5, 6, 7, 8, 9}));
+    EXPECT_EQ(positions(curveOf({{0, 37}, {4, 2}}), limits), (std::vector<float>{1, 2, 3, 4, 5, 6, 7, 8, 9}));
+    EXPECT_EQ(countMovieFrames(curveOf({{0, 1}}), limits), 9);
+}
+
+TEST(MovieWalk, PositionsAccumulateInSinglePrecisionAlongGeometricSegments) {
+    // 10 images per keyframe: h accumulates 0.1f step by step, and the stop tests see exactly that value.
+    std::vector<float> expected;
+    for (float h = 0.1f; h <= 3.0f; h += 0.1f) expected.push_back(h);
+    const std::vector<float> walked = positions(curveOf({{0, 10}}), WalkLimits{0, 3, 8, false});
+    EXPECT_EQ(walked, expected);
+    ASSERT_FALSE(walked.empty());
+    EXPECT_FLOAT_EQ(walked.front(), 0.1f);
+
+    // From 10 to 40 images per keyframe between x = 0 and 2, then 40 on the last segment up to E.
+    std::vector<float> speeds;
+    const std::vector<float> hs = positions(curveOf({{0, 10}, {2, 40}}), WalkLimits{1, 4, 8, false}, &speeds);
+    float h = 0;
+    std::size_t i = 0;
+    for (int segment = 0; segment < 2; ++segment) {
+        const float end = segment == 0 ? 2.0f : 4.0f;
+        while (h < end) {
+            const float g = segment == 0 ? std::exp(std::log(10.0f) + (std::log(40.0f) - std::log(10.0f)) * h / 2.0f)
+                                         : 40.0f;
+            if (h > 4.0f) break;
+            if (h > 1.0f) {
+                ASSERT_LT(i, hs.size());
+                EXPECT_EQ(hs[i], h);
+                EXPECT_EQ(speeds[i], g);
+                ++i;
+            }
+            h = h + 1.0f / g;
+        }
+    }
+    EXPECT_EQ(i, hs.size());
+}
+
+TEST(MovieWalk, StopsAtTheLastKeyframeOnAbortAndOnSpeedsThatCannotMove) {
+    // The last keyframe stops the walk before E.
+    const std::vector<float> hs = positions(curveOf({{0, 2}}), WalkLimits{0, 5, 4, false});
+    EXPECT_EQ(hs.back(), 2.5f);
+
+    std::atomic<std::int32_t> abort{1};
+    int steps = 0;
+    EXPECT_EQ(walkMovie(curveOf({{0, 2}}), WalkLimits{0, 3, 4, false}, &abort,
+                        [&](float, float) { return ++steps > 0; }),
+              WalkEnd::Aborted);
+    EXPECT_EQ(steps, 0);
+
+    // Speeds from damaged files end the walk instead of looping on one position or walking backwards.
+    for (float speed : {-5.0f, 0.0f, std::numeric_limits<float>::quiet_NaN()}) {
+        SCOPED_TRACE(speed);
+        EXPECT_LE(countMovieFrames(curveOf({{0, speed}}), WalkLimits{0, 5, 6, false}), 1);
+    }
+    EXPECT_EQ(countMovieFrames(curveOf({{0, 1e30f}}), WalkLimits{1, 5, 6, false}), 0);
+}
+
+TEST(MovieWalk, FileNamesAndTitle) {
+    EXPECT_EQ(movieFileName(0, 10, 1), "film(0-10)001.avi");
+    EXPECT_EQ(movieFileName(0, 10, 2), "film(0-10)002.avi");
+    EXPECT_EQ(movieTitle("/movies/zoom", 1.25f, 0, 10, 2, 7, FrameTimings{0.126, 0, 0, 0, 0}),
+              "Zoomreel - /movies/zoom - Frame: 1.250 - film(0-10)002-007 C(0.13S) N(0.00S) L(0.00S) S(0.00) "
+              "A(0.00S)");
+}
+
+// --- The movie thread on a folder of small keyframes -------------------------------------------------------------
+
+/// The front end of a test: every callback recorded, the codec chosen as given, each shown frame kept.
+struct Recorder {
+    std::recursive_mutex frameLock;
+    std::vector<std::string> events;
+    std::vector<std::string> titles;
+    std::vector<std::pair<MessageIcon, std::string>> messages;
+    std::vector<float> frames;
+    std::vector<Raster> shown;
+    std::function<void(int)> afterFrame;
+    FourCC codec = kUncompressed;
+
+    MovieCallbacks callbacks() {
+        MovieCallbacks c;
+        c.frameLock = &frameLock;
+        c.publishImage = [this](const Raster* image) { events.push_back(image != nullptr ? "publish" : "withdraw"); };
+        c.repaint = [this](bool erase) {
+            if (erase) events.push_back("erase");
+        };
+        c.setTitle = [this](const std::string& title) { titles.push_back(title); };
+        c.setMenusRunning = [this](bool running) { events.push_back(running ? "running" : "idle"); };
+        c.chooseCompressor = [this](const CompressorRequest& request) {
+            events.push_back("choose " + std::to_string(request.width) + "x" + std::to_string(request.height));
+            return std::optional<CompressorChoice>(CompressorChoice{codec, 1, 10000});
+        };
+        c.showMessage = [this](MessageIcon icon, const std::string& text) { messages.emplace_back(icon, text); };
+        c.frameDone = [this](const MovieProgress& progress, const Raster& image) {
+            frames.push_back(progress.h);
+            shown.push_back(image);
+            if (afterFrame) afterFrame(progress.framesComputed);
+        };
+        return c;
+    }
+};
+
+struct MovieFixture : ::testing::Test {
+    test::KeyframeFolder folder{9, 32, 16};
+    MovieDriver driver{2};
+    Recorder recorder;
+
+    MovieRequest request(int start, int end, float imagesPerKeyframe, int framesPerMovie = 1000) {
+        folder.list.selectionStart = start;
+        folder.list.selectionEnd = end;
+        EXPECT_TRUE(saveCurve(settingsFilePath(folder.list, "speed.qvs"), curveOf({{0, imagesPerKeyframe}})).ok);
+        MovieRequest r;
+        r.keyframes = &folder.list;
+        r.video.finalWidth = 64;
+        r.video.height3D = 24;
+        r.video.fps = 12;
+        r.video.framesPerMovie = framesPerMovie;
+        r.projection.active = 0;
+        return r;
+    }
+    std::filesystem::path file(int start, int end, int index) {
+        return folder.dir / movieFileName(start, end, index);
+    }
+};
+
+std::vector<std::uint8_t> upright(const Raster& image) {
+    std::vector<std::uint8_t> bytes;
+    for (int y = 0; y < image.height(); ++y)
+        bytes.insert(bytes.end(), image.rowFromTop(y), image.rowFromTop(y) + 3 * image.width());
+    return bytes;
+}
+
+TEST_F(MovieFixture, FilesRollOverAfterFramesPerMovieAndHoldExactlyTheFramesShown) {
+    // One image per keyframe over 0..8 of 9 keyframes: h = 1 ... 7, seven frames.
+    const MovieOutcome seven = MovieThread(driver, request(0, 8, 1, 3), recorder.callbacks());
+    ASSERT_TRUE(seven.status.ok) << seven.status.message;
+    EXPECT_EQ(seven.framesWritten, 7);
+    ASSERT_EQ(seven.files.size(), 3u);
+    const int counts[] = {3, 3, 1};
+    for (int f = 0; f < 3; ++f) {
+        const auto movie = test::decodeMovie(file(0, 8, f + 1));
+        EXPECT_EQ(movie.width, 64);
+        EXPECT_EQ(movie.height, 32);  // 16 * 64 / 32
+        EXPECT_EQ(movie.rateNumerator, 12);
+        ASSERT_EQ(static_cast<int>(movie.frames.size()), counts[f]) << "file " << f + 1;
+        for (int i = 0; i < counts[f]; ++i) {
+            EXPECT_EQ(movie.frames[i], upright(recorder.shown[static_cast<std::size_t>(3 * f + i)]))
+                << "file " << f + 1 << " frame " << i;
+        }
+    }
+    EXPECT_NE(recorder.titles.back().find(" - Frame: 7.000 - film(0-8)003-001 C("), std::string::npos);
+    EXPECT_NE(recorder.titles.back().find(" N(0.00S) L(0.00S) S(0.00) A(0.00S)"), std::string::npos);
+    EXPECT_EQ(recorder.events, (std::vector<std::string>{"publish", "choose 64x32", "withdraw", "idle", "erase"}));
+    ASSERT_EQ(recorder.messages.size(), 1u);
+    EXPECT_EQ(recorder.messages[0], std::make_pair(MessageIcon::Warning, std::string("Movie is done!")));
+
+    // Six frames: the third writer is made but creates no file.
+    const MovieOutcome six = MovieThread(driver, request(0, 7, 1, 3), recorder.callbacks());
+    EXPECT_EQ(six.framesWritten, 6);
+    EXPECT_EQ(six.files.size(), 2u);
+    EXPECT_FALSE(std::filesystem::exists(file(0, 7, 3)));
+}
+
+TEST_F(MovieFixture, ThreeDMoviesWriteTheLandscapeAtItsOwnHeight) {
+    MovieRequest r = request(0, 2, 2);  // h = 0.5, 1, 1.5: E itself is where the walk ends
+    r.projection.active = 1;
+    const MovieOutcome outcome = MovieThread(driver, r, recorder.callbacks());
+    ASSERT_TRUE(outcome.status.ok) << outcome.status.message;
+    EXPECT_EQ(recorder.events[1], "choose 64x24");
+    const auto movie = test::decodeMovie(file(0, 2, 1));
+    ASSERT_EQ(movie.frames.size(), 3u);
+    EXPECT_EQ(movie.height, 24);
+    EXPECT_EQ(movie.frames[1], upright(recorder.shown[1]));
+}
+
+TEST_F(MovieFixture, RotationAccumulatesPerComputedFrameFromTheSelectionStart) {
+    ASSERT_TRUE(saveCurve(settingsFilePath(folder.list, "colorrot.qvs"), curveOf({{0, 10}})).ok);
+    const MovieOutcome outcome = MovieThread(driver, request(1, 2, 10), recorder.callbacks());
+    ASSERT_TRUE(outcome.status.ok);
+    EXPECT_EQ(outcome.framesComputed, countMovieFrames(curveOf({{0, 10}}), WalkLimits{1, 2, 9, false}));
+    EXPECT_GE(outcome.framesComputed, 9);
+    // 10 per keyframe over 10 images: exactly 1 per computed frame, none for the steps up to S.
+    EXPECT_EQ(driver.cumulativeRotation, static_cast<float>(outcome.framesComputed));
+}
+
+TEST_F(MovieFixture, ComputeOneFrameRendersTheFirstStepAboveTheTargetAndWritesNothing) {
+    MovieRequest r = request(1, 3, 4);
+    driver.singleFrameTarget = 1.6f;
+    MovieOutcome outcome = MovieThread(driver, r, recorder.callbacks());
+    EXPECT_TRUE(outcome.status.ok);
+    EXPECT_EQ(recorder.frames, std::vector<float>{1.75f});
+    EXPECT_TRUE(outcome.files.empty());
+    EXPECT_EQ(driver.singleFrameTarget.load(), -1.0f);
+    EXPECT_TRUE(recorder.messages.empty());
+    EXPECT_EQ(recorder.events, (std::vector<std::string>{"publish", "withdraw", "idle"}));  // no codec, no erase
+    for (const auto& entry : std::filesystem::directory_iterator(folder.dir.path()))
+        EXPECT_NE(entry.path().extension(), ".avi");
+
+    // At E the stop test comes first: nothing is rendered.
+    recorder.frames.clear();
+    driver.singleFrameTarget = 3.0f;
+    outcome = MovieThread(driver, r, recorder.callbacks());
+    EXPECT_TRUE(recorder.frames.empty());
+    EXPECT_EQ(outcome.framesComputed, 0);
+}
+
+TEST_F(MovieFixture, AbortOnTheMovieThreadLeavesPlayableFilesAndNoMessage) {
+    recorder.afterFrame = [this](int computed) {
+        if (computed == 4) AbortMovie(driver);
+    };
+    ASSERT_TRUE(StartMovie(driver, request(0, 4, 4, 3), recorder.callbacks()));
+    WaitForMovie(driver);
+    const MovieOutcome& outcome = driver.lastOutcome;
+    EXPECT_TRUE(outcome.aborted);
+    EXPECT_EQ(outcome.framesWritten, 4);  // the frame being made when the user aborted is finished and written
+    ASSERT_EQ(outcome.files.size(), 2u);
+    EXPECT_EQ(test::decodeMovie(file(0, 4, 1)).frames.size(), 3u);
+    EXPECT_EQ(test::decodeMovie(file(0, 4, 2)).frames.size(), 1u);
+    EXPECT_TRUE(recorder.messages.empty());
+    EXPECT_EQ(recorder.events.front(), "running");
+}
+
+TEST_F(MovieFixture, FailuresStopTheMovieWithTheirReasonAndKeepWhatWasWritten) {
+    // A keyframe that cannot be read: the frames before it are in a finished file. The frames at h hold
+    // keyframes trunc(h) to trunc(h) + 3, so h = 2 is the first to need keyframe 5.
+    std::filesystem::resize_file(folder.dir / "00005.qvy", 100);
+    MovieOutcome outcome = MovieThread(driver, request(0, 4, 2), recorder.callbacks());
+    EXPECT_FALSE(outcome.status.ok);
+    EXPECT_EQ(outcome.framesWritten, 3);
+    ASSERT_EQ(recorder.messages.size(), 1u);
+    EXPECT_EQ(recorder.messages[0].first, MessageIcon::Error);
+    EXPECT_NE(recorder.messages[0].second.find("00005.qvy"), std::string::npos);
+    EXPECT_EQ(test::decodeMovie(file(0, 4, 1)).frames.size(), 3u);
+
+    // A compressor that cannot take the frame size: the writer's reason and the file, nothing written.
+    recorder.messages.clear();
+    recorder.codec = kDefaultCompressor;
+    MovieRequest r = request(0, 2, 2);
+    r.video.finalWidth = 66;  // Microsoft Video 1 needs sides that are multiples of 4
+    outcome = MovieThread(driver, r, recorder.callbacks());
+    EXPECT_EQ(outcome.framesComputed, 1);
+    EXPECT_EQ(outcome.framesWritten, 0);
+    ASSERT_EQ(recorder.messages.size(), 1u);
+    EXPECT_EQ(recorder.messages[0].second.rfind("Compression is not supported for this type of data.\n", 0), 0u);
+    EXPECT_NE(recorder.messages[0].second.find("film(0-2)001.avi"), std::string::npos);
+    EXPECT_FALSE(std::filesystem::exists(file(0, 2, 1)));
+}
+
+}  // namespace
+}  // namespace zoomreel
