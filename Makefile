@@ -34,6 +34,7 @@ bench: build
 	$(BUILD_DIR)/bin/resampler_bench
 	$(BUILD_DIR)/bin/conversion_bench
 	$(BUILD_DIR)/bin/render_bench
+	$(BUILD_DIR)/bin/movie_bench
 
 clean:
 	rm -rf $(BUILD_DIR)

@@ -10,8 +10,6 @@
 // growth during the run, "extra_MiB" the difference (goal: at most 32).
 #include <benchmark/benchmark.h>
 
-#include <sys/wait.h>
-#include <unistd.h>
 
 #include <array>
 #include <cmath>
@@ -19,65 +17,23 @@
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
-#include <mutex>
 #include <numeric>
 
-#include "keyframes/conversion.h"
 #include "keyframes/keyframe_list.h"
-#include "keyframes/sample_maps.h"
 #include "platform/worker_pool.h"
 #include "render/frame_renderer.h"
 #include "render/projection.h"
+#include "standard_workload.h"
 
 namespace zoomreel {
 namespace {
 
-constexpr int kWidth = 1920;
-constexpr int kHeight = 1080;
-constexpr int kKeyframes = 8;
-constexpr int kFinalWidth = 1280;
-constexpr int kFramesPerKeyframe = 20;  // the default speed
-
-struct Workload {
-    std::filesystem::path folder;
-    KeyframeList list;
-
-    Workload() {
-        std::string pattern = (std::filesystem::temp_directory_path() / "zoomreel-render-bench-XXXXXX").string();
-        if (::mkdtemp(pattern.data()) == nullptr) std::abort();
-        folder = pattern;
-        const pid_t child = ::fork();
-        if (child == 0) {
-            WorkerPool pool;
-            SampleOptions options;
-            options.mapCount = kKeyframes;
-            options.width = kWidth;
-            options.height = kHeight;
-            if (!writeSampleMaps(folder, options, pool).ok) std::_Exit(1);
-            KeyframeList maps;
-            maps.folder = folder;
-            scanMaps(maps);
-            if (!planConversion(maps).ok) std::_Exit(1);
-            ConversionCallbacks callbacks;
-            callbacks.choosePreviewBlock = [](int, int) { return 4; };
-            std::recursive_mutex lock;
-            std::_Exit(runConversion(maps, callbacks, pool, lock).status.ok ? 0 : 1);
-        }
-        int status = 0;
-        if (child < 0 || ::waitpid(child, &status, 0) != child || !WIFEXITED(status) || WEXITSTATUS(status) != 0) {
-            std::fprintf(stderr, "could not make the workload\n");
-            std::abort();
-        }
-        list.folder = folder;
-        if (!scanKeyframes(list).ok || list.keyframeCount() != kKeyframes) std::abort();
-    }
-    ~Workload() { std::filesystem::remove_all(folder); }
-};
-
-Workload& workload() {
-    static Workload w;
-    return w;
-}
+using bench::kFinalWidth;
+using bench::kFramesPerKeyframe;
+using bench::kHeight;
+using bench::kWidth;
+using bench::workload;
+using bench::Workload;
 
 /// A field of /proc/self/status ("VmRSS", "VmHWM") in MiB.
 double statusMiB(const char* field) {

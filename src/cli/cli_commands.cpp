@@ -1,12 +1,10 @@
 #include "cli/cli_commands.h"
 
-#include <charconv>
 #include <cstdio>
 #include <filesystem>
 #include <mutex>
-#include <optional>
-#include <unistd.h>
 
+#include "cli/arguments.h"
 #include "keyframes/conversion.h"
 #include "keyframes/keyframe_list.h"
 #include "keyframes/sample_maps.h"
@@ -14,85 +12,6 @@
 #include "platform/worker_pool.h"
 
 namespace zoomreel::cli {
-namespace {
-
-/// Thrown for a command line that cannot be understood; becomes exit status 2.
-struct UsageError {
-    std::string message;
-};
-/// Thrown for input that is understood but wrong; becomes exit status 1.
-struct InputError {
-    std::string message;
-};
-
-struct Parsed {
-    std::vector<std::string> positional;
-    std::vector<std::pair<std::string, std::string>> options;
-};
-
-/// Splits `args` into positional arguments and "--name value" options, accepting only `valued` option names.
-Parsed parse(const std::vector<std::string>& args, const std::vector<std::string>& valued) {
-    Parsed parsed;
-    for (std::size_t i = 0; i < args.size(); ++i) {
-        const std::string& a = args[i];
-        if (a.rfind("--", 0) != 0) {
-            parsed.positional.push_back(a);
-            continue;
-        }
-        bool known = false;
-        for (const auto& name : valued) known = known || a == name;
-        if (!known) throw UsageError{"Unknown option \"" + a + "\"."};
-        if (i + 1 >= args.size()) throw UsageError{"The option \"" + a + "\" needs a value."};
-        parsed.options.emplace_back(a, args[++i]);
-    }
-    return parsed;
-}
-
-std::optional<std::string> option(const Parsed& parsed, const std::string& name) {
-    std::optional<std::string> value;
-    for (const auto& [n, v] : parsed.options)
-        if (n == name) value = v;
-    return value;
-}
-
-int parseInt(const std::string& text, const std::string& what) {
-    int value = 0;
-    const char* end = text.data() + text.size();
-    const auto [ptr, ec] = std::from_chars(text.data(), end, value);
-    if (ec != std::errc() || ptr != end) throw InputError{"Cannot read " + what + " from \"" + text + "\"."};
-    return value;
-}
-
-std::filesystem::path folderArgument(const Parsed& parsed, const char* command) {
-    if (parsed.positional.size() != 1) {
-        throw UsageError{std::string("The command \"") + command + "\" takes exactly one folder."};
-    }
-    return parsed.positional[0];
-}
-
-void requireFolder(const std::filesystem::path& folder) {
-    std::error_code error;
-    if (!std::filesystem::is_directory(folder, error)) {
-        throw InputError{"The folder " + quotedPath(folder) + " does not exist."};
-    }
-}
-
-template <typename Body>
-int guarded(Body body) {
-    try {
-        return body();
-    } catch (const UsageError& e) {
-        std::fprintf(stderr, "%s\nRun \"zoomreel-cli help\" for the commands.\n", e.message.c_str());
-        return kExitUsage;
-    } catch (const InputError& e) {
-        std::fprintf(stderr, "%s\n", e.message.c_str());
-        return kExitFailure;
-    }
-}
-
-bool stderrIsTerminal() { return ::isatty(::fileno(stderr)) != 0; }
-
-}  // namespace
 
 int runSample(const std::vector<std::string>& args) {
     return guarded([&] {

@@ -9,11 +9,15 @@ namespace zoomreel::cli {
 inline constexpr int kExitOk = 0;
 inline constexpr int kExitFailure = 1;
 inline constexpr int kExitUsage = 2;
+inline constexpr int kExitInterrupted = 130;  ///< a movie stopped by Ctrl+C, its files finished
 
 /// Each command takes the arguments after its name and returns the exit status. Messages go to stderr, results
 /// to stdout.
 int runSample(const std::vector<std::string>& args);
 int runConvert(const std::vector<std::string>& args);
 int runInfo(const std::vector<std::string>& args);
+int runRender(const std::vector<std::string>& args);
+int runFrame(const std::vector<std::string>& args);
+int runCodecs(const std::vector<std::string>& args);
 
 }  // namespace zoomreel::cli

@@ -13,7 +13,15 @@ const char* const kUsage =
     "usage: zoomreel-cli COMMAND ...\n"
     "  sample DIR [--maps N] [--size WxH] [--max-iter N]   write sample QVB maps of a Mandelbrot-set zoom\n"
     "  convert DIR [--preview-block N]                      convert DIR's QVB maps into QVY keyframes\n"
-    "  info DIR                                             list DIR's keyframes\n";
+    "  info DIR                                             list DIR's keyframes\n"
+    "  render DIR --from S --to E [options]                 make the movie of keyframes S to E\n"
+    "  frame DIR --from S --to E --at X --out FILE.png [options]\n"
+    "                                                       render the movie's first frame above X\n"
+    "  codecs                                               list the compressors movies can use\n"
+    "options of render and frame (for this run only; nothing is saved):\n"
+    "  --width N  --height3d N  --fps N  --frames-per-movie N  --zoom-text  --no-zoom-text\n"
+    "  --codec C (MSVC, raw, MJPG, ...)  --quality Q (0-100)  --keyframe-interval K\n"
+    "  --keyframe-by-keyframe  --flip-horizontal  --flip-vertical\n";
 
 }  // namespace
 
@@ -31,6 +39,9 @@ int main(int argc, char** argv) {
         if (command == "sample") return runSample(args);
         if (command == "convert") return runConvert(args);
         if (command == "info") return runInfo(args);
+        if (command == "render") return runRender(args);
+        if (command == "frame") return runFrame(args);
+        if (command == "codecs") return runCodecs(args);
         if (command == "--help" || command == "-h" || command == "help") {
             std::fputs(kUsage, stdout);
             return kExitOk;

@@ -1,5 +1,8 @@
 #include "output/avi_writer.h"
 
+#include "output/msvideo1_encoder.h"
+#include "platform/worker_pool.h"
+
 #include <algorithm>
 #include <cctype>
 #include <climits>
@@ -30,12 +33,14 @@ namespace {
 /// in that form.
 struct EncoderSpec {
     FourCC code;
-    const char* encoder;  ///< FFmpeg's encoder; none for full frames
+    const char* encoder;  ///< FFmpeg's encoder; none for those the writer makes itself
     AVPixelFormat format;
     const char* description;
 };
+// Microsoft Video 1 has an encoder of its own here: FFmpeg's searches each block's colours so thoroughly that it
+// takes many times as long as rendering the frame.
 constexpr EncoderSpec kEncoders[] = {
-    {makeFourCC("MSVC"), "msvideo1", AV_PIX_FMT_RGB555LE, "Microsoft Video 1"},
+    {makeFourCC("MSVC"), nullptr, AV_PIX_FMT_RGB555LE, "Microsoft Video 1"},
     {makeFourCC("DIB "), nullptr, AV_PIX_FMT_BGR24, "Full frames (uncompressed 24-bit)"},
     {makeFourCC("MJPG"), "mjpeg", AV_PIX_FMT_YUVJ420P, "Motion JPEG"},
     {makeFourCC("FFV1"), "ffv1", AV_PIX_FMT_BGR0, "FFV1, lossless"},
@@ -125,7 +130,10 @@ std::optional<FourCC> findCompressor(const std::string& text) {
 struct AviWriter::Output {
     AVFormatContext* format = nullptr;
     AVStream* stream = nullptr;
-    AVCodecContext* codec = nullptr;  ///< none for full frames
+    AVCodecContext* codec = nullptr;  ///< none for full frames and Microsoft Video 1
+    std::unique_ptr<MsVideo1Encoder> msvideo1;
+    std::vector<std::uint8_t> encoded;
+    int keyFrameEvery = 1;
     SwsContext* converter = nullptr;
     AVFrame* picture = nullptr;
     AVPacket* packet = nullptr;
@@ -190,18 +198,28 @@ struct AviWriter::Output {
     /// AVI file stores them). Runs on the encoding thread.
     bool writeFrame(const QueuedFrame& frame, std::string& detail) {
         if (codec == nullptr) {
-            av_packet_unref(packet);
-            if (av_new_packet(packet, static_cast<int>(frame.pixels.size())) < 0) {
-                detail = errorText(AVERROR(ENOMEM));
-                return false;
+            // Full frames are written as they are; Microsoft Video 1 is encoded here. The packet borrows the
+            // bytes for the one call, which writes them at once.
+            bool standsAlone = true;
+            const std::uint8_t* bytes = frame.pixels.data();
+            std::size_t size = frame.pixels.size();
+            if (msvideo1) {
+                const bool key = keyFrameEvery > 0 ? frame.index % keyFrameEvery == 0 : frame.index == 0;
+                standsAlone = msvideo1->encode(frame.pixels.data(), key, encoded);
+                bytes = encoded.data();
+                size = encoded.size();
             }
-            std::memcpy(packet->data, frame.pixels.data(), frame.pixels.size());
+            av_packet_unref(packet);
+            packet->data = const_cast<std::uint8_t*>(bytes);
+            packet->size = static_cast<int>(size);
             packet->pts = packet->dts = frame.index;
             packet->duration = 1;
-            packet->flags |= AV_PKT_FLAG_KEY;
+            if (standsAlone) packet->flags |= AV_PKT_FLAG_KEY;
             packet->stream_index = stream->index;
             av_packet_rescale_ts(packet, AVRational{1, frameRate}, stream->time_base);
-            const int wrote = av_interleaved_write_frame(format, packet);
+            const int wrote = av_write_frame(format, packet);
+            packet->data = nullptr;
+            packet->size = 0;
             if (wrote < 0) {
                 detail = errorText(wrote);
                 return false;
@@ -227,6 +245,9 @@ struct AviWriter::Output {
     }
 
     void encodeLoop() {
+        // The encoder takes what the renderer leaves of the processors. When it falls behind, the queue fills,
+        // the renderer waits, and the encoder gets the processors then.
+        runOnlyWhenIdle();
         for (;;) {
             QueuedFrame frame;
             {
@@ -341,11 +362,26 @@ AviStatus AviWriter::AppendFirst(const Raster& frame) {
     parameters->codec_type = AVMEDIA_TYPE_VIDEO;
     parameters->width = width;
     parameters->height = height;
-    if (spec->encoder == nullptr) {
+    if (spec->code == kUncompressed) {
         parameters->codec_id = AV_CODEC_ID_RAWVIDEO;
         parameters->format = AV_PIX_FMT_BGR24;
         parameters->bits_per_coded_sample = bitsPerPixel;
         parameters->codec_tag = 0;  // BI_RGB: rows bottom-up, padded to 4 bytes
+    } else if (spec->code == kDefaultCompressor) {
+        if (!MsVideo1Encoder::sizeSupported(width, height)) {
+            return fail("Compression is not supported for this type of data.",
+                        "Microsoft Video 1 takes frames whose width and height are multiples of 4, not " +
+                            std::to_string(width) + " x " + std::to_string(height) + ".");
+        }
+        parameters->codec_id = AV_CODEC_ID_MSVIDEO1;
+        parameters->codec_tag = static_cast<unsigned>(MKTAG('M', 'S', 'V', 'C'));
+        parameters->bits_per_coded_sample = 16;
+        try {
+            out.msvideo1 = std::make_unique<MsVideo1Encoder>(width, height, quality);
+        } catch (const std::bad_alloc&) {
+            return fail("There is not enough memory to complete the operation.");
+        }
+        out.keyFrameEvery = keyFrameEvery;
     } else {
         const AVCodec* encoder = avcodec_find_encoder_by_name(spec->encoder);
         out.codec = avcodec_alloc_context3(encoder);
@@ -358,14 +394,13 @@ AviStatus AviWriter::AppendFirst(const Raster& frame) {
         c->framerate = AVRational{frameRate, 1};
         c->codec_tag = static_cast<unsigned>(MKTAG(compressor[0], compressor[1], compressor[2], compressor[3]));
         if (out.format->oformat->flags & AVFMT_GLOBALHEADER) c->flags |= AV_CODEC_FLAG_GLOBAL_HEADER;
-        // Key frames. An interval of 0 asks for none but the first. Microsoft Video 1 starts a key frame once
-        // `keyint_min` frames have passed since the last; the others take the interval as their GOP length.
+        // Key frames: the interval is the GOP length; 0 asks for none but the first.
         const int interval = keyFrameEvery > 0 ? keyFrameEvery : INT_MAX / 2;
         c->gop_size = interval;
-        c->keyint_min = spec->code == kDefaultCompressor ? interval - 1 : std::min(interval, 25);
+        c->keyint_min = std::min(interval, 25);
         // Quality, 0 to 100. Motion JPEG and MPEG-4 run at a fixed quantiser from 31 (quality 0) to 1 (quality
-        // 100); H.264 at a constant rate factor from 51 down to 0. Microsoft Video 1 has no quality control, and
-        // the lossless codecs need none.
+        // 100); H.264 at a constant rate factor from 51 down to 0. The lossless codecs need none. (Microsoft
+        // Video 1 weighs its errors by it; see its encoder.)
         const int q = std::clamp(quality, 0, 100);
         if (spec->code == makeFourCC("MJPG") || spec->code == makeFourCC("FMP4")) {
             c->flags |= AV_CODEC_FLAG_QSCALE;

@@ -3,6 +3,7 @@
 #include <cmath>
 #include <cstdio>
 #include <limits>
+#include <utility>
 
 #include "settings/settings_file.h"
 
@@ -75,6 +76,16 @@ WalkEnd walkMovie(const KeyPointCurve& speed, const WalkLimits& limits, const st
     return WalkEnd::Completed;
 }
 
+KeyPointCurve movieSpeedCurve(const KeyframeList& list, bool keyframeByKeyframe) {
+    KeyPointCurve speed;
+    if (keyframeByKeyframe) {
+        insertPoint(speed, 0.0f, 1.0f);
+    } else {
+        loadCurveWithDefault(settingsFilePath(list, "speed.qvs"), speed, kMovieSpeedDefault);
+    }
+    return speed;
+}
+
 int countMovieFrames(const KeyPointCurve& speed, const WalkLimits& limits) {
     int frames = 0;
     walkMovie(speed, limits, nullptr, [&](float, float) {
@@ -142,11 +153,7 @@ MovieOutcome MovieThread(MovieDriver& driver, const MovieRequest& request, const
     // The curves, palette and settings of the folder, read afresh for every run.
     CurveSet curves;
     auto folderFile = [&](std::string_view name) { return settingsFilePath(list, name); };
-    if (request.keyframeByKeyframe) {
-        insertPoint(curves.speedCurve, 0.0f, 1.0f);
-    } else {
-        loadCurveWithDefault(folderFile("speed.qvs"), curves.speedCurve, kMovieSpeedDefault);
-    }
+    curves.speedCurve = movieSpeedCurve(list, request.keyframeByKeyframe);
     loadCurveWithDefault(folderFile("colordiv.qvs"), curves.colorDivisorCurve, curveDefault(CurveKind::ColorDivisor, list));
     loadCurveWithDefault(folderFile("coloradd.qvs"), curves.colorAddCurve, 0.0f);
     loadCurveWithDefault(folderFile("colorrot.qvs"), curves.colorRotateCurve, 0.0f);
@@ -179,6 +186,7 @@ MovieOutcome MovieThread(MovieDriver& driver, const MovieRequest& request, const
 
     driver.cumulativeRotation = 0;
     driver.renderer.runningMinimum2D = 0;
+    driver.renderer.readAhead = true;
     driver.fileIndex = 0;
     driver.framesInFile = 0;
 

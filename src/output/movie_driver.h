@@ -45,6 +45,10 @@ enum class WalkEnd {
 WalkEnd walkMovie(const KeyPointCurve& speed, const WalkLimits& limits, const std::atomic<std::int32_t>* abortRequested,
                   const std::function<bool(float h, float g)>& step);
 
+/// The speed curve a movie walks: one image per keyframe in keyframe-by-keyframe mode, else the folder's
+/// "speed.qvs" (20 images per keyframe without one).
+KeyPointCurve movieSpeedCurve(const KeyframeList& list, bool keyframeByKeyframe);
+
 /// The number of frames a movie over the selection computes.
 int countMovieFrames(const KeyPointCurve& speed, const WalkLimits& limits);
 

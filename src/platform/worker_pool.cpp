@@ -1,8 +1,16 @@
 #include "platform/worker_pool.h"
 
+#include <pthread.h>
+#include <sched.h>
+
 #include <algorithm>
 
 namespace zoomreel {
+
+void runOnlyWhenIdle() {
+    sched_param lowest{};
+    pthread_setschedparam(pthread_self(), SCHED_IDLE, &lowest);
+}
 
 int WorkerPool::processorCount() {
     const unsigned count = std::thread::hardware_concurrency();

@@ -6,6 +6,7 @@
 #include <new>
 #include <string>
 
+#include "platform/atomic_file.h"
 #include "platform/resampler.h"
 
 namespace zoomreel {
@@ -118,6 +119,14 @@ void synthesizeLevel(KeyframeCache& cache, int level) {
     }
 }
 
+/// Keyframe k's full map, flipped as the settings ask.
+Status readLevel(const std::filesystem::path& path, const KeyframeLayout& layout, bool flipHorizontal,
+                 bool flipVertical, std::vector<double>& map) {
+    if (Status s = readFullMap(path, layout, map); !s) return s;
+    flipMap(map, layout.width, layout.height, flipHorizontal, flipVertical);
+    return {};
+}
+
 /// Fills levels `fromLevel` to 3 with keyframes base + level, reading those the folder has and magnifying the
 /// rest. Nothing is kept from a file that fails.
 Status fillLevels(KeyframeCache& cache, const RenderSettings& settings, int base, int fromLevel) {
@@ -128,15 +137,58 @@ Status fillLevels(KeyframeCache& cache, const RenderSettings& settings, int base
             synthesizeLevel(cache, level);
             continue;
         }
-        if (Status s = readFullMap(keyframeFilePath(list, k), cache.layout, cache.levels[level]); !s) {
+        if (Status s = readLevel(keyframeFilePath(list, k), cache.layout, settings.flipHorizontal,
+                                 settings.flipVertical, cache.levels[level]);
+            !s) {
             cache.loadedKeyframe = -1;
             return s;
         }
         ++cache.mapsRead;
-        flipMap(cache.levels[level], cache.layout.width, cache.layout.height, settings.flipHorizontal,
-                settings.flipVertical);
     }
     return {};
+}
+
+/// Waits for a read-ahead under way and forgets it.
+void dropReadAhead(KeyframeCache& cache) {
+    if (cache.readAhead.done.valid()) cache.readAhead.done.wait();
+    cache.readAhead.done = {};
+    cache.readAhead.keyframe = -1;
+}
+
+/// Starts reading keyframe k, which the step to keyframe k - 3 needs, when the folder has it.
+void startReadAhead(KeyframeCache& cache, const RenderSettings& settings, int k) {
+    dropReadAhead(cache);
+    const KeyframeList& list = *settings.keyframes;
+    if (k >= list.keyframeCount()) return;
+    KeyframeCache::ReadAhead& next = cache.readAhead;
+    next.keyframe = k;
+    next.done = std::async(std::launch::async, [path = keyframeFilePath(list, k), layout = cache.layout,
+                                                horizontal = settings.flipHorizontal,
+                                                vertical = settings.flipVertical, &map = next.map] {
+        runOnlyWhenIdle();
+        try {
+            return readLevel(path, layout, horizontal, vertical, map);
+        } catch (const std::bad_alloc&) {
+            return Status::failure("There is not enough memory to read " + quotedPath(path) + ".");
+        }
+    });
+}
+
+/// Level 3 of a keyframe step to k: the map read ahead when it is keyframe k + 3, else read now.
+Status fillDeepestLevel(FrameRenderer& renderer, const RenderSettings& settings, int k) {
+    KeyframeCache& cache = renderer.cache;
+    if (cache.readAhead.keyframe == k + 3 && cache.readAhead.done.valid()) {
+        Status s = cache.readAhead.done.get();
+        cache.readAhead.keyframe = -1;
+        if (!s) {
+            cache.loadedKeyframe = -1;
+            return s;
+        }
+        cache.levels[3].swap(cache.readAhead.map);
+        ++cache.mapsRead;
+        return {};
+    }
+    return fillLevels(cache, settings, k, 3);
 }
 
 /// The layout and colour table of keyframe k, and room for the four levels.
@@ -202,11 +254,13 @@ Status updateCache(FrameRenderer& renderer, const RenderSettings& settings, cons
     if (cache.loadedKeyframe != -1) {
         if (k == cache.loadedKeyframe + 1) {
             std::rotate(cache.levels.begin(), cache.levels.begin() + 1, cache.levels.end());
-            if (Status s = fillLevels(cache, settings, k, 3); !s) return s;
-        } else if (Status s = fillLevels(cache, settings, k, 0); !s) {  // a jump, or a step back: read afresh
-            return s;
+            if (Status s = fillDeepestLevel(renderer, settings, k); !s) return s;
+        } else {
+            dropReadAhead(cache);
+            if (Status s = fillLevels(cache, settings, k, 0); !s) return s;  // a jump, or a step back: read afresh
         }
         cache.loadedKeyframe = k;
+        if (renderer.readAhead) startReadAhead(cache, settings, k + 4);
         return {};
     }
 
@@ -216,6 +270,7 @@ Status updateCache(FrameRenderer& renderer, const RenderSettings& settings, cons
     renderer.runningMinimum3D = 0;
     renderer.visibleRowLast = frameHeight;
     renderer.visibleRowFirst = 0;
+    dropReadAhead(cache);
     if (Status s = prepareCache(cache, *settings.keyframes, k); !s) return s;
     if (Status s = fillLevels(cache, settings, k - 1, 1); !s) return s;
     if (context.frame.width() != frameWidth || context.frame.height() != frameHeight) {
@@ -242,6 +297,7 @@ Status updateCache(FrameRenderer& renderer, const RenderSettings& settings, cons
     std::rotate(cache.levels.begin(), cache.levels.begin() + 1, cache.levels.end());
     if (Status s = fillLevels(cache, settings, k, 3); !s) return s;
     cache.loadedKeyframe = k;
+    if (renderer.readAhead) startReadAhead(cache, settings, k + 4);
     return {};
 }
 
@@ -453,6 +509,8 @@ Status RenderMovieFrame(FrameRenderer& renderer, const RenderSettings& settings,
 }
 
 void freeRenderBuffers(FrameRenderer& renderer) {
+    dropReadAhead(renderer.cache);
+    std::vector<double>().swap(renderer.cache.readAhead.map);
     for (auto& level : renderer.cache.levels) std::vector<double>().swap(level);
     renderer.projection.freeRunBuffers();
     renderer.cache.loadedKeyframe = -1;

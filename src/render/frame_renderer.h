@@ -4,6 +4,7 @@
 #include <chrono>
 #include <cstdint>
 #include <functional>
+#include <future>
 #include <memory>
 #include <mutex>
 #include <vector>
@@ -30,6 +31,13 @@ struct KeyframeCache {
     std::int32_t colorCount = 0;
     KeyframeLayout layout;                ///< of the first keyframe loaded; every keyframe must share it
     std::uint64_t mapsRead = 0;           ///< full maps read from files since the program started
+
+    /// The keyframe the next keyframe step needs, read while frames are rendered (with `readAhead` on).
+    struct ReadAhead {
+        int keyframe = -1;               ///< -1: none under way
+        std::vector<double> map;         ///< written by the reading thread until `done` is ready
+        std::future<Status> done;        ///< declared after `map`: destroyed first, it waits for the read
+    } readAhead;
 };
 
 /// The frame images of a run, owned by the caller (the movie thread) from the first frame to its end.
@@ -109,6 +117,9 @@ struct FrameRenderer {
     PhaseClock clock;
     ProjectionState projection;
     int workerCount = 0;  ///< render workers; 0: one per processor
+    /// Read the keyframe of the next keyframe step while the frames before it are rendered: the movie's frames
+    /// then never wait for a file. It costs the memory of one more map.
+    bool readAhead = false;
     std::unique_ptr<WorkerPool> pool;
 };
 
@@ -148,8 +159,8 @@ Status RenderMovieFrame(FrameRenderer& renderer, const RenderSettings& settings,
 /// holds the frame lock: the 3D image is what the front end paints.
 void ProjectFrame(FrameRenderer& renderer, const RenderSettings& settings, MovieFrameContext& context, double t);
 
-/// The end of a run: frees the cached maps and the 3D buffers so that the next run sets up again. The level
-/// image and the smoothing kernel stay.
+/// The end of a run: waits for a read under way, frees the cached maps and the 3D buffers so that the next run
+/// sets up again. The level image and the smoothing kernel stay.
 void freeRenderBuffers(FrameRenderer& renderer);
 
 }  // namespace zoomreel

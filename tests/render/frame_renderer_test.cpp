@@ -204,35 +204,47 @@ TEST(FrameRenderer, FrameIsTheFourLevelsStretchedOutermostFirst) {
 TEST(FrameRenderer, CacheReadsOneKeyframePerStepAndSynthesizesPastTheEnd) {
     Folder folder(6);
     const RenderSettings s = settingsFor(folder.list, 32);
-    FrameRenderer renderer(1);
-    MovieFrameContext context;
-    auto render = [&](float h) { return RenderMovieFrame(renderer, s, {}, h, 1.0f, 0.0f, context).ok; };
-    ASSERT_TRUE(render(0.5f));
-    EXPECT_EQ(renderer.cache.mapsRead, 4u);  // set-up: keyframes 0 to 3
-    ASSERT_TRUE(render(0.7f));
-    EXPECT_EQ(renderer.cache.mapsRead, 4u);
-    ASSERT_TRUE(render(1.2f));
-    EXPECT_EQ(renderer.cache.mapsRead, 5u);  // keyframe 4
-    EXPECT_EQ(renderer.cache.levels[0][5], cell(1, 0, 5));
-    ASSERT_TRUE(render(3.1f));  // a jump reloads the levels: keyframes 3 to 5, the fourth magnified
-    EXPECT_EQ(renderer.cache.mapsRead, 8u);
-    EXPECT_EQ(renderer.cache.loadedKeyframe, 3);
+    // Reading the next keyframe ahead changes when a file is read, not what is read or drawn.
+    std::vector<Raster> frames[2];
+    for (const bool readAhead : {false, true}) {
+        SCOPED_TRACE(readAhead);
+        FrameRenderer renderer(1);
+        renderer.readAhead = readAhead;
+        MovieFrameContext context;
+        auto render = [&](float h) {
+            const bool ok = RenderMovieFrame(renderer, s, {}, h, 1.0f, 0.0f, context).ok;
+            frames[readAhead].push_back(context.frame);
+            return ok;
+        };
+        ASSERT_TRUE(render(0.5f));
+        EXPECT_EQ(renderer.cache.mapsRead, 4u);  // set-up: keyframes 0 to 3
+        ASSERT_TRUE(render(0.7f));
+        EXPECT_EQ(renderer.cache.mapsRead, 4u);
+        ASSERT_TRUE(render(1.2f));
+        EXPECT_EQ(renderer.cache.mapsRead, 5u);  // keyframe 4
+        EXPECT_EQ(renderer.cache.levels[0][5], cell(1, 0, 5));
+        ASSERT_TRUE(render(3.1f));  // a jump reloads the levels: keyframes 3 to 5, the fourth magnified
+        EXPECT_EQ(renderer.cache.mapsRead, 8u);
+        EXPECT_EQ(renderer.cache.loadedKeyframe, 3);
 
-    // Keyframe 5 is the last: levels 2 and 3 of keyframe 4 are magnified centres, level 3 of level 2.
-    ASSERT_TRUE(render(4.0f));
-    EXPECT_EQ(renderer.cache.mapsRead, 8u);
-    const auto& levels = renderer.cache.levels;
-    EXPECT_EQ(levels[1][3 * kWidth + 5], cell(5, 3, 5));
-    for (int level : {2, 3}) {
-        for (int r = 0; r < kHeight; ++r)
-            for (int c = 0; c < kWidth; ++c)
-                ASSERT_EQ(levels[level][r * kWidth + c],
-                          levels[level - 1][(kHeight / 4 + r / 2) * kWidth + kWidth / 4 + c / 2]);
+        // Keyframe 5 is the last: levels 2 and 3 of keyframe 4 are magnified centres, level 3 of level 2.
+        ASSERT_TRUE(render(4.0f));
+        EXPECT_EQ(renderer.cache.mapsRead, 8u);
+        const auto& levels = renderer.cache.levels;
+        EXPECT_EQ(levels[1][3 * kWidth + 5], cell(5, 3, 5));
+        for (int level : {2, 3}) {
+            for (int r = 0; r < kHeight; ++r)
+                for (int c = 0; c < kWidth; ++c)
+                    ASSERT_EQ(levels[level][r * kWidth + c],
+                              levels[level - 1][(kHeight / 4 + r / 2) * kWidth + kWidth / 4 + c / 2]);
+        }
+        freeRenderBuffers(renderer);
+        EXPECT_EQ(renderer.cache.loadedKeyframe, -1);
+        ASSERT_TRUE(render(4.5f));
+        EXPECT_EQ(renderer.cache.mapsRead, 10u);  // set-up again: keyframes 4 and 5
     }
-    freeRenderBuffers(renderer);
-    EXPECT_EQ(renderer.cache.loadedKeyframe, -1);
-    ASSERT_TRUE(render(4.5f));
-    EXPECT_EQ(renderer.cache.mapsRead, 10u);  // set-up again: keyframes 4 and 5
+    ASSERT_EQ(frames[0].size(), frames[1].size());
+    for (std::size_t i = 0; i < frames[0].size(); ++i) EXPECT_TRUE(sameBytes(frames[0][i], frames[1][i])) << i;
 }
 
 TEST(FrameRenderer, WorkerCountDoesNotChangeTheFrame) {
@@ -275,6 +287,18 @@ TEST(FrameRenderer, BadKeyframeFilesStopTheRunWithTheirName) {
         EXPECT_NE(st.message.find("00004.qvy"), std::string::npos) << st.message;
         test::writeBytes(folder.dir / "00004.qvy", whole);
         EXPECT_TRUE(RenderMovieFrame(renderer, s, {}, 1.5f, 1.0f, 0.0f, context).ok);
+    }
+    {  // read ahead: a file that fails is reported at the step that needs it, not before
+        FrameRenderer renderer(2);
+        renderer.readAhead = true;
+        const std::vector<std::uint8_t> whole = test::readBytes(folder.dir / "00005.qvy");
+        std::filesystem::resize_file(folder.dir / "00005.qvy", whole.size() - 8);
+        EXPECT_TRUE(RenderMovieFrame(renderer, s, {}, 0.5f, 1.0f, 0.0f, context).ok);
+        EXPECT_TRUE(RenderMovieFrame(renderer, s, {}, 1.5f, 1.0f, 0.0f, context).ok);
+        const Status st = RenderMovieFrame(renderer, s, {}, 2.5f, 1.0f, 0.0f, context);
+        EXPECT_FALSE(st.ok);
+        EXPECT_NE(st.message.find("00005.qvy"), std::string::npos) << st.message;
+        test::writeBytes(folder.dir / "00005.qvy", whole);
     }
     {  // positions outside the folder and impossible frame sizes are refused, not rendered
         FrameRenderer renderer(1);

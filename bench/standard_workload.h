@@ -1,0 +1,69 @@
+#pragma once
+
+// The standard workload of the benchmarks: 8 keyframes of 1920 x 1080 from the sample generator, converted,
+// rendered at a final width of 1280. It is made in a child process, so that the benchmark's own peak resident
+// size counts what the benchmark itself holds.
+
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <filesystem>
+#include <mutex>
+
+#include "keyframes/conversion.h"
+#include "keyframes/keyframe_list.h"
+#include "keyframes/sample_maps.h"
+#include "platform/worker_pool.h"
+
+namespace zoomreel::bench {
+
+inline constexpr int kWidth = 1920;
+inline constexpr int kHeight = 1080;
+inline constexpr int kKeyframes = 8;
+inline constexpr int kFinalWidth = 1280;
+inline constexpr int kFramesPerKeyframe = 20;  // the default speed
+
+struct Workload {
+    std::filesystem::path folder;
+    KeyframeList list;
+
+    Workload() {
+        std::string pattern = (std::filesystem::temp_directory_path() / "zoomreel-bench-XXXXXX").string();
+        if (::mkdtemp(pattern.data()) == nullptr) std::abort();
+        folder = pattern;
+        const pid_t child = ::fork();
+        if (child == 0) {
+            WorkerPool pool;
+            SampleOptions options;
+            options.mapCount = kKeyframes;
+            options.width = kWidth;
+            options.height = kHeight;
+            if (!writeSampleMaps(folder, options, pool).ok) std::_Exit(1);
+            KeyframeList maps;
+            maps.folder = folder;
+            scanMaps(maps);
+            if (!planConversion(maps).ok) std::_Exit(1);
+            ConversionCallbacks callbacks;
+            callbacks.choosePreviewBlock = [](int, int) { return 4; };
+            std::recursive_mutex lock;
+            std::_Exit(runConversion(maps, callbacks, pool, lock).status.ok ? 0 : 1);
+        }
+        int status = 0;
+        if (child < 0 || ::waitpid(child, &status, 0) != child || !WIFEXITED(status) || WEXITSTATUS(status) != 0) {
+            std::fprintf(stderr, "could not make the workload\n");
+            std::abort();
+        }
+        list.folder = folder;
+        if (!scanKeyframes(list).ok || list.keyframeCount() != kKeyframes) std::abort();
+    }
+    ~Workload() { std::filesystem::remove_all(folder); }
+};
+
+inline Workload& workload() {
+    static Workload w;
+    return w;
+}
+
+}  // namespace zoomreel::bench

@@ -1,0 +1,256 @@
+// The movie commands of zoomreel-cli: render, frame and codecs.
+#include <QBuffer>
+#include <QByteArray>
+#include <QImage>
+
+#include <atomic>
+#include <chrono>
+#include <csignal>
+#include <cstdio>
+#include <filesystem>
+#include <string>
+
+#include "cli/arguments.h"
+#include "cli/cli_commands.h"
+#include "keyframes/keyframe_list.h"
+#include "output/avi_writer.h"
+#include "output/movie_driver.h"
+#include "platform/atomic_file.h"
+#include "render/frame_renderer.h"
+#include "settings/video_parameters.h"
+
+namespace zoomreel::cli {
+namespace {
+
+const std::vector<std::string> kMovieOptions = {"--from",  "--to",      "--width",   "--height3d",
+                                                "--fps",   "--frames-per-movie",   "--codec",
+                                                "--quality", "--keyframe-interval", "--at", "--out"};
+const std::vector<std::string> kMovieFlags = {"--zoom-text", "--no-zoom-text", "--keyframe-by-keyframe",
+                                              "--flip-horizontal", "--flip-vertical"};
+
+/// What the command line asks of a movie or a frame.
+struct MovieSetup {
+    KeyframeList list;
+    MovieRequest request;
+    CompressorChoice codec;  ///< the answer to the compressor dialog
+};
+
+MovieSetup readMovieSetup(const Parsed& parsed, const char* command) {
+    MovieSetup setup;
+    KeyframeList& list = setup.list;
+    list.folder = folderArgument(parsed, command);
+    const auto from = option(parsed, "--from");
+    const auto to = option(parsed, "--to");
+    if (!from || !to) throw UsageError{std::string("The command \"") + command + "\" needs --from S and --to E."};
+    const int start = parseInt(*from, "the first keyframe");
+    const int end = parseInt(*to, "the last keyframe");
+    requireFolder(list.folder);
+    if (Status status = scanKeyframes(list); !status) throw InputError{status.message};
+    if (list.keyframeCount() == 0) throw InputError{"This folder do not contain any QVY files!"};
+    const int last = list.keyframeCount() - 1;
+    if (start < 0 || start > last || end < 0 || end > last) {
+        throw InputError{"The selection " + std::to_string(start) + " to " + std::to_string(end) +
+                         " lies outside the keyframes 0 to " + std::to_string(last) + "."};
+    }
+    if (start > end) {
+        throw InputError{"The selection must start before it ends, not at " + std::to_string(start) + " after " +
+                         std::to_string(end) + "."};
+    }
+    list.selectionStart = start;
+    list.selectionEnd = end;
+
+    // The video parameters of the working directory, with this run's overrides; nothing is saved.
+    VideoParameters& video = setup.request.video;
+    LoadVideoParameters(std::filesystem::current_path(), video);
+    auto bounded = [&](const char* name, const char* what, int low, int high, std::int32_t& field) {
+        if (auto v = option(parsed, name)) {
+            const int value = parseInt(*v, what);
+            if (value < low || value > high) {
+                throw InputError{std::string("The ") + what + " must be between " + std::to_string(low) + " and " +
+                                 std::to_string(high) + ", not " + std::to_string(value) + "."};
+            }
+            field = value;
+        }
+    };
+    bounded("--width", "frame width", 1, kMaxFrameSide, video.finalWidth);
+    bounded("--height3d", "3D frame height", 1, kMaxFrameSide, video.height3D);
+    bounded("--fps", "frame rate", 1, 1000, video.fps);
+    if (auto v = option(parsed, "--frames-per-movie")) video.framesPerMovie = parseInt(*v, "the frames per movie");
+    if (flag(parsed, "--zoom-text")) video.showZoomText = 1;
+    if (flag(parsed, "--no-zoom-text")) video.showZoomText = 0;
+
+    if (auto v = option(parsed, "--codec")) {
+        const std::optional<FourCC> code = findCompressor(*v);
+        if (!code) throw InputError{"Unknown codec \"" + *v + "\". Run \"zoomreel-cli codecs\" for the list."};
+        setup.codec.compressor = *code;
+    }
+    std::int32_t quality = setup.codec.quality / 100;
+    bounded("--quality", "quality", 0, 100, quality);
+    setup.codec.quality = quality * 100;
+    bounded("--keyframe-interval", "key-frame interval", 0, 1 << 30, setup.codec.keyFrameEvery);
+
+    setup.request.keyframes = &setup.list;
+    setup.request.keyframeByKeyframe = flag(parsed, "--keyframe-by-keyframe");
+    setup.request.flipHorizontal = flag(parsed, "--flip-horizontal");
+    setup.request.flipVertical = flag(parsed, "--flip-vertical");
+    return setup;
+}
+
+/// Ctrl+C asks the movie to stop at its next frame, as "Abort Video" does, so that the files are finished.
+std::atomic<std::int32_t>* interruptFlag = nullptr;
+std::atomic<bool> interrupted{false};
+
+extern "C" void onInterrupt(int) {
+    interrupted.store(true);
+    if (interruptFlag != nullptr) interruptFlag->store(1);
+}
+
+class InterruptAsAbort {
+public:
+    explicit InterruptAsAbort(std::atomic<std::int32_t>& abortRequested) {
+        interrupted.store(false);
+        interruptFlag = &abortRequested;
+        previous_ = std::signal(SIGINT, onInterrupt);
+    }
+    ~InterruptAsAbort() {
+        std::signal(SIGINT, previous_);
+        interruptFlag = nullptr;
+    }
+    InterruptAsAbort(const InterruptAsAbort&) = delete;
+    InterruptAsAbort& operator=(const InterruptAsAbort&) = delete;
+
+private:
+    void (*previous_)(int) = SIG_DFL;
+};
+
+/// "[#######.............]  12/100 frames  0:42 left" on one terminal line.
+void drawProgress(int done, int total, double elapsedSeconds) {
+    constexpr int kBar = 30;
+    const int filled = total > 0 ? std::min(kBar, done * kBar / total) : kBar;
+    std::string bar(static_cast<std::size_t>(filled), '#');
+    bar.append(static_cast<std::size_t>(kBar - filled), '.');
+    const double left = done > 0 ? elapsedSeconds / done * std::max(0, total - done) : 0.0;
+    const auto seconds = static_cast<long long>(left + 0.5);
+    std::fprintf(stderr, "\r[%s] %d/%d frames  %lld:%02lld left ", bar.c_str(), done, total, seconds / 60,
+                 seconds % 60);
+}
+
+MovieCallbacks commandLineCallbacks(const MovieSetup& setup) {
+    MovieCallbacks callbacks;
+    const CompressorChoice codec = setup.codec;
+    callbacks.chooseCompressor = [codec](const CompressorRequest&) { return std::optional<CompressorChoice>(codec); };
+    callbacks.showMessage = [](MessageIcon, const std::string& text) { std::fprintf(stderr, "%s\n", text.c_str()); };
+    return callbacks;
+}
+
+/// The image as a PNG file, written under a temporary name and renamed into place.
+Status writePng(const Raster& image, const std::filesystem::path& path) {
+    QImage picture(image.width(), image.height(), QImage::Format_RGB888);
+    for (int y = 0; y < image.height(); ++y) {
+        const std::uint8_t* in = image.rowFromTop(y);
+        uchar* out = picture.scanLine(y);
+        for (int x = 0; x < image.width(); ++x) {
+            out[3 * x] = in[3 * x + 2];
+            out[3 * x + 1] = in[3 * x + 1];
+            out[3 * x + 2] = in[3 * x];
+        }
+    }
+    QByteArray bytes;
+    QBuffer buffer(&bytes);
+    buffer.open(QIODevice::WriteOnly);
+    if (!picture.save(&buffer, "PNG")) return Status::failure("Unable to encode the frame as PNG.");
+    AtomicFileWriter file(path);
+    file.write(bytes.constData(), static_cast<std::size_t>(bytes.size()));
+    return file.commit();
+}
+
+}  // namespace
+
+int runRender(const std::vector<std::string>& args) {
+    return guarded([&] {
+        const Parsed parsed = parse(args, kMovieOptions, kMovieFlags);
+        if (option(parsed, "--at") || option(parsed, "--out")) {
+            throw UsageError{"The options --at and --out belong to the command \"frame\"."};
+        }
+        MovieSetup setup = readMovieSetup(parsed, "render");
+        const WalkLimits limits{setup.list.selectionStart, setup.list.selectionEnd, setup.list.keyframeCount(),
+                                setup.request.keyframeByKeyframe};
+        const int total = countMovieFrames(movieSpeedCurve(setup.list, limits.keyframeByKeyframe), limits);
+
+        MovieDriver driver;
+        MovieCallbacks callbacks = commandLineCallbacks(setup);
+        const bool terminal = stderrIsTerminal();
+        const auto started = std::chrono::steady_clock::now();
+        if (terminal) {
+            callbacks.frameDone = [&](const MovieProgress& progress, const Raster&) {
+                const std::chrono::duration<double> elapsed = std::chrono::steady_clock::now() - started;
+                drawProgress(progress.framesComputed, total, elapsed.count());
+            };
+        }
+        MovieOutcome outcome;
+        {
+            const InterruptAsAbort interrupt(driver.abortRequested);
+            outcome = MovieThread(driver, setup.request, callbacks);
+        }
+        if (terminal && outcome.framesComputed > 0) std::fputc('\n', stderr);
+        for (const auto& file : outcome.files) std::printf("%s\n", file.string().c_str());
+        if (!outcome.status) return kExitFailure;  // the message is already shown
+        if (outcome.aborted) {
+            std::fprintf(stderr, "%s after %d frames written into %zu movie files.\n",
+                         interrupted.load() ? "Interrupted" : "Aborted", outcome.framesWritten, outcome.files.size());
+            return kExitInterrupted;
+        }
+        return kExitOk;
+    });
+}
+
+int runFrame(const std::vector<std::string>& args) {
+    return guarded([&] {
+        const Parsed parsed = parse(args, kMovieOptions, kMovieFlags);
+        const auto at = option(parsed, "--at");
+        const auto out = option(parsed, "--out");
+        if (!at || !out) throw UsageError{"The command \"frame\" needs --at X and --out FILE.png."};
+        MovieSetup setup = readMovieSetup(parsed, "frame");
+        const float target = parseFloat(*at, "the frame position");
+        if (!(target >= static_cast<float>(setup.list.selectionStart) &&
+              target <= static_cast<float>(setup.list.selectionEnd))) {
+            throw InputError{"Frame must be in selection!"};
+        }
+        MovieDriver driver;
+        driver.singleFrameTarget = target;
+        MovieCallbacks callbacks = commandLineCallbacks(setup);
+        Raster shown;
+        float position = -1;
+        callbacks.frameDone = [&](const MovieProgress& progress, const Raster& image) {
+            shown = image;
+            position = progress.h;
+        };
+        const MovieOutcome outcome = MovieThread(driver, setup.request, callbacks);
+        if (!outcome.status) return kExitFailure;
+        if (shown.empty()) {
+            throw InputError{"No frame of the movie lies above " + *at + " in the selection " +
+                             std::to_string(setup.list.selectionStart) + " to " +
+                             std::to_string(setup.list.selectionEnd) + "."};
+        }
+        if (Status written = writePng(shown, *out); !written) throw InputError{written.message};
+        std::printf("%.6f\n", static_cast<double>(position));
+        return kExitOk;
+    });
+}
+
+int runCodecs(const std::vector<std::string>& args) {
+    return guarded([&] {
+        const Parsed parsed = parse(args, {});
+        if (!parsed.positional.empty()) throw UsageError{"The command \"codecs\" takes no arguments."};
+        for (const CompressorInfo& info : availableCompressors()) {
+            if (info.code == kUncompressed) {
+                std::printf("raw   %s\n", info.description.c_str());
+            } else {
+                std::printf("%s  %s\n", fourCCText(info.code).c_str(), info.description.c_str());
+            }
+        }
+        return kExitOk;
+    });
+}
+
+}  // namespace zoomreel::cli

@@ -1,0 +1,37 @@
+#pragma once
+
+#include <cstdint>
+#include <vector>
+
+namespace zoomreel {
+
+/// Microsoft Video 1 in its 16-bit (RGB555) form, from the engine's 24-bit frames.
+///
+/// The picture is cut into 4 x 4 blocks, coded from the bottom left, row of blocks by row of blocks. Each block
+/// becomes the cheapest of: skipped (the previous frame's block stays), one colour, two colours, or two colours
+/// in each of its 2 x 2 quarters, by a cost of squared error over a divisor plus the bytes it takes. The colours
+/// of a block come from a two-step 2-means split along its widest channel, which costs a small fraction of a
+/// full clustering search and keeps the movie's pace set by the renderer, not by its encoder.
+class MsVideo1Encoder {
+public:
+    /// Width and height must be multiples of 4. `quality` 100 weighs a squared 5-bit step as 1/24 of a byte of
+    /// output; lower qualities weigh errors less in proportion (quality 50: 1/48), down to 1/2400 at 0.
+    MsVideo1Encoder(int width, int height, int quality);
+
+    static bool sizeSupported(int width, int height) { return width >= 4 && height >= 4 && width % 4 == 0 && height % 4 == 0; }
+
+    /// Encodes one frame of 24-bit pixels (blue, green, red; rows bottom-up, padded to 4 bytes) into `out`. A key
+    /// frame codes every block; otherwise unchanged blocks are skipped. Returns whether the frame stands alone (a
+    /// key frame, or no block was skipped).
+    bool encode(const std::uint8_t* pixels, bool key, std::vector<std::uint8_t>& out);
+
+private:
+    int width_;
+    int height_;
+    int divisor_;
+    bool havePrevious_ = false;
+    std::vector<std::uint16_t> previous_;  ///< what a decoder shows now, as 15-bit colours, rows bottom-up
+    std::vector<std::uint16_t> rows_;      ///< the four rows of the block row being encoded
+};
+
+}  // namespace zoomreel
