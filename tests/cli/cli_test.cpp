@@ -6,6 +6,9 @@
 #include <sstream>
 #include <sys/wait.h>
 
+#include <QImage>
+
+#include "output/movie_probe.h"
 #include "test_util.h"
 
 namespace zoomreel {
@@ -19,10 +22,12 @@ struct Outcome {
     std::string err;
 };
 
-/// Runs zoomreel-cli with `args` (already shell-quoted where needed), capturing stdout and stderr.
+/// Runs zoomreel-cli with `args` (already shell-quoted where needed) in the folder `scratch`, capturing stdout and
+/// stderr.
 Outcome cli(const std::string& args, const TempDir& scratch) {
     const auto errPath = scratch / "stderr.txt";
-    const std::string command = std::string(ZOOMREEL_CLI_PATH) + " " + args + " 2>" + errPath.string();
+    const std::string command = "cd " + scratch.path().string() + " && " + std::string(ZOOMREEL_CLI_PATH) + " " +
+                                args + " 2>" + errPath.string();
     Outcome o;
     FILE* pipe = ::popen(command.c_str(), "r");
     if (pipe == nullptr) return o;
@@ -94,6 +99,69 @@ TEST(Cli, ErrorsNameTheProblemWithTheirExitStatus) {
         EXPECT_EQ(o.status, c.status) << c.args << "\n" << o.err;
         EXPECT_NE(o.err.find(c.says), std::string::npos) << c.args << "\n" << o.err;
     }
+}
+
+TEST(Cli, RenderFrameAndCodecs) {
+    TempDir scratch;
+    ASSERT_EQ(cli("sample maps --maps 5 --size 64x36 --max-iter 300", scratch).status, 0);
+    ASSERT_EQ(cli("convert maps", scratch).status, 0);
+
+    // 20 images per keyframe (no "speed.qvs") over 1..3, with 3D on (no "3D.qvs"): 25 frames to a file.
+    Outcome o = cli("render maps --from 1 --to 3 --width 64 --height3d 32 --codec raw --fps 10 --frames-per-movie 25 "
+                    "--zoom-text",
+                    scratch);
+    ASSERT_EQ(o.status, 0) << o.err;
+    const auto files = lines(o.out);
+    ASSERT_EQ(files.size(), 2u) << o.out;
+    EXPECT_NE(files[0].find("film(1-3)001.avi"), std::string::npos);
+    const auto first = test::decodeMovie(scratch / files[0]);
+    const auto second = test::decodeMovie(scratch / files[1]);
+    EXPECT_EQ(first.frames.size(), 25u);
+    // h = 1.0000001 ... 2.9999998: single-precision steps of 0.05 land just above S and just below E.
+    EXPECT_EQ(first.frames.size() + second.frames.size(), 41u);
+    EXPECT_EQ(first.width, 64);
+    EXPECT_EQ(first.height, 32);
+    EXPECT_EQ(first.rateNumerator, 10);
+    EXPECT_NE(o.err.find("Movie is done!"), std::string::npos);
+
+    o = cli("frame maps --from 1 --to 3 --at 2 --out frame.png --width 64 --height3d 32", scratch);
+    ASSERT_EQ(o.status, 0) << o.err;
+    const double position = std::strtod(o.out.c_str(), nullptr);
+    EXPECT_GT(position, 2.0);
+    EXPECT_LT(position, 2.06);
+    const QImage png((scratch / "frame.png").string().c_str());
+    EXPECT_EQ(png.width(), 64);
+    EXPECT_EQ(png.height(), 32);
+
+    o = cli("codecs", scratch);
+    ASSERT_EQ(o.status, 0);
+    const auto codecs = lines(o.out);
+    ASSERT_GE(codecs.size(), 2u);
+    EXPECT_EQ(codecs[0].rfind("MSVC ", 0), 0u);
+    EXPECT_EQ(codecs[1].rfind("raw ", 0), 0u);
+
+    struct Case {
+        std::string args;
+        int status;
+        const char* says;
+    };
+    const Case cases[] = {
+        {"render maps --from 3 --to 1", 1, "must start before"},
+        {"render maps --from 0 --to 9", 1, "outside the keyframes 0 to 4"},
+        {"render maps --from 0 --to x", 1, "Cannot read"},
+        {"render maps --from 0 --to 2 --codec XYZW", 1, "Unknown codec"},
+        {"render maps --from 0 --to 2 --quality 101", 1, "between 0 and 100"},
+        {"render maps --from 0", 2, "needs --from S and --to E"},
+        {"frame maps --from 1 --to 3 --at 3.5 --out x.png", 1, "Frame must be in selection!"},
+        {"frame maps --from 1 --to 3 --at 3 --out x.png", 1, "No frame of the movie lies above 3"},
+        {"frame maps --from 1 --to 3", 2, "needs --at X and --out FILE.png"},
+    };
+    for (const Case& c : cases) {
+        o = cli(c.args, scratch);
+        EXPECT_EQ(o.status, c.status) << c.args << "\n" << o.err;
+        EXPECT_NE(o.err.find(c.says), std::string::npos) << c.args << "\n" << o.err;
+    }
+    EXPECT_FALSE(std::filesystem::exists(scratch / "x.png"));
 }
 
 }  // namespace

@@ -1,0 +1,110 @@
+#include "output/msvideo1_encoder.h"
+
+#include <gtest/gtest.h>
+
+#include <random>
+
+#include "output/avi_writer.h"
+#include "output/movie_probe.h"
+#include "test_util.h"
+
+namespace zoomreel {
+namespace {
+
+/// A byte that survives 5 bits exactly, as a decoder widens them: (v << 3) | (v >> 2).
+std::uint8_t exact(int fiveBits) { return static_cast<std::uint8_t>((fiveBits << 3) | (fiveBits >> 2)); }
+
+/// Writes the frames with Microsoft Video 1 and decodes them with FFmpeg's own decoder.
+test::DecodedMovie roundTrip(const std::vector<Raster>& frames, int keyFrameEvery) {
+    test::TempDir dir;
+    {
+        AviWriter writer(dir / "msvc.avi", kDefaultCompressor, 25);
+        writer.keyFrameEvery = keyFrameEvery;
+        for (const Raster& frame : frames) EXPECT_EQ(writer.AppendFrame(frame), kAviOk) << writer.lastError;
+        EXPECT_EQ(writer.Release(), kAviOk);
+    }
+    return test::decodeMovie(dir / "msvc.avi");
+}
+
+std::vector<std::uint8_t> upright(const Raster& r) {
+    std::vector<std::uint8_t> bytes;
+    for (int y = 0; y < r.height(); ++y) bytes.insert(bytes.end(), r.rowFromTop(y), r.rowFromTop(y) + 3 * r.width());
+    return bytes;
+}
+
+// Blocks of one or two colours (of 5-bit values) come back exactly, wherever they are, whichever colour their
+// last pixel has; a red of 1 (whose one-colour code would read as a skip) comes back with the red changed to 0
+// at worst.
+TEST(MsVideo1Encoder, BlocksOfOneAndTwoColoursComeBackExactly) {
+    constexpr int kWidth = 64, kHeight = 32;
+    std::mt19937 random(7);
+    Raster frame(kWidth, kHeight);
+    std::vector<std::uint8_t> expected;
+    for (int by = 0; by < kHeight; by += 4) {
+        for (int bx = 0; bx < kWidth; bx += 4) {
+            const int colours = 1 + static_cast<int>(random() % 2);
+            // The second colour lies far from the first, so that one colour never costs less than two.
+            int five[2][3];
+            for (int& v : five[0]) v = static_cast<int>(random() % 32);
+            for (int c = 0; c < 3; ++c) five[1][c] = c == by / 4 % 3 ? (five[0][c] + 16) % 32 : five[0][c];
+            if (bx == 0) five[0][0] = five[1][0] = 1;  // red 1: the first column of blocks
+            const auto pattern = static_cast<unsigned>(random());
+            for (int y = 0; y < 4; ++y) {
+                for (int x = 0; x < 4; ++x) {
+                    const int which = colours == 2 && ((pattern >> (4 * y + x)) & 1) ? 1 : 0;
+                    std::uint8_t* p = frame.storedRow(by + y) + 3 * (bx + x);
+                    p[0] = exact(five[which][2]), p[1] = exact(five[which][1]), p[2] = exact(five[which][0]);
+                }
+            }
+        }
+    }
+    const auto movie = roundTrip({frame}, 1);
+    ASSERT_EQ(movie.frames.size(), 1u);
+    const std::vector<std::uint8_t> source = upright(frame);
+    int redChanged = 0;
+    for (std::size_t i = 0; i < source.size(); ++i) {
+        if (movie.frames[0][i] == source[i]) continue;
+        // Only the red of a one-colour block whose red is 1.
+        ASSERT_EQ(i % 3, 2u) << i;
+        ASSERT_EQ(source[i], exact(1)) << i;
+        ASSERT_EQ(movie.frames[0][i], 0) << i;
+        ++redChanged;
+    }
+    EXPECT_LE(redChanged, 16 * kHeight / 4);
+}
+
+// Noise needs the most colours a block can hold; frames that repeat are sent as skipped blocks, in runs longer
+// than one skip code can count, and decode to the same picture.
+TEST(MsVideo1Encoder, NoiseAndRepeatedFramesDecodeToWhatWasWritten) {
+    constexpr int kWidth = 256, kHeight = 128;  // 2048 blocks: beyond the 1023 one skip code counts
+    std::mt19937 random(11);
+    Raster noise(kWidth, kHeight);
+    for (int y = 0; y < kHeight; ++y)
+        for (int x = 0; x < 3 * kWidth; ++x) noise.storedRow(y)[x] = static_cast<std::uint8_t>(random());
+    Raster changed = noise;
+    for (int y = kHeight - 4; y < kHeight; ++y) std::fill(changed.storedRow(y), changed.storedRow(y) + 12, 255);
+
+    const auto movie = roundTrip({noise, noise, changed, noise}, 0);
+    ASSERT_EQ(movie.frames.size(), 4u);
+    EXPECT_EQ(movie.keyPackets, (std::vector<bool>{true, false, false, false}));
+    const std::vector<std::uint8_t> source = upright(noise);
+    double error = 0;
+    for (std::size_t i = 0; i < source.size(); ++i) error += std::abs(movie.frames[0][i] - source[i]);
+    EXPECT_LT(error / static_cast<double>(source.size()), 40.0);  // noise is the hardest case for four colours a quarter
+    EXPECT_EQ(movie.frames[1], movie.frames[0]);
+    EXPECT_EQ(movie.frames[3], movie.frames[0]);  // the changed block, changed back
+    EXPECT_EQ(movie.frames[2][0], 255);           // the top left block, now white
+    const std::size_t belowTopBlocks = 4 * 3 * kWidth;  // the picture's top four rows hold the changed block
+    EXPECT_TRUE(std::equal(movie.frames[2].begin() + belowTopBlocks, movie.frames[2].end(),
+                           movie.frames[0].begin() + belowTopBlocks));
+}
+
+TEST(MsVideo1Encoder, SizesAreMultiplesOfFour) {
+    EXPECT_TRUE(MsVideo1Encoder::sizeSupported(1280, 720));
+    EXPECT_FALSE(MsVideo1Encoder::sizeSupported(1282, 720));
+    EXPECT_FALSE(MsVideo1Encoder::sizeSupported(1280, 719));
+    EXPECT_FALSE(MsVideo1Encoder::sizeSupported(0, 0));
+}
+
+}  // namespace
+}  // namespace zoomreel
