@@ -245,9 +245,9 @@ struct AviWriter::Output {
     }
 
     void encodeLoop() {
-        // The encoder takes what the renderer leaves of the processors. When it falls behind, the queue fills,
-        // the renderer waits, and the encoder gets the processors then.
-        runOnlyWhenIdle();
+        // The encoder mostly takes what the renderer leaves of the processors. When it falls behind, the queue
+        // fills, the renderer waits, and the encoder gets the processors then.
+        lowerThreadPriority();
         for (;;) {
             QueuedFrame frame;
             {

@@ -1,15 +1,20 @@
 #include "platform/worker_pool.h"
 
-#include <pthread.h>
-#include <sched.h>
+#include <sys/resource.h>
+#include <unistd.h>
+
+#include <cerrno>
 
 #include <algorithm>
 
 namespace zoomreel {
 
-void runOnlyWhenIdle() {
-    sched_param lowest{};
-    pthread_setschedparam(pthread_self(), SCHED_IDLE, &lowest);
+void lowerThreadPriority() {
+    // Linux keeps a niceness per thread; the thread's id names it.
+    const auto self = static_cast<id_t>(::gettid());
+    errno = 0;
+    const int now = ::getpriority(PRIO_PROCESS, self);
+    if (errno == 0) ::setpriority(PRIO_PROCESS, self, std::min(now + 10, 19));
 }
 
 int WorkerPool::processorCount() {

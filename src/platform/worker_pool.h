@@ -15,9 +15,10 @@ namespace zoomreel {
 /// independent of the worker count as long as each row is computed alone.
 ///
 /// `run` must be called from one thread at a time. A job must not throw.
-/// Lets the calling thread run only on processors that would otherwise idle (best effort). For work beside the
-/// render workers: they meet at the end of every step, so a worker held up by other work holds up all of them.
-void runOnlyWhenIdle();
+/// Gives the calling thread a much smaller share of the processors than the render workers (best effort). For
+/// work beside them, such as encoding and reading ahead: the workers meet at the end of every step, so a worker
+/// held up by other work holds up all of them. The share stays large enough that other programs never starve it.
+void lowerThreadPriority();
 
 class WorkerPool {
 public:

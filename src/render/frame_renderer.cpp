@@ -165,7 +165,7 @@ void startReadAhead(KeyframeCache& cache, const RenderSettings& settings, int k)
     next.done = std::async(std::launch::async, [path = keyframeFilePath(list, k), layout = cache.layout,
                                                 horizontal = settings.flipHorizontal,
                                                 vertical = settings.flipVertical, &map = next.map] {
-        runOnlyWhenIdle();
+        lowerThreadPriority();
         try {
             return readLevel(path, layout, horizontal, vertical, map);
         } catch (const std::bad_alloc&) {

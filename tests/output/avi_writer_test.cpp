@@ -187,10 +187,9 @@ TEST(AviWriter, ChooseCompressorAsksWithTheDialogsStartValuesAndKeepsTheWriterOn
     EXPECT_EQ(writer.ChooseCompressor(nullptr, 1280, 720), 0);
 
     for (const auto& [dialogQuality, quality] : {std::pair{10000, 100}, {8500, 85}, {50, 0}}) {
+        const CompressorChoice choice{kUncompressed, 12, dialogQuality};
         const int chosen = writer.ChooseCompressor(
-            [&](const CompressorRequest&) {
-                return std::optional<CompressorChoice>(CompressorChoice{kUncompressed, 12, dialogQuality});
-            },
+            [choice](const CompressorRequest&) { return std::optional<CompressorChoice>(choice); },
             64, 64);
         EXPECT_EQ(chosen, 1);
         EXPECT_EQ(writer.compressor, kUncompressed);
