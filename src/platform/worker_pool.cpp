@@ -3,9 +3,8 @@
 #include <sys/resource.h>
 #include <unistd.h>
 
-#include <cerrno>
-
 #include <algorithm>
+#include <cerrno>
 
 namespace zoomreel {
 
