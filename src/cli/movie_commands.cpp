@@ -103,6 +103,7 @@ std::atomic<bool> interrupted{false};
 extern "C" void onInterrupt(int) {
     interrupted.store(true);
     if (interruptFlag != nullptr) interruptFlag->store(1);
+    std::signal(SIGINT, SIG_DFL);  // a second Ctrl+C stops at once
 }
 
 class InterruptAsAbort {

@@ -258,7 +258,12 @@ struct AviWriter::Output {
                 queue.pop_front();
             }
             std::string detail;
-            bool written = writeFrame(frame, detail);
+            bool written = false;
+            try {
+                written = writeFrame(frame, detail);
+            } catch (const std::bad_alloc&) {
+                detail = errorText(AVERROR(ENOMEM));
+            }
             if (written && format->pb != nullptr && format->pb->error < 0) {
                 detail = errorText(format->pb->error);
                 written = false;
@@ -269,6 +274,7 @@ struct AviWriter::Output {
                     writeError = "Unable to write frame " + std::to_string(frame.index + 1) + " to the movie file.";
                     writeErrorDetail = detail;
                 }
+                // The spare list has room for every copy made (reserved at set-up): this cannot throw.
                 spare.push_back(std::move(frame.pixels));
             }
             changed.notify_all();
@@ -334,7 +340,8 @@ AviStatus AviWriter::AppendFirst(const Raster& frame) {
     if (out.packet == nullptr || frame.empty()) return fail("Unable to Allocate Memory");
 
     // The file. It is created here and nowhere else; an existing movie of that name is replaced.
-    const std::string path = fileName_.string();
+    // Named through the file protocol: a folder such as "zoom:1" would otherwise be taken for a protocol.
+    const std::string path = "file:" + fileName_.string();
     if (avformat_alloc_output_context2(&out.format, nullptr, "avi", path.c_str()) < 0 || out.format == nullptr) {
         return fail("Unable to Create the Movie File");
     }
@@ -440,8 +447,9 @@ AviStatus AviWriter::AppendFirst(const Raster& frame) {
     }
     out.headerWritten = true;
     try {
+        out.spare.reserve(Output::kQueuedFrames + 2);
         out.encoder = std::thread([&out] { out.encodeLoop(); });
-    } catch (const std::system_error&) {
+    } catch (const std::exception&) {  // no thread, or no room for the queue
         return fail("Unable to Allocate Memory");
     }
     appendMode = 2;

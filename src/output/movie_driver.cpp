@@ -12,12 +12,13 @@ namespace {
 
 constexpr float kMakeMovie = -1.0f;
 
-/// The message a failed writer leaves for the user: what failed, in which file, and why when that is known.
+/// The message a failed writer leaves for the user, on one line: what failed, in which file, and why when that is
+/// known.
 std::string writerFailure(const AviWriter& writer) {
     std::string text = writer.lastError.empty() ? "Unable to write the movie file." : writer.lastError;
-    text += "\n" + writer.fileName().string();
+    text += " (" + writer.fileName().string();
     if (!writer.lastErrorDetail.empty()) text += ": " + writer.lastErrorDetail;
-    return text;
+    return text + ")";
 }
 
 FrameTimings timingsOf(const PhaseClock& clock, bool projection) {
@@ -126,8 +127,7 @@ bool StartMovie(MovieDriver& driver, MovieRequest request, MovieCallbacks callba
     driver.abortRequested.store(0);
     driver.running.store(true);
     driver.thread = std::thread([&driver, request = std::move(request), callbacks = std::move(callbacks)] {
-        driver.lastOutcome = MovieThread(driver, request, callbacks);
-        driver.running.store(false);
+        MovieThread(driver, request, callbacks);
     });
     return true;
 }
@@ -186,7 +186,10 @@ MovieOutcome MovieThread(MovieDriver& driver, const MovieRequest& request, const
 
     driver.cumulativeRotation = 0;
     driver.renderer.runningMinimum2D = 0;
-    driver.renderer.readAhead = true;
+    // A movie reads the next keyframe while it renders, up to the last its frames can show (a frame at h holds
+    // keyframes trunc(h) to trunc(h) + 3); a single frame needs none beyond its own.
+    driver.renderer.readAhead = movieMode;
+    driver.renderer.readAheadLast = selectionEnd + 3;
     driver.fileIndex = 0;
     driver.framesInFile = 0;
 
@@ -217,8 +220,11 @@ MovieOutcome MovieThread(MovieDriver& driver, const MovieRequest& request, const
         if (!writer) return;
         const bool created = writer->appendMode == 2;
         const AviStatus released = writer->Release();
-        if (released != kAviOk && outcome.status.ok) outcome.status = Status::failure(writerFailure(*writer));
-        if (created) outcome.files.push_back(writer->fileName());
+        if (released != kAviOk) {
+            if (outcome.status.ok) outcome.status = Status::failure(writerFailure(*writer));
+        } else if (created) {
+            outcome.files.push_back(writer->fileName());
+        }
     };
 
     const bool selectionValid = list.keyframeCount() > 0 && selectionStart >= 0 && selectionEnd >= selectionStart &&
@@ -314,6 +320,9 @@ MovieOutcome MovieThread(MovieDriver& driver, const MovieRequest& request, const
     if (movieMode) releaseWriter(std::move(driver.currentWriter));
     driver.currentWriter.reset();
     freeRenderBuffers(driver.renderer);
+    // Done before the menus come back, so that the next "Make Video" is taken.
+    driver.lastOutcome = outcome;
+    driver.running.store(false);
     if (callbacks.setMenusRunning) callbacks.setMenusRunning(false);
     if (movieMode) {
         if (callbacks.repaint) callbacks.repaint(true);

@@ -139,12 +139,13 @@ struct MovieDriver {
     FrameRenderer renderer;
 
     std::thread thread;
-    std::atomic<bool> running{false};
-    MovieOutcome lastOutcome;  ///< of the last run, once `running` is false
+    std::atomic<bool> running{false};  ///< from `StartMovie` until the run's files are finished
+    MovieOutcome lastOutcome;          ///< of the last run, once `running` is false
 };
 
 /// Sets the menus to the running state, clears the abort flag and starts the movie thread. Returns at once. A
-/// movie still running is refused (false).
+/// movie still running is refused (false). The thread of the previous run may still be telling its end to the
+/// front end: it is waited for, so the front end's end-of-run callbacks must not wait for the caller.
 bool StartMovie(MovieDriver& driver, MovieRequest request, MovieCallbacks callbacks);
 
 /// The "Abort Video" command: the movie thread stops at its next step.

@@ -155,23 +155,29 @@ void dropReadAhead(KeyframeCache& cache) {
     cache.readAhead.keyframe = -1;
 }
 
-/// Starts reading keyframe k, which the step to keyframe k - 3 needs, when the folder has it.
-void startReadAhead(KeyframeCache& cache, const RenderSettings& settings, int k) {
+/// Starts reading keyframe k, which the step to keyframe k - 3 needs, when the folder has it and the run will
+/// get there. Without a thread to read it, the step reads it itself.
+void startReadAhead(FrameRenderer& renderer, const RenderSettings& settings, int k) {
+    KeyframeCache& cache = renderer.cache;
     dropReadAhead(cache);
     const KeyframeList& list = *settings.keyframes;
-    if (k >= list.keyframeCount()) return;
+    if (!renderer.readAhead || k >= list.keyframeCount() || k > renderer.readAheadLast) return;
     KeyframeCache::ReadAhead& next = cache.readAhead;
-    next.keyframe = k;
-    next.done = std::async(std::launch::async, [path = keyframeFilePath(list, k), layout = cache.layout,
-                                                horizontal = settings.flipHorizontal,
-                                                vertical = settings.flipVertical, &map = next.map] {
-        lowerThreadPriority();
-        try {
-            return readLevel(path, layout, horizontal, vertical, map);
-        } catch (const std::bad_alloc&) {
-            return Status::failure("There is not enough memory to read " + quotedPath(path) + ".");
-        }
-    });
+    try {
+        next.done = std::async(std::launch::async, [path = keyframeFilePath(list, k), layout = cache.layout,
+                                                    horizontal = settings.flipHorizontal,
+                                                    vertical = settings.flipVertical, &map = next.map]() -> Status {
+            lowerThreadPriority();
+            try {
+                return readLevel(path, layout, horizontal, vertical, map);
+            } catch (const std::exception&) {
+                return Status::failure("There is not enough memory to read " + quotedPath(path) + ".");
+            }
+        });
+        next.keyframe = k;
+    } catch (const std::exception&) {
+        next.keyframe = -1;
+    }
 }
 
 /// Level 3 of a keyframe step to k: the map read ahead when it is keyframe k + 3, else read now.
@@ -260,7 +266,7 @@ Status updateCache(FrameRenderer& renderer, const RenderSettings& settings, cons
             if (Status s = fillLevels(cache, settings, k, 0); !s) return s;  // a jump, or a step back: read afresh
         }
         cache.loadedKeyframe = k;
-        if (renderer.readAhead) startReadAhead(cache, settings, k + 4);
+        startReadAhead(renderer, settings, k + 4);
         return {};
     }
 
@@ -297,7 +303,7 @@ Status updateCache(FrameRenderer& renderer, const RenderSettings& settings, cons
     std::rotate(cache.levels.begin(), cache.levels.begin() + 1, cache.levels.end());
     if (Status s = fillLevels(cache, settings, k, 3); !s) return s;
     cache.loadedKeyframe = k;
-    if (renderer.readAhead) startReadAhead(cache, settings, k + 4);
+    startReadAhead(renderer, settings, k + 4);
     return {};
 }
 

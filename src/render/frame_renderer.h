@@ -4,6 +4,7 @@
 #include <chrono>
 #include <cstdint>
 #include <functional>
+#include <limits>
 #include <future>
 #include <memory>
 #include <mutex>
@@ -120,6 +121,7 @@ struct FrameRenderer {
     /// Read the keyframe of the next keyframe step while the frames before it are rendered: the movie's frames
     /// then never wait for a file. It costs the memory of one more map.
     bool readAhead = false;
+    int readAheadLast = std::numeric_limits<int>::max();  ///< the last keyframe the run can need
     std::unique_ptr<WorkerPool> pool;
 };
 

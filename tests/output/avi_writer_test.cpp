@@ -162,6 +162,17 @@ TEST(AviWriter, LifecycleReleaseTwiceDestroyedFreshAndAFrameOfAnotherSize) {
     const auto movie = decodeMovie(file);
     ASSERT_EQ(movie.frames.size(), 2u);
     EXPECT_EQ(movie.frames[1], upright(patternFrame(32, 16, 2)));
+
+    // A relative folder whose name holds a colon is a folder, not a protocol.
+    const std::filesystem::path before = std::filesystem::current_path();
+    std::filesystem::current_path(dir.path());
+    std::filesystem::create_directory("zoom:1");
+    {
+        AviWriter relative("zoom:1/film(0-1)001.avi", kUncompressed, 30);
+        EXPECT_EQ(relative.AppendFrame(patternFrame(32, 16, 0)), kAviOk) << relative.lastError;
+    }
+    std::filesystem::current_path(before);
+    EXPECT_EQ(decodeMovie(dir / "zoom:1/film(0-1)001.avi").frames.size(), 1u);
 }
 
 TEST(AviWriter, ChooseCompressorAsksWithTheDialogsStartValuesAndKeepsTheWriterOnCancel) {

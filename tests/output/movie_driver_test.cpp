@@ -254,8 +254,10 @@ TEST_F(MovieFixture, AbortOnTheMovieThreadLeavesPlayableFilesAndNoMessage) {
 TEST_F(MovieFixture, FailuresStopTheMovieWithTheirReasonAndKeepWhatWasWritten) {
     // A keyframe that cannot be read: the frames before it are in a finished file. The frames at h hold
     // keyframes trunc(h) to trunc(h) + 3, so h = 2 is the first to need keyframe 5.
+    const std::vector<std::uint8_t> whole = test::readBytes(folder.dir / "00005.qvy");
     std::filesystem::resize_file(folder.dir / "00005.qvy", 100);
     MovieOutcome outcome = MovieThread(driver, request(0, 4, 2), recorder.callbacks());
+    test::writeBytes(folder.dir / "00005.qvy", whole);
     EXPECT_FALSE(outcome.status.ok);
     EXPECT_EQ(outcome.framesWritten, 3);
     ASSERT_EQ(recorder.messages.size(), 1u);
@@ -272,9 +274,43 @@ TEST_F(MovieFixture, FailuresStopTheMovieWithTheirReasonAndKeepWhatWasWritten) {
     EXPECT_EQ(outcome.framesComputed, 1);
     EXPECT_EQ(outcome.framesWritten, 0);
     ASSERT_EQ(recorder.messages.size(), 1u);
-    EXPECT_EQ(recorder.messages[0].second.rfind("Compression is not supported for this type of data.\n", 0), 0u);
+    EXPECT_EQ(recorder.messages[0].second.rfind("Compression is not supported for this type of data. (", 0), 0u);
     EXPECT_NE(recorder.messages[0].second.find("film(0-2)001.avi"), std::string::npos);
     EXPECT_FALSE(std::filesystem::exists(file(0, 2, 1)));
+
+    // A file that cannot be finished (the device is full): the movie stops there, and only the files before it
+    // are reported as made.
+    recorder.messages.clear();
+    recorder.codec = kUncompressed;
+    std::filesystem::create_symlink("/dev/full", file(0, 8, 2));
+    outcome = MovieThread(driver, request(0, 8, 1, 3), recorder.callbacks());
+    EXPECT_FALSE(outcome.status.ok);
+    EXPECT_EQ(outcome.files, std::vector<std::filesystem::path>{file(0, 8, 1)});
+    EXPECT_EQ(test::decodeMovie(file(0, 8, 1)).frames.size(), 3u);
+    ASSERT_EQ(recorder.messages.size(), 1u);
+    EXPECT_NE(recorder.messages[0].second.find("film(0-8)002.avi"), std::string::npos) << recorder.messages[0].second;
+}
+
+// The colour sensitivity multiplies the divisor and divides the offset: a movie at sensitivity 2 is the movie at
+// sensitivity 1 with a doubled divisor and halved colour add and rotation.
+TEST_F(MovieFixture, ColourSensitivityScalesTheDivisorAndTheOffset) {
+    const auto folderFile = [&](const char* name) { return settingsFilePath(folder.list, name); };
+    auto movie = [&](float sensitivity, float divisor, float add, float rotation) {
+        Palette palette;
+        palette.colorSensitivity = sensitivity;
+        EXPECT_TRUE(savePalette(folderFile("palette.qvs"), palette).ok);
+        EXPECT_TRUE(saveCurve(folderFile("colordiv.qvs"), curveOf({{0, divisor}})).ok);
+        EXPECT_TRUE(saveCurve(folderFile("coloradd.qvs"), curveOf({{0, add}})).ok);
+        EXPECT_TRUE(saveCurve(folderFile("colorrot.qvs"), curveOf({{0, rotation}})).ok);
+        recorder.shown.clear();
+        driver.singleFrameTarget = 2.2f;
+        EXPECT_TRUE(MovieThread(driver, request(1, 3, 4), recorder.callbacks()).status.ok);
+        return recorder.shown.empty() ? std::vector<std::uint8_t>() : upright(recorder.shown.back());
+    };
+    const std::vector<std::uint8_t> scaled = movie(2.0f, 3.0f, 0.25f, 5.0f);
+    ASSERT_FALSE(scaled.empty());
+    EXPECT_EQ(scaled, movie(1.0f, 6.0f, 0.125f, 2.5f));
+    EXPECT_NE(scaled, movie(1.0f, 3.0f, 0.25f, 5.0f));
 }
 
 }  // namespace
