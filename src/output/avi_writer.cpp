@@ -156,15 +156,19 @@ struct AviWriter::Output {
     std::string writeErrorDetail;
     std::thread encoder;
 
-    ~Output() {
-        if (encoder.joinable()) {
-            {
-                std::lock_guard lock(mutex);
-                closing = true;
-            }
-            changed.notify_all();
-            encoder.join();
+    /// Lets the encoding thread write what is queued, then ends it.
+    void stopEncoder() {
+        if (!encoder.joinable()) return;
+        {
+            std::lock_guard lock(mutex);
+            closing = true;
         }
+        changed.notify_all();
+        encoder.join();
+    }
+
+    ~Output() {
+        stopEncoder();
         sws_freeContext(converter);
         av_frame_free(&picture);
         av_packet_free(&packet);
@@ -502,18 +506,11 @@ AviStatus AviWriter::Release() {
     if (!output_) return kAviOk;
     std::unique_ptr<Output> out = std::move(output_);
     AviStatus status = kAviOk;
-    if (out->encoder.joinable()) {
-        {
-            std::lock_guard lock(out->mutex);
-            out->closing = true;
-        }
-        out->changed.notify_all();
-        out->encoder.join();
-        if (!out->writeError.empty()) {
-            lastError = out->writeError;
-            lastErrorDetail = out->writeErrorDetail;
-            status = kAviFail;
-        }
+    out->stopEncoder();
+    if (!out->writeError.empty()) {
+        lastError = out->writeError;
+        lastErrorDetail = out->writeErrorDetail;
+        status = kAviFail;
     }
     if (out->headerWritten) {
         // The encoder's delayed frames, then the index and the final sizes: without them no player opens the file.

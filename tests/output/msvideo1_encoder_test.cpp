@@ -99,12 +99,5 @@ TEST(MsVideo1Encoder, NoiseAndRepeatedFramesDecodeToWhatWasWritten) {
                            movie.frames[0].begin() + belowTopBlocks));
 }
 
-TEST(MsVideo1Encoder, SizesAreMultiplesOfFour) {
-    EXPECT_TRUE(MsVideo1Encoder::sizeSupported(1280, 720));
-    EXPECT_FALSE(MsVideo1Encoder::sizeSupported(1282, 720));
-    EXPECT_FALSE(MsVideo1Encoder::sizeSupported(1280, 719));
-    EXPECT_FALSE(MsVideo1Encoder::sizeSupported(0, 0));
-}
-
 }  // namespace
 }  // namespace zoomreel
