@@ -228,6 +228,10 @@ ConversionResult runConversion(KeyframeList& list, const ConversionCallbacks& ca
     for (int i = 0; i < mapCount; ++i) {
         const std::filesystem::path source = list.folder / list.qvbNames[i];
         const std::filesystem::path target = keyframeFilePath(list, i);
+        if (callbacks.stopRequested && callbacks.stopRequested()) {
+            fail("The conversion was stopped before " + quotedPath(source) + ".", source);
+            break;
+        }
         if (callbacks.progress) callbacks.progress(i, mapCount);
 
         IterationMap& map = maps[i % 2];
@@ -271,7 +275,7 @@ ConversionResult runConversion(KeyframeList& list, const ConversionCallbacks& ca
             other.fractions.resize(map.fractions.size());
             other.colors.resize(map.colors.size());
             std::lock_guard lock(frameLock);
-            if (callbacks.publishImage) callbacks.publishImage(&image);
+            if (callbacks.publishImage) callbacks.publishImage(&image, &thumbnail);
         }
 
         buildKeyframe(map, colorStep, previewBlock, pool, keyframe, pixels);
@@ -302,7 +306,7 @@ ConversionResult runConversion(KeyframeList& list, const ConversionCallbacks& ca
     if (nextRead.valid()) nextRead.wait();
     if (!image.empty()) {  // published once the first map was read
         std::lock_guard lock(frameLock);
-        if (callbacks.publishImage) callbacks.publishImage(nullptr);
+        if (callbacks.publishImage) callbacks.publishImage(nullptr, nullptr);
     }
     if (!result.status) return result;
 

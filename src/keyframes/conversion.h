@@ -31,11 +31,14 @@ struct ConversionCallbacks {
     std::function<void(int mapIndex, int mapCount)> progress;
     /// Once, after the first map is read: the preview block n (2 to 40) for maps of that size. Required.
     std::function<int(int mapWidth, int mapHeight)> choosePreviewBlock;
-    /// The colour image of the map being converted, to be painted; nullptr when the conversion ends. Called
-    /// with the frame lock held; the image is only written while that lock is held.
-    std::function<void(const Raster* image)> publishImage;
+    /// The colour image of the map being converted and its 128 x 72 thumbnail, to be painted; nullptrs when the
+    /// conversion ends. Called with the frame lock held; the images are only written while that lock is held.
+    std::function<void(const Raster* image, const Raster* thumbnail)> publishImage;
     /// After each map's image has been drawn, to ask for a repaint.
     std::function<void()> imageChanged;
+    /// Asked before each map: true ends the conversion there (the program is closing). The keyframes written
+    /// so far stay whole.
+    std::function<bool()> stopRequested;
 };
 
 struct ConversionResult {

@@ -106,7 +106,7 @@ Status renderTextBox(const std::string& text, const TextBoxStyle& style, TextBox
     return Status::success();
 }
 
-OffscreenGuiApplication::OffscreenGuiApplication(const char* programName)
+OffscreenGuiApplication::OffscreenGuiApplication(const char* programName, const Factory& make)
     : programName_(programName != nullptr && *programName != '\0' ? programName : "zoomreel") {
     argv_[0] = programName_.data();
     ::setenv("QT_QPA_PLATFORM", "offscreen", 1);
@@ -130,7 +130,7 @@ OffscreenGuiApplication::OffscreenGuiApplication(const char* programName)
         }
         // Failing that, Qt picks its own directory and says so on stderr; nothing else changes.
     }
-    app_ = std::make_unique<QGuiApplication>(argc_, argv_);
+    app_ = make ? make(argc_, argv_) : std::make_unique<QGuiApplication>(argc_, argv_);
 }
 
 OffscreenGuiApplication::~OffscreenGuiApplication() {

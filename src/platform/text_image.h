@@ -5,6 +5,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <filesystem>
+#include <functional>
 #include <memory>
 #include <string>
 
@@ -60,9 +61,13 @@ Status renderTextBox(const std::string& text, const TextBoxStyle& style, TextBox
 /// points it at a private directory of its own, made with mode 0700 under the temporary folder and removed again
 /// on destruction, instead of letting Qt warn on stderr and fall back to a shared one. Construct it once, on the
 /// main thread, before other threads start: it changes the process environment.
+///
+/// `make` builds the application object (a QApplication for the desktop program's tests and tools); without it
+/// a plain QGuiApplication is made.
 class OffscreenGuiApplication {
 public:
-    explicit OffscreenGuiApplication(const char* programName);
+    using Factory = std::function<std::unique_ptr<QGuiApplication>(int& argc, char** argv)>;
+    explicit OffscreenGuiApplication(const char* programName, const Factory& make = {});
     ~OffscreenGuiApplication();
     OffscreenGuiApplication(const OffscreenGuiApplication&) = delete;
     OffscreenGuiApplication& operator=(const OffscreenGuiApplication&) = delete;

@@ -63,7 +63,7 @@ ConversionRun convertFolder(const std::filesystem::path& folder) {
         ++run.previewQuestions;
         return 2;
     };
-    callbacks.publishImage = [&](const Raster* image) { published = image; };
+    callbacks.publishImage = [&](const Raster* image, const Raster*) { published = image; };
     callbacks.imageChanged = [&] { run.lastImage = *published; };
     WorkerPool pool(2);
     std::recursive_mutex frameLock;

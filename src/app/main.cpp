@@ -1,0 +1,7 @@
+// zoomreel: the desktop program.
+#include <QApplication>
+
+int main(int argc, char** argv) {
+    QApplication application(argc, argv);
+    return QApplication::exec();
+}

@@ -1,0 +1,95 @@
+#pragma once
+
+// An Interaction that answers from a script: the tests say beforehand how every message box, dialog, chooser
+// and pop-up menu is to be answered, and read afterwards what was shown.
+
+#include <QAction>
+#include <QDialog>
+#include <QMenu>
+
+#include <deque>
+#include <functional>
+#include <vector>
+
+#include "app/interaction.h"
+
+namespace zoomreel::app::test {
+
+struct ShownMessage {
+    QString caption;
+    QString text;
+    BoxIcon icon = BoxIcon::None;
+    BoxButtons buttons = BoxButtons::Ok;
+};
+
+class ScriptedInteraction final : public Interaction {
+public:
+    /// Answers to the coming message boxes, in order; a box beyond them is answered with OK.
+    std::deque<BoxAnswer> answers;
+    std::vector<ShownMessage> messages;
+
+    /// Handlers of the coming modal dialogs, in order: each drives the real dialog (fills its controls, clicks
+    /// its buttons) and returns the result code. A dialog without a handler is rejected and counted.
+    std::deque<std::function<int(QDialog&)>> dialogs;
+    std::vector<QString> dialogTitles;
+    int unexpectedDialogs = 0;
+
+    std::deque<QString> folders;            ///< folder browser answers; empty text: cancelled
+    std::deque<std::optional<QFont>> fonts;
+    std::deque<std::optional<QColor>> colors;
+    std::deque<QString> programs;
+    std::deque<QString> menuChoices;        ///< the text of the item to choose; empty text: the menu is closed
+    std::vector<QStringList> menusShown;
+
+    BoxAnswer message(QWidget*, const QString& caption, const QString& text, BoxIcon icon,
+                      BoxButtons buttons) override {
+        messages.push_back({caption, text, icon, buttons});
+        if (answers.empty()) return BoxAnswer::Ok;
+        const BoxAnswer answer = answers.front();
+        answers.pop_front();
+        return answer;
+    }
+
+    int runDialog(QDialog& dialog) override {
+        dialogTitles.push_back(dialog.windowTitle());
+        if (dialogs.empty()) {
+            ++unexpectedDialogs;
+            return QDialog::Rejected;
+        }
+        const auto handler = std::move(dialogs.front());
+        dialogs.pop_front();
+        dialog.show();
+        const int code = handler(dialog);
+        dialog.hide();
+        return code;
+    }
+
+    QString chooseFolder(QWidget*, const QString&) override { return take(folders, QString()); }
+    std::optional<QFont> chooseFont(QWidget*, const QFont&) override { return take(fonts, std::optional<QFont>()); }
+    std::optional<QColor> chooseColor(QWidget*, const QColor&) override {
+        return take(colors, std::optional<QColor>());
+    }
+    QString chooseProgram(QWidget*) override { return take(programs, QString()); }
+
+    QAction* popUp(QMenu& menu, const QPoint&) override {
+        QStringList items;
+        for (QAction* action : menu.actions()) items << action->text();
+        menusShown.push_back(items);
+        const QString wanted = take(menuChoices, QString());
+        for (QAction* action : menu.actions()) {
+            if (!wanted.isEmpty() && action->text() == wanted) return action;
+        }
+        return nullptr;
+    }
+
+private:
+    template <typename T>
+    static T take(std::deque<T>& queue, T none) {
+        if (queue.empty()) return none;
+        T value = std::move(queue.front());
+        queue.pop_front();
+        return value;
+    }
+};
+
+}  // namespace zoomreel::app::test
