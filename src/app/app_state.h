@@ -50,6 +50,9 @@ struct AppState {
     std::recursive_mutex frameLock;
     const Raster* publishedImage = nullptr;      ///< the conversion's map or the movie's frame
     const Raster* publishedThumbnail = nullptr;  ///< the conversion's thumbnail of that map
+    /// The frame of "Compute One Frame", kept on screen after its run ended until the user scrolls, clicks or
+    /// starts something else.
+    Raster heldFrame;
 
     MovieDriver movie;
 

@@ -1,7 +1,24 @@
-// zoomreel: the desktop program.
+// zoomreel: the desktop program. It takes no command line; everything it keeps lives in the working directory
+// and in the folders it opens.
 #include <QApplication>
+
+#include <filesystem>
+#include <memory>
+
+#include "app/app_state.h"
+#include "app/interaction.h"
+#include "app/main_window.h"
 
 int main(int argc, char** argv) {
     QApplication application(argc, argv);
+    QApplication::setApplicationName(QStringLiteral("Zoomreel"));
+
+    // The movie driver and its renderer are large; they live beside the window for the whole run.
+    auto state = std::make_unique<zoomreel::app::AppState>();
+    std::error_code error;
+    state->workingDirectory = std::filesystem::current_path(error);
+    zoomreel::app::ModalInteraction interaction;
+    zoomreel::app::MainWindow window(*state, interaction);
+    window.show();
     return QApplication::exec();
 }

@@ -4,8 +4,21 @@
 
 namespace zoomreel::app {
 
-void UiBridge::post(std::function<void()> call) const {
-    QMetaObject::invokeMethod(context_, std::move(call), Qt::QueuedConnection);
+void UiBridge::post(std::function<void()> call) {
+    QMetaObject::invokeMethod(
+        context_,
+        [this, call = std::move(call)] {
+            if (!closed()) call();
+        },
+        Qt::QueuedConnection);
+}
+
+void UiBridge::run(std::function<void()> call) {
+    if (QThread::currentThread() == context_->thread()) {
+        call();
+    } else {
+        post(std::move(call));
+    }
 }
 
 void UiBridge::close() {

@@ -20,8 +20,11 @@ public:
     /// is destroyed are dropped.
     explicit UiBridge(QObject* context) : context_(context) {}
 
-    /// Runs `call` on the interface thread later; returns at once.
-    void post(std::function<void()> call) const;
+    /// Runs `call` on the interface thread later, unless the bridge is closed by then; returns at once.
+    void post(std::function<void()> call);
+
+    /// Runs `call` now when called on the interface thread, else as `post` does.
+    void run(std::function<void()> call);
 
     /// Runs `question` on the interface thread and waits for its answer. Once the bridge is closed (the program
     /// is ending), or when the question could not be asked, the waiting thread gets `fallback` instead, so that
@@ -34,11 +37,7 @@ public:
             std::lock_guard lock(mutex_);
             if (closed_) return fallback;
         }
-        post([this, answer, question = std::move(question), fallback] {
-            {
-                std::lock_guard lock(mutex_);
-                if (closed_) return;
-            }
+        post([this, answer, question = std::move(question)] {
             T value = question();
             {
                 std::lock_guard lock(mutex_);
@@ -51,8 +50,13 @@ public:
         return answer->has_value() ? std::move(**answer) : fallback;
     }
 
-    /// Every waiting question gets its fallback, and so does every later one.
+    /// Every waiting question gets its fallback, and so does every later one; posted calls not yet run are
+    /// dropped.
     void close();
+    bool closed() const {
+        std::lock_guard lock(mutex_);
+        return closed_;
+    }
 
 private:
     QObject* context_;

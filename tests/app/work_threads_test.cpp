@@ -1,0 +1,240 @@
+// The conversion and the movie as the desktop program runs them on their threads, driven through the menus.
+#include <QComboBox>
+#include <QLineEdit>
+#include <QListWidget>
+#include <QPushButton>
+#include <QSignalSpy>
+
+#include "app/app_test.h"
+#include "app/dialog_layout.h"
+#include "app/window_harness.h"
+#include "keyframes/sample_maps.h"
+#include "output/movie_probe.h"
+#include "platform/worker_pool.h"
+#include "render/test_keyframes.h"
+
+namespace zoomreel::app::test {
+
+namespace {
+
+constexpr int kWait = 60000;
+
+bool writeMaps(const std::filesystem::path& folder, int count, int width, int height) {
+    WorkerPool pool(2);
+    return writeSampleMaps(folder, {count, width, height, 300}, pool).ok;
+}
+
+/// Answers Preview Frame Size with entry `row` (n = 40 - row).
+std::function<int(QDialog&)> choosePreviewEntry(int row) {
+    return [row](QDialog& dialog) {
+        control<QListWidget>(dialog, 1001)->setCurrentRow(row);
+        control<QPushButton>(dialog, 1)->click();
+        return dialog.result();
+    };
+}
+
+QStringList titlesOf(const QSignalSpy& spy) {
+    QStringList titles;
+    for (const QList<QVariant>& call : spy) titles << call.at(0).toString();
+    return titles;
+}
+
+}  // namespace
+
+class ConversionTest : public QObject {
+    Q_OBJECT
+private slots:
+    void convertsThroughTheWindow() {
+        WindowHarness h;
+        const auto folder = h.work / "maps";
+        QVERIFY(writeMaps(folder, 3, 64, 36));
+        QSignalSpy titles(h.window.get(), &QWidget::windowTitleChanged);
+        h.ui.answers = {BoxAnswer::Ok, BoxAnswer::Ok, BoxAnswer::Cancel};
+        h.ui.dialogs.push_back(choosePreviewEntry(38));
+        h.open(folder);
+        QCOMPARE(h.messageTexts(), (QStringList{"This folder do not contain any QVY files!",
+                                                "This folder contains 3 QVB files\nDo you want to convert them to QVY files?"}));
+        QVERIFY(h.window->converting());
+        QVERIFY(!h.menuEnabled(kFileMenu) && !h.menuEnabled(kSetupMenu) && !h.menuEnabled(kVideoMenu));
+        QVERIFY(!h.window->close());  // the maps being converted count as keyframes: the quit question comes
+        QCOMPARE(h.ui.messages.back().text, QStringLiteral("Do you want to quit?"));
+
+        QTRY_VERIFY_WITH_TIMEOUT(!h.window->converting(), kWait);
+        const QString path = QString::fromStdString(folder.string());
+        QVERIFY(titlesOf(titles).contains(QStringLiteral("Files Conversion QVB -> QVY 0/3")));
+        QVERIFY(titlesOf(titles).contains(QStringLiteral("Files Conversion QVB -> QVY 2/3")));
+        QCOMPARE(h.title(), QStringLiteral("Zoomreel - %1 - 3 x [64 / 36]").arg(path));
+        QCOMPARE(h.ui.dialogTitles, std::vector<QString>{QStringLiteral("Preview Frame Size")});
+        QCOMPARE(h.state->preview.block, 2);
+        QCOMPARE(h.state->preview.width, 32);
+        QCOMPARE(h.state->preview.height, 18);
+        QVERIFY(h.state->keyframes.loaded);
+        QCOMPARE(h.state->keyframes.keyframeCount(), 3);
+        QVERIFY(h.menuEnabled(kFileMenu) && h.menuEnabled(kSetupMenu) && h.menuEnabled(kVideoMenu));
+        QVERIFY(!h.enabled(kFolderOpen) && h.enabled(kFolderClose));
+        {
+            std::lock_guard lock(h.state->frameLock);
+            QVERIFY(h.state->publishedImage == nullptr && h.state->publishedThumbnail == nullptr);
+        }
+        QCOMPARE(h.ui.messages.size(), std::size_t{3});  // no error
+    }
+
+    void aFailureIsShownAndTheUserCanGoOn() {
+        WindowHarness h;
+        const auto folder = h.work / "maps";
+        const auto other = h.work / "other";
+        QVERIFY(writeMaps(folder, 3, 64, 36));
+        QVERIFY(writeMaps(other, 3, 32, 20));
+        for (const auto& entry : std::filesystem::directory_iterator(folder)) {
+            if (entry.path().filename().string().rfind("00003", 0) == 0) std::filesystem::remove(entry.path());
+        }
+        for (const auto& entry : std::filesystem::directory_iterator(other)) {
+            if (entry.path().filename().string().rfind("00003", 0) == 0) {
+                std::filesystem::copy_file(entry.path(), folder / entry.path().filename());
+            }
+        }
+        h.ui.dialogs.push_back(choosePreviewEntry(38));
+        h.open(folder);
+        QTRY_VERIFY_WITH_TIMEOUT(!h.window->converting(), kWait);
+        QTRY_COMPARE_WITH_TIMEOUT(h.ui.messages.size(), std::size_t{3}, kWait);
+        QCOMPARE(h.ui.messages.back().text, QStringLiteral("All QVB files have not same size!"));
+        QCOMPARE(h.ui.messages.back().icon, BoxIcon::Error);
+        QVERIFY(std::filesystem::exists(folder / "00002.qvy") && std::filesystem::exists(folder / "00001.qvy"));
+        QVERIFY(!std::filesystem::exists(folder / "00000.qvy"));
+        // Not stuck: the File menu works, another folder can be opened, and quitting asks nothing.
+        QVERIFY(h.menuEnabled(kFileMenu) && h.enabled(kFolderOpen) && !h.enabled(kFolderClose));
+        QCOMPARE(h.state->keyframes.keyframeCount(), 0);
+        QVERIFY(h.window->close());
+    }
+};
+
+class MovieTest : public QObject {
+    Q_OBJECT
+private slots:
+    void makeVideoThroughTheMenu() {
+        WindowHarness h;
+        const auto folder = h.work / "keys";
+        QVERIFY(zoomreel::test::writeTestKeyframes(folder, 4));
+        h.open(folder);
+        VideoParameters video = h.state->video();
+        video.finalWidth = 96;  // 96 x 56 frames from 48 x 28 keyframes, in 2D or 3D
+        video.height3D = 56;
+        h.state->setVideo(video);
+        h.state->keyframes.selectionStart = 0;
+        h.state->keyframes.selectionEnd = 2;
+        QSignalSpy titles(h.window.get(), &QWidget::windowTitleChanged);
+        h.ui.answers = {BoxAnswer::Ok};
+        h.ui.dialogs.push_back([](QDialog& dialog) {
+            auto* codecs = dialog.findChild<QComboBox*>(QStringLiteral("compressor"));
+            codecs->setCurrentIndex(codecs->findText(QStringLiteral("MSVC"), Qt::MatchStartsWith));
+            dialog.accept();
+            return dialog.result();
+        });
+        h.window->runCommand(kMakeVideo);
+        QVERIFY(!h.enabled(kMakeVideo) && h.enabled(kAbortVideo));
+        QVERIFY(!h.menuEnabled(kFileMenu) && !h.menuEnabled(kSetupMenu) && h.menuEnabled(kVideoMenu));
+
+        QTRY_VERIFY_WITH_TIMEOUT(h.enabled(kMakeVideo), kWait);
+        QVERIFY(!h.enabled(kAbortVideo) && h.menuEnabled(kFileMenu) && h.menuEnabled(kSetupMenu));
+        QTRY_COMPARE_WITH_TIMEOUT(h.ui.messages.size(), std::size_t{2}, kWait);
+        QCOMPARE(h.ui.messages.back().text, QStringLiteral("Movie is done!"));
+        QCOMPARE(h.ui.messages.back().icon, BoxIcon::Warning);
+        QCOMPARE(h.ui.dialogTitles, std::vector<QString>{QStringLiteral("Choose Codec")});
+        const QString frameTitle = QStringLiteral("Zoomreel - %1 - Frame: ").arg(QString::fromStdString(folder.string()));
+        QVERIFY(titlesOf(titles).filter(frameTitle).size() > 0);
+        QVERIFY(titlesOf(titles).last().contains(QStringLiteral("film(0-2)001-")));
+
+        const zoomreel::test::DecodedMovie movie = zoomreel::test::decodeMovie(folder / "film(0-2)001.avi");
+        QVERIFY(movie.opened);
+        QCOMPARE(QString::fromStdString(movie.fourCC), QStringLiteral("MSVC"));
+        QCOMPARE(movie.width, 96);
+        QCOMPARE(movie.height, 56);
+        QCOMPARE(static_cast<int>(movie.frames.size()), h.state->movie.lastOutcome.framesWritten);
+        QVERIFY(movie.frames.size() > 30);  // 20 images per keyframe over two keyframes
+    }
+
+    void abortAndWriterErrors() {
+        WindowHarness h;
+        const auto folder = h.work / "keys";
+        QVERIFY(zoomreel::test::writeTestKeyframes(folder, 4));
+        h.open(folder);
+        VideoParameters video = h.state->video();
+        video.finalWidth = 96;
+        video.height3D = 56;
+        h.state->setVideo(video);
+        h.state->keyframes.selectionStart = 0;
+        h.state->keyframes.selectionEnd = 3;
+        // "Abort Video" while the codec is being chosen: the first frame is written, then the movie stops.
+        h.ui.answers = {BoxAnswer::Ok};
+        MainWindow* window = h.window.get();
+        h.ui.dialogs.push_back([window](QDialog& dialog) {
+            window->runCommand(kAbortVideo);
+            dialog.accept();
+            return dialog.result();
+        });
+        h.window->runCommand(kMakeVideo);
+        QTRY_VERIFY_WITH_TIMEOUT(h.enabled(kMakeVideo) && !h.state->movie.running.load(), kWait);
+        QTest::qWait(50);
+        QCOMPARE(h.ui.messages.size(), std::size_t{1});  // the confirmation only: no "Movie is done!"
+        QCOMPARE(zoomreel::test::decodeMovie(folder / "film(0-3)001.avi").frames.size(), std::size_t{1});
+
+        // A frame size the codec cannot take: the failure is told, not a "Movie is done!".
+        video.finalWidth = 98;
+        h.state->setVideo(video);
+        h.ui.answers = {BoxAnswer::Ok};
+        h.ui.dialogs.push_back([](QDialog& dialog) {
+            dialog.accept();
+            return dialog.result();
+        });
+        h.window->runCommand(kMakeVideo);
+        QTRY_COMPARE_WITH_TIMEOUT(h.ui.messages.size(), std::size_t{3}, kWait);
+        QCOMPARE(h.ui.messages.back().icon, BoxIcon::Error);
+        QVERIFY2(h.ui.messages.back().text.contains(QStringLiteral("Compression is not supported for this type of data.")),
+                 qPrintable(h.ui.messages.back().text));
+        QTRY_VERIFY_WITH_TIMEOUT(h.enabled(kMakeVideo), kWait);
+    }
+
+    void computeOneFrameKeepsItsFrameOnScreen() {
+        WindowHarness h;
+        const auto folder = h.work / "keys";
+        QVERIFY(zoomreel::test::writeTestKeyframes(folder, 4));
+        h.open(folder);
+        VideoParameters video = h.state->video();
+        video.finalWidth = 96;
+        video.height3D = 56;
+        h.state->setVideo(video);
+        h.state->keyframes.selectionStart = 0;
+        h.state->keyframes.selectionEnd = 2;
+        h.ui.dialogs.push_back([](QDialog& dialog) {
+            control<QLineEdit>(dialog, 1000)->setText(QStringLiteral("1.5"));
+            control<QPushButton>(dialog, 1)->click();
+            return dialog.result();
+        });
+        h.window->runCommand(kComputeOneFrame);
+        QTRY_VERIFY_WITH_TIMEOUT(h.enabled(kMakeVideo) && !h.state->movie.running.load(), kWait);
+        QTest::qWait(50);
+        QCOMPARE(h.state->singleFramePosition, 1.5);
+        QCOMPARE(h.state->movie.singleFrameTarget.load(), -1.0f);
+        QVERIFY(h.state->movie.lastOutcome.lastPosition > 1.5f);
+        QVERIFY(h.ui.messages.empty());
+        {
+            std::lock_guard lock(h.state->frameLock);
+            QCOMPARE(h.state->heldFrame.width(), 96);
+            QCOMPARE(h.state->heldFrame.height(), 56);
+        }
+        for (const auto& entry : std::filesystem::directory_iterator(folder)) {
+            QVERIFY(entry.path().extension() != ".avi");
+        }
+        // A click on the strip brings the keyframes back.
+        QTest::mouseClick(h.window->strip()->viewport(), Qt::LeftButton, Qt::NoModifier, QPoint(10, 10));
+        std::lock_guard lock(h.state->frameLock);
+        QVERIFY(h.state->heldFrame.empty());
+    }
+};
+
+ZOOMREEL_APP_TEST(ConversionTest)
+ZOOMREEL_APP_TEST(MovieTest)
+
+}  // namespace zoomreel::app::test
+
+#include "work_threads_test.moc"
