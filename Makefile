@@ -5,7 +5,7 @@ JOBS ?= $(shell nproc)
 CLI := $(BUILD_DIR)/bin/zoomreel-cli
 DEMO_DIR ?= demo
 
-.PHONY: all deps configure build test demo bench clean
+.PHONY: all deps configure build test demo run screenshots bench clean
 
 all: build
 
@@ -41,8 +41,28 @@ demo: build
 	@echo
 	@echo "The movie: $$(cat $(DEMO_DIR)/movies.txt)"
 	@echo "Watch it with any video player, for example: ffplay '$$(head -n 1 $(DEMO_DIR)/movies.txt)'"
-	@echo "The desktop program (build/bin/zoomreel, started by 'make run') is not part of this build yet;"
-	@echo "until it is, zoomreel-cli makes movies and frames: build/bin/zoomreel-cli help"
+	@echo "The desktop program: 'make run' (or build/bin/zoomreel); open $(DEMO_DIR) with File > Folder open.."
+
+# The desktop program. It keeps its video settings and recent folders in the directory it is started from (here);
+# sample maps to open and convert are made in $(RUN_MAPS) the first time.
+RUN_MAPS ?= demo-maps
+run: build
+	@[ -d $(RUN_MAPS) ] || $(CLI) sample $(RUN_MAPS)
+	@echo "Open the folder $(CURDIR)/$(RUN_MAPS) with File > Folder open.. and let Zoomreel convert its maps."
+	@if [ -z "$$DISPLAY$$WAYLAND_DISPLAY" ]; then \
+	  echo "No display here (neither DISPLAY nor WAYLAND_DISPLAY is set): start build/bin/zoomreel on a desktop."; \
+	  exit 1; \
+	fi
+	$(BUILD_DIR)/bin/zoomreel
+
+# The README's pictures of the desktop program, made by its own window on the offscreen platform.
+SHOT_MAPS := $(BUILD_DIR)/screenshot-maps
+screenshots: build
+	rm -rf $(SHOT_MAPS)
+	$(CLI) sample $(SHOT_MAPS) > /dev/null
+	$(CLI) convert $(SHOT_MAPS) --preview-block 4 > /dev/null
+	printf '$(DEMO_3D)' > $(SHOT_MAPS)/3D.qvs
+	$(BUILD_DIR)/bin/zoomreel-screenshots $(SHOT_MAPS) docs/screenshots
 
 bench: build
 	$(BUILD_DIR)/bin/resampler_bench

@@ -1,0 +1,146 @@
+// zoomreel-screenshots: pictures of the desktop program for the README, made by the program's own window on the
+// offscreen platform, so that they always show the program as it is built.
+//
+//   zoomreel-screenshots FOLDER OUTDIR
+//
+// FOLDER holds converted keyframes (and the settings files to render with). OUTDIR receives main-window.png, the
+// keyframe strip with a selection, and rendering.png, the window while a movie is being made.
+#include <QAction>
+#include <QApplication>
+#include <QDialog>
+#include <QElapsedTimer>
+#include <QImage>
+#include <QMenu>
+#include <QPainter>
+#include <QPixmap>
+#include <QScrollBar>
+
+#include <cstdio>
+#include <filesystem>
+#include <memory>
+
+#include "app/app_state.h"
+#include "app/interaction.h"
+#include "app/keyframe_strip.h"
+#include "app/main_window.h"
+#include "platform/text_image.h"
+
+namespace {
+
+using namespace zoomreel::app;
+
+/// Says yes to everything, as a user going straight ahead would.
+class Yes final : public Interaction {
+public:
+    BoxAnswer message(QWidget*, const QString&, const QString& text, BoxIcon, BoxButtons) override {
+        std::fprintf(stderr, "%s\n", text.toUtf8().constData());
+        return BoxAnswer::Ok;
+    }
+    int runDialog(QDialog& dialog) override {
+        dialog.accept();
+        return dialog.result();
+    }
+    QString chooseFolder(QWidget*, const QString&) override { return {}; }
+    std::optional<QFont> chooseFont(QWidget*, const QFont&) override { return std::nullopt; }
+    std::optional<QColor> chooseColor(QWidget*, const QColor&) override { return std::nullopt; }
+    QString chooseProgram(QWidget*) override { return {}; }
+    QAction* popUp(QMenu&, const QPoint&) override { return nullptr; }
+};
+
+/// The window as a desktop shows it: a title bar with the window's title above its contents.
+QImage framed(MainWindow& window) {
+    const QPixmap contents = window.grab();
+    constexpr int kTitleHeight = 26;
+    QImage shot(contents.width() + 2, contents.height() + kTitleHeight + 1, QImage::Format_RGB32);
+    shot.fill(QColor(60, 64, 72));
+    QPainter painter(&shot);
+    painter.drawPixmap(1, kTitleHeight, contents);
+    QFont font = painter.font();
+    font.setPixelSize(12);
+    painter.setFont(font);
+    painter.setPen(QColor(235, 235, 235));
+    const QRect titleBox(10, 0, shot.width() - 20, kTitleHeight);
+    painter.drawText(titleBox, Qt::AlignVCenter | Qt::AlignLeft,
+                     painter.fontMetrics().elidedText(window.windowTitle(), Qt::ElideRight, titleBox.width()));
+    return shot;
+}
+
+bool save(const QImage& image, const std::filesystem::path& path) {
+    if (image.save(QString::fromStdString(path.string()), "PNG")) {
+        std::printf("%s\n", path.string().c_str());
+        return true;
+    }
+    std::fprintf(stderr, "Unable to write %s\n", path.string().c_str());
+    return false;
+}
+
+bool waitFor(const std::function<bool()>& done, int milliseconds) {
+    QElapsedTimer clock;
+    clock.start();
+    while (!done()) {
+        if (clock.elapsed() > milliseconds) return false;
+        QApplication::processEvents(QEventLoop::AllEvents, 20);
+    }
+    return true;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    if (argc != 3) {
+        std::fprintf(stderr, "usage: zoomreel-screenshots FOLDER OUTDIR\n");
+        return 2;
+    }
+    const std::filesystem::path folder = std::filesystem::absolute(argv[1]);
+    const std::filesystem::path out = argv[2];
+    const zoomreel::OffscreenGuiApplication gui(argv[0], [](int& n, char** v) {
+        return std::unique_ptr<QGuiApplication>(new QApplication(n, v));
+    });
+    std::error_code error;
+    std::filesystem::create_directories(out, error);
+
+    auto state = std::make_unique<AppState>();
+    // A working directory of its own, so that no recent-folder list or video setting of the user is touched.
+    const std::filesystem::path work = out / ".screenshot-work";
+    std::filesystem::create_directories(work, error);
+    state->workingDirectory = work;
+    Yes yes;
+    MainWindow window(*state, yes);
+    window.resize(5 * kCellWidth + 2 + 18, 3 * kCellHeight + 2 + 30);
+    window.show();
+    window.openFolderAt(QString::fromStdString(folder.string()));
+    const int count = state->keyframes.keyframeCount();
+    if (count == 0) {
+        std::fprintf(stderr, "No keyframes in %s\n", folder.string().c_str());
+        return 1;
+    }
+    state->keyframes.selectionStart = std::min(8, count - 1);
+    state->keyframes.selectionEnd = std::min(12, count - 1);
+    window.strip()->verticalScrollBar()->setValue(1);
+    QApplication::processEvents();
+    bool ok = save(framed(window), out / "main-window.png");
+
+    // A movie under way: wait for a few frames, take the picture, stop the movie.
+    zoomreel::VideoParameters video = state->video();
+    video.finalWidth = 640;
+    video.height3D = 360;
+    state->setVideo(video);
+    // The frame is stretched over the whole client area: give it the frame's shape.
+    QWidget* client = window.strip()->viewport();
+    window.resize(window.size() + QSize(video.finalWidth, video.height3D) - client->size());
+    window.runCommand(kMakeVideo);
+    const bool rendering = waitFor(
+        [&] { return window.windowTitle().contains(QStringLiteral("Frame:")) && window.windowTitle().contains("-005"); },
+        120000);
+    QApplication::processEvents();
+    window.strip()->viewport()->repaint();
+    if (rendering) ok = save(framed(window), out / "rendering.png") && ok;
+    window.runCommand(kAbortVideo);
+    waitFor([&] { return !state->movie.running.load(); }, 120000);
+    window.shutDown();
+    for (const auto& entry : std::filesystem::directory_iterator(folder, error)) {
+        if (entry.path().extension() == ".avi") std::filesystem::remove(entry.path(), error);
+    }
+    std::filesystem::remove_all(work, error);
+    return ok && rendering ? 0 : 1;
+}
