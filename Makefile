@@ -44,10 +44,10 @@ demo: build
 	@echo "The desktop program: 'make run' (or build/bin/zoomreel); open $(DEMO_DIR) with File > Folder open.."
 
 # The desktop program. It keeps its video settings and recent folders in the directory it is started from (here);
-# sample maps to open and convert are made in $(RUN_MAPS) the first time.
+# sample maps to open and convert are made in $(RUN_MAPS) the first time, with the demo's 3D settings.
 RUN_MAPS ?= demo-maps
 run: build
-	@[ -d $(RUN_MAPS) ] || $(CLI) sample $(RUN_MAPS)
+	@[ -d $(RUN_MAPS) ] || { $(CLI) sample $(RUN_MAPS) && printf '$(DEMO_3D)' > $(RUN_MAPS)/3D.qvs; }
 	@echo "Open the folder $(CURDIR)/$(RUN_MAPS) with File > Folder open.. and let Zoomreel convert its maps."
 	@if [ -z "$$DISPLAY$$WAYLAND_DISPLAY" ]; then \
 	  echo "No display here (neither DISPLAY nor WAYLAND_DISPLAY is set): start build/bin/zoomreel on a desktop."; \

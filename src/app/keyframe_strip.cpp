@@ -7,6 +7,7 @@
 #include <QScrollBar>
 
 #include <algorithm>
+#include <cstring>
 
 #include "app/interaction.h"
 #include "platform/resampler.h"
@@ -135,28 +136,35 @@ void KeyframeStrip::paintEvent(QPaintEvent*) {
 }
 
 bool KeyframeStrip::paintPublished(QPainter& painter) {
-    std::lock_guard lock(state_.frameLock);
-    const Raster* image = state_.publishedImage != nullptr ? state_.publishedImage : &state_.heldFrame;
-    if (image->empty()) image = nullptr;
-    if (image != nullptr) {
-        // Stretched over the whole client area by area averaging, as the frames themselves are made.
-        const QSize client = viewport()->size();
-        if (screen_.width() != client.width() || screen_.height() != client.height()) {
-            screen_ = Raster(client.width(), client.height());
+    QImage thumbnail;
+    {
+        // Only a copy is taken under the lock, so that a movie waits for the window no longer than a copy lasts.
+        std::lock_guard lock(state_.frameLock);
+        const Raster* image = state_.publishedImage != nullptr ? state_.publishedImage : &state_.heldFrame;
+        if (image->empty()) return false;
+        if (shown_.width() != image->width() || shown_.height() != image->height()) {
+            shown_ = Raster(image->width(), image->height());
         }
-        if (!screen_.empty()) {
-            stretchAreaAverage(*image, screen_);
-            const QImage view(screen_.data(), screen_.width(), screen_.height(), screen_.strideBytes(),
-                              QImage::Format_BGR888);
-            painter.save();
-            painter.translate(0, screen_.height());
-            painter.scale(1, -1);
-            painter.drawImage(0, 0, view);
-            painter.restore();
-        }
+        std::memcpy(shown_.data(), image->data(), image->sizeBytes());
+        if (state_.publishedThumbnail != nullptr) thumbnail = imageOf(*state_.publishedThumbnail);
     }
-    if (state_.publishedThumbnail != nullptr) painter.drawImage(0, 0, imageOf(*state_.publishedThumbnail));
-    return image != nullptr;
+    // Stretched over the whole client area by area averaging, as the frames themselves are made.
+    const QSize client = viewport()->size();
+    if (screen_.width() != client.width() || screen_.height() != client.height()) {
+        screen_ = Raster(client.width(), client.height());
+    }
+    if (!screen_.empty()) {
+        stretchAreaAverage(shown_, screen_);
+        const QImage view(screen_.data(), screen_.width(), screen_.height(), screen_.strideBytes(),
+                          QImage::Format_BGR888);
+        painter.save();
+        painter.translate(0, screen_.height());
+        painter.scale(1, -1);  // rows are stored bottom-up
+        painter.drawImage(0, 0, view);
+        painter.restore();
+    }
+    if (!thumbnail.isNull()) painter.drawImage(0, 0, thumbnail);
+    return true;
 }
 
 void KeyframeStrip::paintGrid(QPainter& painter) {

@@ -74,7 +74,8 @@ private:
     StripLayout layout_;
     std::vector<QImage> thumbnails_;
     QFont labelFont_;
-    Raster screen_;  ///< the published image stretched to the client area
+    Raster shown_;   ///< a copy of the published image, taken under the frame lock
+    Raster screen_;  ///< that copy stretched to the client area
 };
 
 }  // namespace zoomreel::app

@@ -8,10 +8,12 @@
 #include "app/app_state.h"
 #include "app/interaction.h"
 #include "app/main_window.h"
+#include "app/program_icon.h"
 
 int main(int argc, char** argv) {
     QApplication application(argc, argv);
     QApplication::setApplicationName(QStringLiteral("Zoomreel"));
+    QApplication::setWindowIcon(zoomreel::app::programIcon());
 
     // The movie driver and its renderer are large; they live beside the window for the whole run.
     auto state = std::make_unique<zoomreel::app::AppState>();

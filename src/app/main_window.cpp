@@ -7,6 +7,7 @@
 
 #include "app/dialogs.h"
 #include "app/keyframe_strip.h"
+#include "app/program_icon.h"
 #include "app/video_parameters_dialog.h"
 
 namespace zoomreel::app {
@@ -14,6 +15,7 @@ namespace zoomreel::app {
 MainWindow::MainWindow(AppState& state, Interaction& interaction)
     : state_(state), interaction_(interaction), bridge_(this) {
     setWindowTitle(kFirstTitle);
+    setWindowIcon(programIcon());
     strip_ = new KeyframeStrip(state_, interaction_, this);
     strip_->showProperties = [this](int k) {
         KeyFramePropertiesDialog dialog(this, state_.keyframes, k);
