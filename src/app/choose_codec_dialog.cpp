@@ -64,9 +64,9 @@ ChooseCodecDialog::ChooseCodecDialog(QWidget* owner, const CompressorRequest& re
     quality_->setValue(std::clamp(request_.initial.quality / kQualityStep, 0, 100));
     qualityValue->setNum(quality_->value());
 
-    keyFrameEveryOn_ = layout.place(new QCheckBox(QStringLiteral("Key Frame Every"), this), 0, 7, 57, 76, 10);
+    keyFrameEveryOn_ = layout.place(new QCheckBox(QStringLiteral("Key Frame Every"), this), 0, 7, 56, 76, 12);
     keyFrameEveryOn_->setObjectName(QStringLiteral("keyFrameEveryOn"));
-    keyFrameEvery_ = layout.place(new QSpinBox(this), 0, 86, 56, 64, 12);
+    keyFrameEvery_ = layout.place(new QSpinBox(this), 0, 86, 55, 64, 14);
     keyFrameEvery_->setObjectName(QStringLiteral("keyFrameEvery"));
     keyFrameEvery_->setRange(1, kMaxKeyFrameEvery);
     keyFrameEvery_->setSuffix(QStringLiteral(" frames"));

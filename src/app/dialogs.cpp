@@ -74,7 +74,6 @@ PreviewFrameSizeDialog::PreviewFrameSizeDialog(QWidget* owner, int mapWidth, int
 
     list_ = layout.place(new QListWidget(this), 1001, 7, 19, 166, 116);
     list_->setSelectionMode(QAbstractItemView::SingleSelection);
-    list_->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
     // The smallest preview first: entry s is block 40 - s.
     for (int block = kMaxPreviewBlock; block >= kMinPreviewBlock; --block) {
         const PreviewSize size = previewSizeFor(mapWidth_, mapHeight_, block);
@@ -158,7 +157,6 @@ ComputeOneFrameDialog::ComputeOneFrameDialog(QWidget* owner, Interaction& intera
 
     staticText(layout, *this, 0, QStringLiteral("Frame Number : "), 7, 7, 54, 8);
     edit_ = layout.place(new QLineEdit(QString::asprintf("%6.2lf", position_), this), 1000, 65, 7, 40, 12);
-    edit_->setAlignment(Qt::AlignLeft);
 }
 
 void ComputeOneFrameDialog::accept() {

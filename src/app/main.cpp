@@ -2,6 +2,7 @@
 // and in the folders it opens.
 #include <QApplication>
 
+#include <clocale>
 #include <filesystem>
 #include <memory>
 
@@ -12,6 +13,8 @@
 
 int main(int argc, char** argv) {
     QApplication application(argc, argv);
+    // Qt takes the user's locale for the C library; numbers in titles and files keep the decimal point.
+    std::setlocale(LC_NUMERIC, "C");
     QApplication::setApplicationName(QStringLiteral("Zoomreel"));
     QApplication::setWindowIcon(zoomreel::app::programIcon());
 

@@ -76,12 +76,12 @@ VideoParametersDialog::VideoParametersDialog(QWidget* owner, Interaction& intera
         state_.setVideo(video_);
     }
 
-    const DialogLayout layout(*this, QStringLiteral("Video Parameters"), 100, 50, 250, 143);
+    const DialogLayout layout(*this, QStringLiteral("Video Parameters"), 100, 50, 250, 146);
     const auto label = [&](const QString& caption, int x, int y, int width) {
         layout.place(new QLabel(caption, this), 0, x, y, width, 8);
     };
     const auto edit = [&](int id, const QString& value, int x, int y, int width, bool readOnly) {
-        auto* field = layout.place(new QLineEdit(value, this), id, x, y, width, 12);
+        auto* field = layout.place(new QLineEdit(value, this), id, x, y, width, 14);
         field->setReadOnly(readOnly);
         return field;
     };
@@ -92,32 +92,32 @@ VideoParametersDialog::VideoParametersDialog(QWidget* owner, Interaction& intera
     };
 
     // The movie's timing on the left, its frame size on the right.
-    label(QStringLiteral("Frames per seconde:"), 7, 9, 72);
+    label(QStringLiteral("Frames per seconde:"), 7, 10, 72);
     fps_ = edit(1002, QString::number(video_.fps), 82, 7, 40, false);
-    label(QStringLiteral("Frames per movie:"), 7, 25, 72);
-    framesPerMovie_ = edit(1012, QString::number(video_.framesPerMovie), 82, 23, 40, false);
-    label(QStringLiteral("Width:"), 150, 9, 40);
+    label(QStringLiteral("Frames per movie:"), 7, 28, 72);
+    framesPerMovie_ = edit(1012, QString::number(video_.framesPerMovie), 82, 25, 40, false);
+    label(QStringLiteral("Width:"), 150, 10, 40);
     finalWidth_ = edit(1009, QString::number(video_.finalWidth), 196, 7, 47, false);
-    label(QStringLiteral("Height:"), 150, 25, 40);
-    height3D_ = edit(1008, QString::number(video_.height3D), 196, 23, 47, false);
+    label(QStringLiteral("Height:"), 150, 28, 40);
+    height3D_ = edit(1008, QString::number(video_.height3D), 196, 25, 47, false);
 
     // The zoom text: on or off, its face and size, its colour.
-    showZoomText_ = layout.place(new QCheckBox(QStringLiteral("Show zoom text"), this), 1003, 7, 43, 100, 10);
+    showZoomText_ = layout.place(new QCheckBox(QStringLiteral("Show zoom text"), this), 1003, 7, 45, 100, 12);
     showZoomText_->setChecked(video_.showZoomText != 0);
-    QPushButton* font = button(1004, QStringLiteral("Font"), 7, 58, 60);
-    fontName_ = edit(1005, text(video_.fontName), 72, 59, 100, true);
-    label(QStringLiteral("Size:"), 176, 61, 18);
-    fontSize_ = edit(1006, QString::number(video_.fontSize), 196, 59, 47, true);
-    QPushButton* color = button(1013, QStringLiteral("Color"), 7, 76, 60);
-    swatch_ = layout.place(new ColorSwatch(this), 1014, 72, 76, 40, 14);
+    QPushButton* font = button(1004, QStringLiteral("Font"), 7, 61, 60);
+    fontName_ = edit(1005, text(video_.fontName), 72, 61, 100, true);
+    label(QStringLiteral("Size:"), 176, 64, 18);
+    fontSize_ = edit(1006, QString::number(video_.fontSize), 196, 61, 47, true);
+    QPushButton* color = button(1013, QStringLiteral("Color"), 7, 79, 60);
+    swatch_ = layout.place(new ColorSwatch(this), 1014, 72, 79, 40, 14);
     swatch_->setColor(video_.textColor);
 
-    QPushButton* browser = button(1007, QStringLiteral("Video Browser"), 7, 98, 60);
-    videoBrowser_ = edit(1010, text(video_.videoBrowser), 72, 99, 171, true);
+    QPushButton* browser = button(1007, QStringLiteral("Video Browser"), 7, 101, 60);
+    videoBrowser_ = edit(1010, text(video_.videoBrowser), 72, 101, 171, true);
 
-    QPushButton* save = button(kSave, QStringLiteral("Save"), 138, 122, 50);
+    QPushButton* save = button(kSave, QStringLiteral("Save"), 138, 125, 50);
     save->setDefault(true);
-    QPushButton* cancel = button(kCancel, QStringLiteral("Cancel"), 193, 122, 50);
+    QPushButton* cancel = button(kCancel, QStringLiteral("Cancel"), 193, 125, 50);
 
     connect(font, &QPushButton::clicked, this, &VideoParametersDialog::chooseFont);
     connect(color, &QPushButton::clicked, this, &VideoParametersDialog::chooseColor);
