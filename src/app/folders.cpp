@@ -1,5 +1,6 @@
 // Opening and leaving folders, the recent folders, and the conversion of a folder of maps.
 #include <QAction>
+#include <QApplication>
 #include <QMenu>
 
 #include "app/dialogs.h"
@@ -24,11 +25,9 @@ void MainWindow::openFolderAt(const QString& folder) { openFolder(folder); }
 
 void MainWindow::setLoadedTitle() {
     const KeyframeList& list = state_.keyframes;
-    setWindowTitle(QStringLiteral("Zoomreel - %1 - %2 x [%3 / %4]")
-                       .arg(pathText(list.folder))
-                       .arg(list.keyframeCount())
-                       .arg(list.width)
-                       .arg(list.height));
+    setTitle(QStringLiteral("Zoomreel - %1 - %2 x [%3 / %4]")
+                 .arg(pathText(list.folder), QString::number(list.keyframeCount()), QString::number(list.width),
+                      QString::number(list.height)));
 }
 
 void MainWindow::rememberFolder() {
@@ -49,15 +48,18 @@ void MainWindow::openFolder(const QString& folder) {
     closeFolder(list);
     strip_->keyframesChanged();
     list.folder = std::filesystem::path(folder.toStdString());
-    setWindowTitle(QStringLiteral("Zoomreel - ") + folder);
+    setTitle(QStringLiteral("Zoomreel - ") + folder);
 
-    if (Status loaded = scanKeyframes(list); !loaded) {
+    QApplication::setOverrideCursor(Qt::WaitCursor);
+    const Status loaded = scanKeyframes(list);
+    QApplication::restoreOverrideCursor();
+    if (!loaded) {
         // A damaged keyframe file: the folder cannot be shown, and converting it again would overwrite work.
         strip_->keyframesChanged();
         say(QString::fromStdString(loaded.message), BoxIcon::Error);
         command(kFolderOpen)->setEnabled(true);
         command(kFolderClose)->setEnabled(false);
-        setWindowTitle(kCaption);
+        setTitle(kCaption);
         return;
     }
 
@@ -76,7 +78,7 @@ void MainWindow::openFolder(const QString& folder) {
             command(kFolderClose)->setEnabled(false);
             command(kColorPalette)->setEnabled(false);
             command(kAccelerate)->setEnabled(false);
-            setWindowTitle(kCaption);
+            setTitle(kCaption);
             return;
         }
         const QString question =
@@ -108,7 +110,7 @@ void MainWindow::leaveFolder() {
     command(kFolderOpen)->setEnabled(true);
     command(kFolderClose)->setEnabled(false);
     command(kColorPalette)->setEnabled(true);
-    setWindowTitle(kCaption);
+    setTitle(kCaption);
 }
 
 int MainWindow::askPreviewBlock(int mapWidth, int mapHeight) {
@@ -128,7 +130,7 @@ void MainWindow::startConversion() {
         ConversionCallbacks callbacks;
         callbacks.progress = [this](int index, int count) {
             bridge_.post([this, index, count] {
-                setWindowTitle(QString::asprintf("Files Conversion QVB -> QVY %d/%d", index, count));
+                setTitle(QString::asprintf("Files Conversion QVB -> QVY %d/%d", index, count));
             });
         };
         callbacks.choosePreviewBlock = [this](int mapWidth, int mapHeight) {
@@ -160,14 +162,21 @@ void MainWindow::finishConversion(const ConversionResult& result, KeyframeList c
         strip_->keyframesChanged();
         return;
     }
-    // The keyframes written so far stay in the folder. The user can open it again to convert the rest, open
-    // another folder or quit; the title still tells which map the conversion stopped at.
+    // The keyframes written so far stay in the folder, each one whole. Opening the folder again shows them as
+    // they are, so the message says how far the conversion got. The user can go on: open another folder or quit;
+    // the title still tells which map the conversion stopped at.
+    const int planned = list.keyframeCount();
     closeFolder(list);
     strip_->keyframesChanged();
     for (int position : {kFileMenu, kSetupMenu, kVideoMenu}) menus_[position]->menuAction()->setEnabled(true);
     command(kFolderOpen)->setEnabled(true);
     command(kFolderClose)->setEnabled(false);
-    say(QString::fromStdString(result.status.message), BoxIcon::Error);
+    QString message = QString::fromStdString(result.status.message);
+    if (result.keyframesWritten > 0) {
+        message += QString::asprintf("\n%d of the %d keyframes were written; delete them to convert the folder again.",
+                                     result.keyframesWritten, planned);
+    }
+    say(message, BoxIcon::Error);
 }
 
 }  // namespace zoomreel::app

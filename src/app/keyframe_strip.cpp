@@ -56,12 +56,16 @@ QImage imageOf(const Raster& raster) {
 
 namespace {
 
-// The label face: "Arial" 12 pixels high, narrowed so that its average character is 5 pixels wide.
+// The label face: "Arial" with lines 12 pixels high, narrowed so that its average character is 5 pixels wide.
 QFont makeLabelFont() {
     QFont font(QStringLiteral("Arial"));
-    font.setPixelSize(12);
     font.setWeight(QFont::Normal);
     font.setStyleStrategy(QFont::PreferAntialias);
+    // A pixel size counts the em, not the line: step down until ascent and descent fit in 12 pixels.
+    for (int size = 12; size > 6; --size) {
+        font.setPixelSize(size);
+        if (QFontMetrics(font).height() <= 12) break;
+    }
     const int average = QFontMetrics(font).averageCharWidth();
     if (average > 0) font.setStretch(std::clamp(500 / average, 50, 200));
     return font;

@@ -14,7 +14,7 @@ namespace zoomreel::app {
 
 MainWindow::MainWindow(AppState& state, Interaction& interaction)
     : state_(state), interaction_(interaction), bridge_(this) {
-    setWindowTitle(kFirstTitle);
+    setTitle(kFirstTitle);
     setWindowIcon(programIcon());
     strip_ = new KeyframeStrip(state_, interaction_, this);
     strip_->showProperties = [this](int k) {
@@ -89,9 +89,16 @@ void MainWindow::addRecentFolderItems() {
     for (std::size_t i = 0; i < entries.size(); ++i) {
         // The item opens the folder it shows, wherever that entry has moved in the list since.
         const QString folder = QString::fromStdString(entries[i]);
-        QAction* item = addCommand(menus_[kFileMenu], folder, kRecentFolder + static_cast<int>(i));
+        QString text = folder;
+        text.replace(QLatin1Char('&'), QStringLiteral("&&"));  // a path's "&" is no shortcut marker
+        QAction* item = addCommand(menus_[kFileMenu], text, kRecentFolder + static_cast<int>(i));
         item->setData(folder);
     }
+}
+
+void MainWindow::setTitle(QString title) {
+    // Titles carry folder paths, in which Qt's "[*]" placeholder must stay text.
+    setWindowTitle(title.replace(QStringLiteral("[*]"), QStringLiteral("[*][*]")));
 }
 
 BoxAnswer MainWindow::say(const QString& text, BoxIcon icon, BoxButtons buttons, const QString& caption) {
@@ -180,9 +187,10 @@ void MainWindow::closeEvent(QCloseEvent* event) {
 void MainWindow::shutDown() {
     if (shutDown_) return;
     shutDown_ = true;
-    bridge_.close();
-    stopConversion_.store(true);
+    // The abort comes first: a movie whose codec question is answered by the closing bridge then writes nothing.
     AbortMovie(state_.movie);
+    stopConversion_.store(true);
+    bridge_.close();
     if (conversionThread_.joinable()) conversionThread_.join();
     WaitForMovie(state_.movie);
 }

@@ -77,6 +77,7 @@ private:
     void buildMenus();
     QAction* addCommand(QMenu* menu, const QString& text, int id);
     void addRecentFolderItems();
+    void setTitle(QString title);
     BoxAnswer say(const QString& text, BoxIcon icon, BoxButtons buttons = BoxButtons::Ok,
                   const QString& caption = QString());
     bool confirmQuit();

@@ -80,7 +80,7 @@ void MainWindow::startMovie() {
     };
     callbacks.repaint = [this](bool) { bridge_.post([this] { strip_->viewport()->update(); }); };
     callbacks.setTitle = [this](const std::string& title) {
-        bridge_.post([this, text = QString::fromStdString(title)] { setWindowTitle(text); });
+        bridge_.post([this, text = QString::fromStdString(title)] { setTitle(text); });
     };
     callbacks.setMenusRunning = [this](bool running) { bridge_.run([this, running] { setMovieMenus(running); }); };
     callbacks.chooseCompressor = [this](const CompressorRequest& codecs) {

@@ -18,6 +18,7 @@
 #include <cstdio>
 #include <filesystem>
 #include <memory>
+#include <set>
 
 #include "app/app_state.h"
 #include "app/interaction.h"
@@ -128,6 +129,8 @@ int main(int argc, char** argv) {
     // The frame is stretched over the whole client area: give it the frame's shape.
     QWidget* client = window.strip()->viewport();
     window.resize(window.size() + QSize(video.finalWidth, video.height3D) - client->size());
+    std::set<std::filesystem::path> existing;
+    for (const auto& entry : std::filesystem::directory_iterator(folder, error)) existing.insert(entry.path());
     window.runCommand(kMakeVideo);
     const bool rendering = waitFor(
         [&] { return window.windowTitle().contains(QStringLiteral("Frame:")) && window.windowTitle().contains("-005"); },
@@ -138,8 +141,9 @@ int main(int argc, char** argv) {
     window.runCommand(kAbortVideo);
     waitFor([&] { return !state->movie.running.load(); }, 120000);
     window.shutDown();
-    for (const auto& entry : std::filesystem::directory_iterator(folder, error)) {
-        if (entry.path().extension() == ".avi") std::filesystem::remove(entry.path(), error);
+    // The movie was only made for its picture; files that were there before are left alone.
+    for (const auto& file : state->movie.lastOutcome.files) {
+        if (!existing.contains(file)) std::filesystem::remove(file, error);
     }
     std::filesystem::remove_all(work, error);
     return ok && rendering ? 0 : 1;

@@ -211,6 +211,9 @@ MovieOutcome MovieThread(MovieDriver& driver, const MovieRequest& request, const
                 list.folder / movieFileName(selectionStart, selectionEnd, 1), kDefaultCompressor, video.fps);
             driver.currentWriter->ChooseCompressor(callbacks.chooseCompressor, finalWidth,
                                                    projection ? settings.height3D : settings.finalHeight);
+            // Stopped while the codec was being asked for (the program is closing): no file for a codec nobody
+            // chose, and no existing file of that name replaced by one frame.
+            if (driver.abortRequested.load() != 0) driver.currentWriter.reset();
         }
         return {};
     };
@@ -320,15 +323,13 @@ MovieOutcome MovieThread(MovieDriver& driver, const MovieRequest& request, const
     if (movieMode) releaseWriter(std::move(driver.currentWriter));
     driver.currentWriter.reset();
     freeRenderBuffers(driver.renderer);
-    // Done before the menus come back, so that the next "Make Video" is taken.
+    // Done before the menus come back, so that the next "Make Video" is taken, and so that the target of a
+    // "Compute One Frame" given right after this one is not wiped by this run.
+    if (!movieMode) driver.singleFrameTarget.store(kMakeMovie);
     driver.lastOutcome = outcome;
     driver.running.store(false);
     if (callbacks.setMenusRunning) callbacks.setMenusRunning(false);
-    if (movieMode) {
-        if (callbacks.repaint) callbacks.repaint(true);
-    } else {
-        driver.singleFrameTarget.store(kMakeMovie);
-    }
+    if (movieMode && callbacks.repaint) callbacks.repaint(true);
     if (!outcome.status) {
         say(MessageIcon::Error, outcome.status.message);
     } else if (movieMode && driver.abortRequested.load() == 0) {

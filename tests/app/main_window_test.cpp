@@ -1,6 +1,7 @@
 // The main window: menus and their states, toggles, the quit question, the keyframe strip, folders.
 #include <QDialog>
 #include <QSignalSpy>
+#include <QWindow>
 
 #include <fstream>
 
@@ -218,6 +219,21 @@ private slots:
         QCOMPARE(h.state->keyframes.selectionStart, -1);
         QCOMPARE(h.title(), QStringLiteral("Zoomreel"));
         QVERIFY(h.enabled(kFolderOpen) && !h.enabled(kFolderClose) && h.enabled(kColorPalette));
+    }
+
+    void pathsShowAsTheyAre() {
+        WindowHarness h;
+        const auto folder = h.work / "run%2 draft[*] Tom&Jerry";
+        QVERIFY(zoomreel::test::writeTestKeyframes(folder, 1));
+        h.open(folder);
+        QCOMPARE(h.window->windowHandle()->title(),
+                 QStringLiteral("Zoomreel - %1 - 1 x [48 / 28]").arg(QString::fromStdString(folder.string())));
+
+        AppState state;
+        state.workingDirectory = h.work.path();
+        ScriptedInteraction ui;
+        MainWindow next(state, ui);
+        QCOMPARE(next.command(kRecentFolder)->iconText(), QString::fromStdString(folder.string()));
     }
 
     void foldersWithNothingToShow() {

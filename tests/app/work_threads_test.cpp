@@ -97,7 +97,8 @@ private slots:
         h.open(folder);
         QTRY_VERIFY_WITH_TIMEOUT(!h.window->converting(), kWait);
         QTRY_COMPARE_WITH_TIMEOUT(h.ui.messages.size(), std::size_t{3}, kWait);
-        QCOMPARE(h.ui.messages.back().text, QStringLiteral("All QVB files have not same size!"));
+        QCOMPARE(h.ui.messages.back().text, QStringLiteral("All QVB files have not same size!\n2 of the 3 keyframes "
+                                                           "were written; delete them to convert the folder again."));
         QCOMPARE(h.ui.messages.back().icon, BoxIcon::Error);
         QVERIFY(std::filesystem::exists(folder / "00002.qvy") && std::filesystem::exists(folder / "00001.qvy"));
         QVERIFY(!std::filesystem::exists(folder / "00000.qvy"));
@@ -164,19 +165,25 @@ private slots:
         h.state->setVideo(video);
         h.state->keyframes.selectionStart = 0;
         h.state->keyframes.selectionEnd = 3;
-        // "Abort Video" while the codec is being chosen: the first frame is written, then the movie stops.
+        // "Abort Video" once frames are coming: the movie stops after the frame being made, its file playable.
+        video.finalWidth = 320;
+        video.height3D = 180;
+        h.state->setVideo(video);
         h.ui.answers = {BoxAnswer::Ok};
-        MainWindow* window = h.window.get();
-        h.ui.dialogs.push_back([window](QDialog& dialog) {
-            window->runCommand(kAbortVideo);
+        h.ui.dialogs.push_back([](QDialog& dialog) {
             dialog.accept();
             return dialog.result();
         });
         h.window->runCommand(kMakeVideo);
+        QTRY_VERIFY_WITH_TIMEOUT(h.title().contains(QStringLiteral("Frame:")), kWait);
+        h.window->runCommand(kAbortVideo);
         QTRY_VERIFY_WITH_TIMEOUT(h.enabled(kMakeVideo) && !h.state->movie.running.load(), kWait);
         QTest::qWait(50);
         QCOMPARE(h.ui.messages.size(), std::size_t{1});  // the confirmation only: no "Movie is done!"
-        QCOMPARE(zoomreel::test::decodeMovie(folder / "film(0-3)001.avi").frames.size(), std::size_t{1});
+        const MovieOutcome& aborted = h.state->movie.lastOutcome;
+        QVERIFY(aborted.aborted && aborted.framesWritten >= 1 && aborted.framesWritten < 50);
+        QCOMPARE(static_cast<int>(zoomreel::test::decodeMovie(folder / "film(0-3)001.avi").frames.size()),
+                 aborted.framesWritten);
 
         // A frame size the codec cannot take: the failure is told, not a "Movie is done!".
         video.finalWidth = 98;

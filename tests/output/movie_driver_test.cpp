@@ -5,6 +5,7 @@
 #include <cstring>
 #include <filesystem>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "output/movie_probe.h"
@@ -233,6 +234,17 @@ TEST_F(MovieFixture, ComputeOneFrameRendersTheFirstStepAboveTheTargetAndWritesNo
     outcome = MovieThread(driver, r, recorder.callbacks());
     EXPECT_TRUE(recorder.frames.empty());
     EXPECT_EQ(outcome.framesComputed, 0);
+
+    // A new position asked for the moment the last run is idle stays a single frame, not a movie.
+    for (int run = 0; run < 10; ++run) {
+        driver.singleFrameTarget = 1.6f;
+        ASSERT_TRUE(StartMovie(driver, r, recorder.callbacks()));
+        while (driver.running.load()) std::this_thread::yield();
+    }
+    WaitForMovie(driver);
+    EXPECT_EQ(driver.lastOutcome.framesComputed, 1);
+    for (const auto& entry : std::filesystem::directory_iterator(folder.dir.path()))
+        EXPECT_NE(entry.path().extension(), ".avi");
 }
 
 TEST_F(MovieFixture, AbortOnTheMovieThreadLeavesPlayableFilesAndNoMessage) {
@@ -249,6 +261,18 @@ TEST_F(MovieFixture, AbortOnTheMovieThreadLeavesPlayableFilesAndNoMessage) {
     EXPECT_EQ(test::decodeMovie(file(0, 4, 2)).frames.size(), 1u);
     EXPECT_TRUE(recorder.messages.empty());
     EXPECT_EQ(recorder.events.front(), "running");
+
+    // Stopped while the codec is being asked for (the program closing): no file at all.
+    MovieCallbacks closing = recorder.callbacks();
+    closing.chooseCompressor = [this](const CompressorRequest&) {
+        AbortMovie(driver);
+        return std::optional<CompressorChoice>();
+    };
+    ASSERT_TRUE(StartMovie(driver, request(5, 7, 4), closing));
+    WaitForMovie(driver);
+    EXPECT_TRUE(driver.lastOutcome.aborted);
+    EXPECT_EQ(driver.lastOutcome.framesWritten, 0);
+    EXPECT_FALSE(std::filesystem::exists(file(5, 7, 1)));
 }
 
 TEST_F(MovieFixture, FailuresStopTheMovieWithTheirReasonAndKeepWhatWasWritten) {
