@@ -204,6 +204,7 @@ private slots:
         h.open(h.work / "keys");
         const QString folder = QString::fromStdString((h.work / "keys").string());
         QCOMPARE(h.title(), QStringLiteral("Zoomreel - %1 - 3 x [48 / 28]").arg(folder));
+        QCOMPARE(h.ui.folderTitles.back(), QStringLiteral("Dossier contenant les fichiers QVB ou QVY"));
         QVERIFY(h.ui.messages.empty());
         QCOMPARE(h.state->subtractMinimum.subtract, 0);
         QVERIFY(!h.enabled(kFolderOpen));

@@ -35,6 +35,7 @@ public:
     int unexpectedDialogs = 0;
 
     std::deque<QString> folders;            ///< folder browser answers; empty text: cancelled
+    std::vector<QString> folderTitles;
     std::deque<std::optional<QFont>> fonts;
     std::deque<std::optional<QColor>> colors;
     std::deque<QString> programs;
@@ -64,7 +65,10 @@ public:
         return code;
     }
 
-    QString chooseFolder(QWidget*, const QString&) override { return take(folders, QString()); }
+    QString chooseFolder(QWidget*, const QString& title) override {
+        folderTitles.push_back(title);
+        return take(folders, QString());
+    }
     std::optional<QFont> chooseFont(QWidget*, const QFont&) override { return take(fonts, std::optional<QFont>()); }
     std::optional<QColor> chooseColor(QWidget*, const QColor&) override {
         return take(colors, std::optional<QColor>());
