@@ -56,7 +56,6 @@ public:
     QAction* command(int id) const;
     QMenu* popUp(int position) const;
     KeyframeStrip* strip() const { return strip_; }
-    AppState& state() { return state_; }
 
     /// Carries out a menu command, as choosing its item does.
     void runCommand(int id);

@@ -33,6 +33,20 @@ std::function<int(QDialog&)> choosePreviewEntry(int row) {
     };
 }
 
+/// Four keyframes of 48 x 28 opened, keyframes 0 to `selectionEnd` selected, frames of 96 x 56 in 2D or 3D.
+std::filesystem::path openMovieFolder(WindowHarness& h, int selectionEnd) {
+    const auto folder = h.work / "keys";
+    if (!zoomreel::test::writeTestKeyframes(folder, 4)) return {};
+    h.open(folder);
+    VideoParameters video = h.state->video();
+    video.finalWidth = 96;
+    video.height3D = 56;
+    h.state->setVideo(video);
+    h.state->keyframes.selectionStart = 0;
+    h.state->keyframes.selectionEnd = selectionEnd;
+    return folder;
+}
+
 QStringList titlesOf(const QSignalSpy& spy) {
     QStringList titles;
     for (const QList<QVariant>& call : spy) titles << call.at(0).toString();
@@ -114,15 +128,7 @@ class MovieTest : public QObject {
 private slots:
     void makeVideoThroughTheMenu() {
         WindowHarness h;
-        const auto folder = h.work / "keys";
-        QVERIFY(zoomreel::test::writeTestKeyframes(folder, 4));
-        h.open(folder);
-        VideoParameters video = h.state->video();
-        video.finalWidth = 96;  // 96 x 56 frames from 48 x 28 keyframes, in 2D or 3D
-        video.height3D = 56;
-        h.state->setVideo(video);
-        h.state->keyframes.selectionStart = 0;
-        h.state->keyframes.selectionEnd = 2;
+        const auto folder = openMovieFolder(h, 2);
         QSignalSpy titles(h.window.get(), &QWidget::windowTitleChanged);
         h.ui.answers = {BoxAnswer::Ok};
         h.ui.dialogs.push_back([](QDialog& dialog) {
@@ -156,15 +162,8 @@ private slots:
 
     void abortAndWriterErrors() {
         WindowHarness h;
-        const auto folder = h.work / "keys";
-        QVERIFY(zoomreel::test::writeTestKeyframes(folder, 4));
-        h.open(folder);
+        const auto folder = openMovieFolder(h, 3);
         VideoParameters video = h.state->video();
-        video.finalWidth = 96;
-        video.height3D = 56;
-        h.state->setVideo(video);
-        h.state->keyframes.selectionStart = 0;
-        h.state->keyframes.selectionEnd = 3;
         // "Abort Video" once frames are coming: the movie stops after the frame being made, its file playable.
         video.finalWidth = 320;
         video.height3D = 180;
@@ -203,15 +202,7 @@ private slots:
 
     void computeOneFrameKeepsItsFrameOnScreen() {
         WindowHarness h;
-        const auto folder = h.work / "keys";
-        QVERIFY(zoomreel::test::writeTestKeyframes(folder, 4));
-        h.open(folder);
-        VideoParameters video = h.state->video();
-        video.finalWidth = 96;
-        video.height3D = 56;
-        h.state->setVideo(video);
-        h.state->keyframes.selectionStart = 0;
-        h.state->keyframes.selectionEnd = 2;
+        const auto folder = openMovieFolder(h, 2);
         h.ui.dialogs.push_back([](QDialog& dialog) {
             control<QLineEdit>(dialog, 1000)->setText(QStringLiteral("1.5"));
             control<QPushButton>(dialog, 1)->click();
