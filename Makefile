@@ -5,7 +5,7 @@ JOBS ?= $(shell nproc)
 CLI := $(BUILD_DIR)/bin/zoomreel-cli
 DEMO_DIR ?= demo
 
-.PHONY: all deps configure build test demo run screenshots bench clean
+.PHONY: all deps configure build test demo run screenshots bench clean fuzz sanitize
 
 all: build
 
@@ -69,6 +69,25 @@ bench: build
 	$(BUILD_DIR)/bin/conversion_bench
 	$(BUILD_DIR)/bin/render_bench
 	$(BUILD_DIR)/bin/movie_bench
+
+# The file readers under libFuzzer (clang, ASan, UBSan), each for FUZZ_SECONDS, from seeds made by the program's
+# own writers and the inputs kept in tests/fuzz_regressions/. Corpora and findings stay in build-fuzz/.
+FUZZ_SECONDS ?= 60
+FUZZ_DIR ?= build-fuzz
+fuzz: deps
+	cmake -S fuzz -B $(FUZZ_DIR) -G Ninja -DCMAKE_CXX_COMPILER=clang++ -DCMAKE_BUILD_TYPE=RelWithDebInfo
+	cmake --build $(FUZZ_DIR) -j $(JOBS)
+	bash fuzz/run_fuzz.sh $(FUZZ_DIR) $(FUZZ_SECONDS)
+
+# The whole test suite built with the address and undefined-behaviour sanitizers.
+SANITIZE_DIR ?= build-sanitize
+SANITIZE_FLAGS := -fsanitize=address,undefined -fno-omit-frame-pointer -fno-sanitize-recover=undefined
+sanitize: deps
+	cmake -S . -B $(SANITIZE_DIR) -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DZOOMREEL_BENCH=OFF \
+	  -DCMAKE_CXX_FLAGS="$(SANITIZE_FLAGS)" -DCMAKE_EXE_LINKER_FLAGS="$(SANITIZE_FLAGS)"
+	cmake --build $(SANITIZE_DIR) -j $(JOBS)
+	QTEST_DISABLE_STACK_TRACE=1 ASAN_OPTIONS=detect_leaks=1 UBSAN_OPTIONS=print_stacktrace=1 \
+	  ctest --test-dir $(SANITIZE_DIR) --output-on-failure -j $(JOBS)
 
 clean:
 	rm -rf $(BUILD_DIR)

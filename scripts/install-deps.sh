@@ -8,6 +8,7 @@ packages=(
   libavformat-dev libavcodec-dev libavutil-dev libswscale-dev ffmpeg
   libgtest-dev libgmock-dev libbenchmark-dev
   fonts-liberation2 fontconfig
+  clang libclang-rt-dev
 )
 
 missing=()

@@ -286,6 +286,12 @@ struct AviWriter::Output {
     }
 };
 
+std::filesystem::path partialFileName(const std::filesystem::path& fileName) {
+    std::filesystem::path partial = fileName;
+    partial += ".part";
+    return partial;
+}
+
 AviWriter::AviWriter(std::filesystem::path fileName, FourCC compressorCode, std::int32_t rate)
     : frameRate(rate), compressor(compressorCode), fileName_(std::move(fileName)) {
     quietLibrary();
@@ -343,9 +349,11 @@ AviStatus AviWriter::AppendFirst(const Raster& frame) {
     out.packet = av_packet_alloc();
     if (out.packet == nullptr || frame.empty()) return fail("Unable to Allocate Memory");
 
-    // The file. It is created here and nowhere else; an existing movie of that name is replaced.
+    // The file. It is created here and nowhere else, under the name of the movie with ".part" added, and takes
+    // the movie's name only once it is finished: a movie killed or stopped by a full disk never leaves a file that
+    // looks finished but has no index, and an existing movie of that name stays until the new one replaces it.
     // Named through the file protocol: a folder such as "zoom:1" would otherwise be taken for a protocol.
-    const std::string path = "file:" + fileName_.string();
+    const std::string path = "file:" + partialFileName(fileName_).string();
     if (avformat_alloc_output_context2(&out.format, nullptr, "avi", path.c_str()) < 0 || out.format == nullptr) {
         return fail("Unable to Create the Movie File");
     }
@@ -531,12 +539,25 @@ AviStatus AviWriter::Release() {
             status = kAviFail;
         }
     }
-    const bool unfinished = out->fileCreated && !out->headerWritten;
+    const bool created = out->fileCreated;
+    bool named = false;
+    if (created && out->headerWritten && status == kAviOk) {
+        out.reset();
+        std::error_code renamed;
+        std::filesystem::rename(partialFileName(fileName_), fileName_, renamed);
+        named = !renamed;
+        if (renamed) {
+            lastError = "Unable to finish the movie file.";
+            lastErrorDetail = renamed.message();
+            status = kAviFail;
+        }
+    }
     out.reset();
-    // A set-up that failed after the file was created leaves nothing a player could open: remove it.
-    if (unfinished) {
+    // A file that could not be set up or finished is no movie a player could rely on; on a full disk it would
+    // only hold the space. The movie of that name from an earlier run, if any, stays as it was.
+    if (created && !named) {
         std::error_code ignored;
-        std::filesystem::remove(fileName_, ignored);
+        std::filesystem::remove(partialFileName(fileName_), ignored);
     }
     return status;
 }

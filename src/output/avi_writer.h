@@ -81,9 +81,9 @@ public:
     /// Runs `AppendFirst`, `AppendNext` or `AppendRefused` by `appendMode`.
     AviStatus AppendFrame(const Raster& frame);
 
-    /// Writes what is still queued, finishes the file (so that it plays however the movie ended) and closes
-    /// everything. Later frames are refused. Safe to call again; returns kAviFail when the file could not be
-    /// finished, with the reason in `lastError`.
+    /// Writes what is still queued, finishes the file (so that it plays however the movie ended), closes
+    /// everything and gives the file its name. Later frames are refused. Safe to call again; returns kAviFail when
+    /// the file could not be finished, with the reason in `lastError`: the unfinished file is then removed.
     AviStatus Release();
 
     const std::filesystem::path& fileName() const { return fileName_; }
@@ -108,6 +108,10 @@ private:
     std::filesystem::path fileName_;
     std::unique_ptr<Output> output_;
 };
+
+/// The name a movie file is written under until it is finished: the file's name with ".part" added. A file of that
+/// name left in a folder is a movie that was cut off (the program killed, the machine stopped) before its end.
+std::filesystem::path partialFileName(const std::filesystem::path& fileName);
 
 /// The name of one of the AVI error codes; for any other status, FFmpeg's or the system's text for it. Without
 /// such a text, `text` stays as it was.

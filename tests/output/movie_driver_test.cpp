@@ -306,7 +306,7 @@ TEST_F(MovieFixture, FailuresStopTheMovieWithTheirReasonAndKeepWhatWasWritten) {
     // are reported as made.
     recorder.messages.clear();
     recorder.codec = kUncompressed;
-    std::filesystem::create_symlink("/dev/full", file(0, 8, 2));
+    std::filesystem::create_symlink("/dev/full", partialFileName(file(0, 8, 2)));
     outcome = MovieThread(driver, request(0, 8, 1, 3), recorder.callbacks());
     EXPECT_FALSE(outcome.status.ok);
     EXPECT_EQ(outcome.files, std::vector<std::filesystem::path>{file(0, 8, 1)});

@@ -1,0 +1,175 @@
+// A full disk and a read-only folder, on a small file system mounted for the test (root only; skipped otherwise):
+// every failure names the file and the system's reason, and what was written before it stays whole.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <cstring>
+#include <filesystem>
+#include <string>
+#include <vector>
+#include <fcntl.h>
+#include <sys/mount.h>
+#include <sys/statvfs.h>
+#include <unistd.h>
+
+#include "keyframes/keyframe_file.h"
+#include "output/movie_probe.h"
+#include "reliability/process.h"
+#include "reliability/settings_versions.h"
+#include "test_util.h"
+
+namespace zoomreel {
+namespace {
+
+namespace fs = std::filesystem;
+
+class FullDisk : public ::testing::Test {
+protected:
+    void SetUp() override {
+        if (::geteuid() != 0) GTEST_SKIP() << "mounting a small file system needs root";
+        mountPoint_ = scratch_ / "disk";
+        fs::create_directories(mountPoint_);
+        if (::mount("tmpfs", mountPoint_.c_str(), "tmpfs", 0, "size=3m") != 0) {
+            GTEST_SKIP() << "cannot mount a tmpfs here: " << std::strerror(errno);
+        }
+        mounted_ = true;
+    }
+    void TearDown() override {
+        if (mounted_) ::umount2(mountPoint_.c_str(), MNT_DETACH);
+    }
+
+    const fs::path& disk() const { return mountPoint_; }
+
+    /// Takes all the free space but `leave` bytes with a file of its own.
+    void fillLeaving(std::uintmax_t leave) {
+        struct statvfs info {};
+        ASSERT_EQ(::statvfs(mountPoint_.c_str(), &info), 0);
+        const std::uintmax_t free = static_cast<std::uintmax_t>(info.f_bavail) * info.f_frsize;
+        ASSERT_GT(free, leave);
+        const int fd = ::open((mountPoint_ / "filler").c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+        ASSERT_GE(fd, 0);
+        EXPECT_EQ(::posix_fallocate(fd, 0, static_cast<off_t>(free - leave)), 0);
+        ::close(fd);
+    }
+    void makeReadOnly() {
+        ASSERT_EQ(::mount(nullptr, mountPoint_.c_str(), nullptr, MS_REMOUNT | MS_RDONLY, nullptr), 0)
+            << std::strerror(errno);
+    }
+
+    test::ChildResult cli(const std::vector<std::string>& args) {
+        return test::runCli(args, mountPoint_, scratch_.path());
+    }
+
+    void sampleAndConvert(const std::string& folder) {
+        ASSERT_EQ(cli({"sample", folder, "--maps", "6", "--size", "96x54", "--max-iter", "300"}).status, 0);
+        const test::ChildResult converted = cli({"convert", folder});
+        ASSERT_EQ(converted.status, 0) << converted.err;
+    }
+
+    test::TempDir scratch_;
+    fs::path mountPoint_;
+    bool mounted_ = false;
+};
+
+std::vector<fs::path> filesWithExtension(const fs::path& folder, const std::string& extension) {
+    std::vector<fs::path> found;
+    for (const auto& entry : fs::directory_iterator(folder)) {
+        if (entry.path().extension() == extension) found.push_back(entry.path());
+    }
+    std::sort(found.begin(), found.end());
+    return found;
+}
+
+int temporaryFiles(const fs::path& folder) {
+    int count = 0;
+    for (const auto& entry : fs::directory_iterator(folder)) {
+        const std::string name = entry.path().filename().string();
+        if (name.find(".tmp-") != std::string::npos || entry.path().extension() == ".part") ++count;
+    }
+    return count;
+}
+
+bool keyframeWhole(const fs::path& file) {
+    KeyframeSummary summary;
+    KeyframeLayout layout;
+    std::vector<double> map;
+    return readKeyframeSummary(file, summary, layout).ok && readFullMap(file, layout, map).ok &&
+           fs::file_size(file) == layout.fileSize();
+}
+
+TEST_F(FullDisk, AConversionOutOfSpaceNamesTheKeyframeAndKeepsTheOnesWritten) {
+    ASSERT_EQ(cli({"sample", "maps", "--maps", "6", "--size", "96x54", "--max-iter", "300"}).status, 0);
+    constexpr std::uintmax_t kKeyframeBytes = 72440;  // 96 x 54 maps with a 24 x 13 preview
+    fillLeaving(kKeyframeBytes * 5 / 2);
+    const test::ChildResult converted = cli({"convert", "maps"});
+    EXPECT_EQ(converted.status, 1);
+    EXPECT_NE(converted.err.find(std::strerror(ENOSPC)), std::string::npos) << converted.err;
+    EXPECT_NE(converted.err.find(".qvy"), std::string::npos) << converted.err;
+    const auto written = filesWithExtension(disk() / "maps", ".qvy");
+    EXPECT_EQ(written.size(), 2u);
+    for (const fs::path& file : written) EXPECT_TRUE(keyframeWhole(file)) << file;
+    EXPECT_EQ(temporaryFiles(disk() / "maps"), 0);
+}
+
+TEST_F(FullDisk, ASettingsSaveOutOfSpaceFailsAndKeepsTheOldFile) {
+    const fs::path reference = scratch_ / "reference";
+    fs::create_directories(reference);
+    ASSERT_TRUE(test::saveAllSettings(reference, 0).ok);
+    ASSERT_TRUE(test::saveAllSettings(disk(), 0).ok);
+    fillLeaving(0);
+    const Status saved = test::saveAllSettings(disk(), 1);
+    EXPECT_FALSE(saved.ok);
+    EXPECT_NE(saved.message.find(std::strerror(ENOSPC)), std::string::npos) << saved.message;
+    EXPECT_NE(saved.message.find(disk().string()), std::string::npos) << saved.message;
+    for (const char* name : test::kAllSettingsFiles) {
+        EXPECT_EQ(test::readBytes(disk() / name), test::readBytes(reference / name)) << name;
+    }
+    EXPECT_EQ(temporaryFiles(disk()), 0);
+}
+
+TEST_F(FullDisk, AMovieOutOfSpaceStopsNamingTheFileAndKeepsTheFinishedOnes) {
+    sampleAndConvert("maps");
+    constexpr int kPerFile = 4;
+    fillLeaving(4 * kPerFile * 96 * 48 * 3 / 2 * 3 / 2);  // about one and a half files of full frames
+    const test::ChildResult render = cli({"render", "maps", "--from", "1", "--to", "4", "--width", "96",
+                                          "--height3d", "48", "--codec", "raw", "--frames-per-movie",
+                                          std::to_string(kPerFile)});
+    EXPECT_EQ(render.status, 1);
+    EXPECT_NE(render.err.find(std::strerror(ENOSPC)), std::string::npos) << render.err;
+    EXPECT_NE(render.err.find("film(1-4)"), std::string::npos) << render.err;
+    const auto finished = filesWithExtension(disk() / "maps", ".avi");
+    EXPECT_FALSE(finished.empty());
+    for (const fs::path& file : finished) {
+        EXPECT_EQ(test::decodeMovie(file).frames.size(), static_cast<std::size_t>(kPerFile)) << file;
+    }
+    EXPECT_EQ(temporaryFiles(disk() / "maps"), 0);
+}
+
+TEST_F(FullDisk, AReadOnlyFolderRefusesEveryWriteWithItsReason) {
+    sampleAndConvert("maps");
+    ASSERT_TRUE(test::saveAllSettings(disk(), 0).ok);
+    const auto before = test::readBytes(disk() / kPaletteFileName);
+    makeReadOnly();
+    const std::string reason = std::strerror(EROFS);
+
+    const Status saved = test::saveAllSettings(disk(), 1);
+    EXPECT_FALSE(saved.ok);
+    EXPECT_NE(saved.message.find(reason), std::string::npos) << saved.message;
+    EXPECT_EQ(test::readBytes(disk() / kPaletteFileName), before);
+
+    const test::ChildResult converted = cli({"convert", "maps"});
+    EXPECT_EQ(converted.status, 1);
+    EXPECT_NE(converted.err.find(reason), std::string::npos) << converted.err;
+    EXPECT_NE(converted.err.find(".qvy"), std::string::npos) << converted.err;
+    for (const fs::path& file : filesWithExtension(disk() / "maps", ".qvy")) EXPECT_TRUE(keyframeWhole(file));
+
+    const test::ChildResult render =
+        cli({"render", "maps", "--from", "1", "--to", "2", "--width", "96", "--frames-per-movie", "4"});
+    EXPECT_EQ(render.status, 1);
+    EXPECT_NE(render.err.find(reason), std::string::npos) << render.err;
+    EXPECT_NE(render.err.find("film(1-2)001.avi"), std::string::npos) << render.err;
+}
+
+}  // namespace
+}  // namespace zoomreel

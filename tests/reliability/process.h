@@ -1,0 +1,123 @@
+#pragma once
+
+// Child processes for the reliability tests: started with fork and exec in a folder of their own, their output
+// captured in files, stopped by a signal or waited for with a deadline.
+
+#include <chrono>
+#include <csignal>
+#include <cstdlib>
+#include <filesystem>
+#include <string>
+#include <thread>
+#include <vector>
+#include <fcntl.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include "test_util.h"
+
+namespace zoomreel::test {
+
+struct ChildResult {
+    bool exited = false;   ///< false: ended by a signal (or still running at the deadline, then killed)
+    int status = -1;       ///< exit status, or the signal number
+    std::string out;
+    std::string err;
+};
+
+class Child {
+public:
+    /// Starts `program` with `args` in `folder`; stdout and stderr go to files in `logs`.
+    Child(const std::string& program, const std::vector<std::string>& args, const std::filesystem::path& folder,
+          const std::filesystem::path& logs)
+        : outPath_(logs / "child-out.txt"), errPath_(logs / "child-err.txt") {
+        std::vector<std::string> argv{program};
+        argv.insert(argv.end(), args.begin(), args.end());
+        // Emptied here, not in the child, so that nothing an earlier child wrote is read as this one's.
+        writeBytes(outPath_, {});
+        writeBytes(errPath_, {});
+        pid_ = ::fork();
+        if (pid_ == 0) {
+            std::vector<char*> raw;
+            for (auto& a : argv) raw.push_back(a.data());
+            raw.push_back(nullptr);
+            const int out = ::open(outPath_.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+            const int err = ::open(errPath_.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+            if (out < 0 || err < 0 || ::chdir(folder.c_str()) != 0) ::_exit(127);
+            ::dup2(out, 1);
+            ::dup2(err, 2);
+            ::signal(SIGINT, SIG_DFL);
+            ::execv(program.c_str(), raw.data());
+            ::_exit(127);
+        }
+    }
+    ~Child() {
+        if (pid_ > 0 && !reaped_) {
+            ::kill(pid_, SIGKILL);
+            ::waitpid(pid_, nullptr, 0);
+        }
+    }
+    Child(const Child&) = delete;
+    Child& operator=(const Child&) = delete;
+
+    bool started() const { return pid_ > 0; }
+    void signal(int number) const { ::kill(pid_, number); }
+
+    /// True once the child's stdout holds `text`; waits up to `limit`.
+    bool waitForOutput(const std::string& text, std::chrono::milliseconds limit) const {
+        const auto end = std::chrono::steady_clock::now() + limit;
+        while (std::chrono::steady_clock::now() < end) {
+            const auto bytes = readBytes(outPath_);
+            if (std::string(bytes.begin(), bytes.end()).find(text) != std::string::npos) return true;
+            std::this_thread::sleep_for(std::chrono::milliseconds(2));
+        }
+        return false;
+    }
+
+    /// Waits for the child to end; one still running after `limit` is killed and reported as killed.
+    ChildResult wait(std::chrono::seconds limit = std::chrono::seconds(60)) {
+        ChildResult result;
+        const auto end = std::chrono::steady_clock::now() + limit;
+        int raw = 0;
+        for (;;) {
+            const pid_t done = ::waitpid(pid_, &raw, WNOHANG);
+            if (done == pid_) break;
+            if (done < 0) return result;
+            if (std::chrono::steady_clock::now() > end) {
+                ::kill(pid_, SIGKILL);
+                ::waitpid(pid_, &raw, 0);
+                break;
+            }
+            std::this_thread::sleep_for(std::chrono::milliseconds(2));
+        }
+        reaped_ = true;
+        result.exited = WIFEXITED(raw);
+        result.status = result.exited ? WEXITSTATUS(raw) : WIFSIGNALED(raw) ? WTERMSIG(raw) : -1;
+        const auto out = readBytes(outPath_);
+        const auto err = readBytes(errPath_);
+        result.out.assign(out.begin(), out.end());
+        result.err.assign(err.begin(), err.end());
+        return result;
+    }
+
+    /// SIGKILL now, and reap.
+    ChildResult kill() {
+        signal(SIGKILL);
+        return wait();
+    }
+
+private:
+    pid_t pid_ = -1;
+    bool reaped_ = false;
+    std::filesystem::path outPath_;
+    std::filesystem::path errPath_;
+};
+
+/// Runs zoomreel-cli to its end in `folder`.
+inline ChildResult runCli(const std::vector<std::string>& args, const std::filesystem::path& folder,
+                          const std::filesystem::path& logs) {
+    Child child(ZOOMREEL_CLI_PATH, args, folder, logs);
+    return child.wait();
+}
+
+}  // namespace zoomreel::test
