@@ -47,6 +47,16 @@ std::filesystem::path openMovieFolder(WindowHarness& h, int selectionEnd) {
     return folder;
 }
 
+/// "Make Video", confirmed, with the codec the dialog offers first.
+void makeVideoWithTheFirstCodec(WindowHarness& h) {
+    h.ui.answers = {BoxAnswer::Ok};
+    h.ui.dialogs.push_back([](QDialog& dialog) {
+        dialog.accept();
+        return dialog.result();
+    });
+    h.window->runCommand(kMakeVideo);
+}
+
 QStringList titlesOf(const QSignalSpy& spy) {
     QStringList titles;
     for (const QList<QVariant>& call : spy) titles << call.at(0).toString();
@@ -168,12 +178,7 @@ private slots:
         video.finalWidth = 320;
         video.height3D = 180;
         h.state->setVideo(video);
-        h.ui.answers = {BoxAnswer::Ok};
-        h.ui.dialogs.push_back([](QDialog& dialog) {
-            dialog.accept();
-            return dialog.result();
-        });
-        h.window->runCommand(kMakeVideo);
+        makeVideoWithTheFirstCodec(h);
         QTRY_VERIFY_WITH_TIMEOUT(h.title().contains(QStringLiteral("Frame:")), kWait);
         h.window->runCommand(kAbortVideo);
         QTRY_VERIFY_WITH_TIMEOUT(h.enabled(kMakeVideo) && !h.state->movie.running.load(), kWait);
@@ -187,12 +192,7 @@ private slots:
         // A frame size the codec cannot take: the failure is told, not a "Movie is done!".
         video.finalWidth = 98;
         h.state->setVideo(video);
-        h.ui.answers = {BoxAnswer::Ok};
-        h.ui.dialogs.push_back([](QDialog& dialog) {
-            dialog.accept();
-            return dialog.result();
-        });
-        h.window->runCommand(kMakeVideo);
+        makeVideoWithTheFirstCodec(h);
         QTRY_COMPARE_WITH_TIMEOUT(h.ui.messages.size(), std::size_t{3}, kWait);
         QCOMPARE(h.ui.messages.back().icon, BoxIcon::Error);
         QVERIFY2(h.ui.messages.back().text.contains(QStringLiteral("Compression is not supported for this type of data.")),

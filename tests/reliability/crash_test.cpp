@@ -40,15 +40,6 @@ std::chrono::milliseconds killDelay(unsigned seed, int fromMs, int toMs) {
     return std::chrono::milliseconds(std::uniform_int_distribution<int>(fromMs, toMs)(random));
 }
 
-std::vector<fs::path> filesWithExtension(const fs::path& folder, const std::string& extension) {
-    std::vector<fs::path> found;
-    for (const auto& entry : fs::directory_iterator(folder)) {
-        if (entry.path().extension() == extension) found.push_back(entry.path());
-    }
-    std::sort(found.begin(), found.end());
-    return found;
-}
-
 int temporaryFiles(const fs::path& folder) {
     int count = 0;
     for (const auto& entry : fs::directory_iterator(folder)) {
@@ -146,7 +137,7 @@ TEST_F(CrashKillFiles, EveryKeyframeLeftByAKilledConversionReadsWhole) {
         std::this_thread::sleep_for(killDelay(seed, 100, 400));
         child.kill();
         ++runs;
-        for (const fs::path& file : filesWithExtension(folder, ".qvy")) {
+        for (const fs::path& file : test::filesWithExtension(folder, ".qvy")) {
             ++keyframes;
             KeyframeSummary summary;
             KeyframeLayout layout;
@@ -175,8 +166,8 @@ TEST_F(CrashKillFiles, AKilledMovieLeavesOnlyFinishedFilesUnderMovieNames) {
     const std::vector<std::string> render = {"render", "keyframes", "--from", "1", "--to", "4", "--width", "320",
                                              "--height3d", "96", "--fps", "10", "--codec", "raw",
                                              "--frames-per-movie", std::to_string(kPerFile)};
-    auto movies = [&] { return filesWithExtension(*scratch_ / "keyframes", ".avi"); };
-    auto parts = [&] { return filesWithExtension(*scratch_ / "keyframes", ".part"); };
+    auto movies = [&] { return test::filesWithExtension(*scratch_ / "keyframes", ".avi"); };
+    auto parts = [&] { return test::filesWithExtension(*scratch_ / "keyframes", ".part"); };
     auto clear = [&] {
         for (const auto& f : movies()) fs::remove(f);
         for (const auto& f : parts()) fs::remove(f);

@@ -72,15 +72,6 @@ protected:
     bool mounted_ = false;
 };
 
-std::vector<fs::path> filesWithExtension(const fs::path& folder, const std::string& extension) {
-    std::vector<fs::path> found;
-    for (const auto& entry : fs::directory_iterator(folder)) {
-        if (entry.path().extension() == extension) found.push_back(entry.path());
-    }
-    std::sort(found.begin(), found.end());
-    return found;
-}
-
 int temporaryFiles(const fs::path& folder) {
     int count = 0;
     for (const auto& entry : fs::directory_iterator(folder)) {
@@ -106,7 +97,7 @@ TEST_F(FullDisk, AConversionOutOfSpaceNamesTheKeyframeAndKeepsTheOnesWritten) {
     EXPECT_EQ(converted.status, 1);
     EXPECT_NE(converted.err.find(std::strerror(ENOSPC)), std::string::npos) << converted.err;
     EXPECT_NE(converted.err.find(".qvy"), std::string::npos) << converted.err;
-    const auto written = filesWithExtension(disk() / "maps", ".qvy");
+    const auto written = test::filesWithExtension(disk() / "maps", ".qvy");
     EXPECT_EQ(written.size(), 2u);
     for (const fs::path& file : written) EXPECT_TRUE(keyframeWhole(file)) << file;
     EXPECT_EQ(temporaryFiles(disk() / "maps"), 0);
@@ -138,7 +129,7 @@ TEST_F(FullDisk, AMovieOutOfSpaceStopsNamingTheFileAndKeepsTheFinishedOnes) {
     EXPECT_EQ(render.status, 1);
     EXPECT_NE(render.err.find(std::strerror(ENOSPC)), std::string::npos) << render.err;
     EXPECT_NE(render.err.find("film(1-4)"), std::string::npos) << render.err;
-    const auto finished = filesWithExtension(disk() / "maps", ".avi");
+    const auto finished = test::filesWithExtension(disk() / "maps", ".avi");
     EXPECT_FALSE(finished.empty());
     for (const fs::path& file : finished) {
         EXPECT_EQ(test::decodeMovie(file).frames.size(), static_cast<std::size_t>(kPerFile)) << file;
@@ -162,7 +153,7 @@ TEST_F(FullDisk, AReadOnlyFolderRefusesEveryWriteWithItsReason) {
     EXPECT_EQ(converted.status, 1);
     EXPECT_NE(converted.err.find(reason), std::string::npos) << converted.err;
     EXPECT_NE(converted.err.find(".qvy"), std::string::npos) << converted.err;
-    for (const fs::path& file : filesWithExtension(disk() / "maps", ".qvy")) EXPECT_TRUE(keyframeWhole(file));
+    for (const fs::path& file : test::filesWithExtension(disk() / "maps", ".qvy")) EXPECT_TRUE(keyframeWhole(file));
 
     const test::ChildResult render =
         cli({"render", "maps", "--from", "1", "--to", "2", "--width", "96", "--frames-per-movie", "4"});

@@ -3,6 +3,7 @@
 // Child processes for the reliability tests: started with fork and exec in a folder of their own, their output
 // captured in files, stopped by a signal or waited for with a deadline.
 
+#include <algorithm>
 #include <chrono>
 #include <csignal>
 #include <cstdlib>
@@ -118,6 +119,17 @@ inline ChildResult runCli(const std::vector<std::string>& args, const std::files
                           const std::filesystem::path& logs) {
     Child child(ZOOMREEL_CLI_PATH, args, folder, logs);
     return child.wait();
+}
+
+/// The files of `folder` whose extension is `extension` (".avi"), in name order.
+inline std::vector<std::filesystem::path> filesWithExtension(const std::filesystem::path& folder,
+                                                             const std::string& extension) {
+    std::vector<std::filesystem::path> found;
+    for (const auto& entry : std::filesystem::directory_iterator(folder)) {
+        if (entry.path().extension() == extension) found.push_back(entry.path());
+    }
+    std::sort(found.begin(), found.end());
+    return found;
 }
 
 }  // namespace zoomreel::test
