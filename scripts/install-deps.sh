@@ -1,5 +1,6 @@
 #!/usr/bin/env bash
 # Installs the Debian packages the project builds, tests and runs with, skipping those already present.
+# Usage: install-deps.sh [--look]
 set -euo pipefail
 
 packages=(
@@ -10,6 +11,12 @@ packages=(
   fonts-liberation2 fontconfig
   clang libclang-rt-dev
 )
+
+# With --look, also what it takes to look at the desktop program in a real window: a virtual display, a window
+# manager, real input and screenshots.
+if [ "${1:-}" = "--look" ]; then
+  packages+=(xvfb openbox xdotool imagemagick)
+fi
 
 missing=()
 for p in "${packages[@]}"; do

@@ -19,5 +19,7 @@ int runInfo(const std::vector<std::string>& args);
 int runRender(const std::vector<std::string>& args);
 int runFrame(const std::vector<std::string>& args);
 int runCodecs(const std::vector<std::string>& args);
+int runPreview(const std::vector<std::string>& args);
+int runPreviewFrame(const std::vector<std::string>& args);
 
 }  // namespace zoomreel::cli

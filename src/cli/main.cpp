@@ -17,6 +17,10 @@ const char* const kUsage =
     "  render DIR --from S --to E [options]                 make the movie of keyframes S to E\n"
     "  frame DIR --from S --to E --at X --out FILE.png [options]\n"
     "                                                       render the movie's first frame above X\n"
+    "  preview DIR --from S --to E [--out FILE] [--codec C] [--play] [--player PROGRAM]\n"
+    "                                                       make the editors' preview video of keyframes S to E\n"
+    "  preview-frame DIR --from S --to E --at X --out FILE.png\n"
+    "                                                       render the editors' preview frame at X\n"
     "  codecs                                               list the compressors movies can use\n"
     "options of render and frame (for this run only; nothing is saved):\n"
     "  --width N  --height3d N  --fps N  --frames-per-movie N  --zoom-text  --no-zoom-text\n"
@@ -42,6 +46,8 @@ int main(int argc, char** argv) {
         if (command == "render") return runRender(args);
         if (command == "frame") return runFrame(args);
         if (command == "codecs") return runCodecs(args);
+        if (command == "preview") return runPreview(args);
+        if (command == "preview-frame") return runPreviewFrame(args);
         if (command == "--help" || command == "-h" || command == "help") {
             std::fputs(kUsage, stdout);
             return kExitOk;

@@ -1,21 +1,16 @@
 // The movie commands of zoomreel-cli: render, frame and codecs.
-#include <QBuffer>
-#include <QByteArray>
-#include <QImage>
-
 #include <atomic>
 #include <chrono>
-#include <csignal>
 #include <cstdio>
 #include <filesystem>
 #include <string>
 
 #include "cli/arguments.h"
 #include "cli/cli_commands.h"
+#include "cli/command_support.h"
 #include "keyframes/keyframe_list.h"
 #include "output/avi_writer.h"
 #include "output/movie_driver.h"
-#include "platform/atomic_file.h"
 #include "render/frame_renderer.h"
 #include "settings/video_parameters.h"
 
@@ -37,27 +32,7 @@ struct MovieSetup {
 
 MovieSetup readMovieSetup(const Parsed& parsed, const char* command) {
     MovieSetup setup;
-    KeyframeList& list = setup.list;
-    list.folder = folderArgument(parsed, command);
-    const auto from = option(parsed, "--from");
-    const auto to = option(parsed, "--to");
-    if (!from || !to) throw UsageError{std::string("The command \"") + command + "\" needs --from S and --to E."};
-    const int start = parseInt(*from, "the first keyframe");
-    const int end = parseInt(*to, "the last keyframe");
-    requireFolder(list.folder);
-    if (Status status = scanKeyframes(list); !status) throw InputError{status.message};
-    if (list.keyframeCount() == 0) throw InputError{"This folder do not contain any QVY files!"};
-    const int last = list.keyframeCount() - 1;
-    if (start < 0 || start > last || end < 0 || end > last) {
-        throw InputError{"The selection " + std::to_string(start) + " to " + std::to_string(end) +
-                         " lies outside the keyframes 0 to " + std::to_string(last) + "."};
-    }
-    if (start > end) {
-        throw InputError{"The selection must start before it ends, not at " + std::to_string(start) + " after " +
-                         std::to_string(end) + "."};
-    }
-    list.selectionStart = start;
-    list.selectionEnd = end;
+    setup.list = readSelection(parsed, command);
 
     // The video parameters of the working directory, with this run's overrides; nothing is saved.
     VideoParameters& video = setup.request.video;
@@ -96,34 +71,6 @@ MovieSetup readMovieSetup(const Parsed& parsed, const char* command) {
     return setup;
 }
 
-/// Ctrl+C asks the movie to stop at its next frame, as "Abort Video" does, so that the files are finished.
-std::atomic<std::int32_t>* interruptFlag = nullptr;
-std::atomic<bool> interrupted{false};
-
-extern "C" void onInterrupt(int) {
-    interrupted.store(true);
-    if (interruptFlag != nullptr) interruptFlag->store(1);
-    std::signal(SIGINT, SIG_DFL);  // a second Ctrl+C stops at once
-}
-
-class InterruptAsAbort {
-public:
-    explicit InterruptAsAbort(std::atomic<std::int32_t>& abortRequested) {
-        interrupted.store(false);
-        interruptFlag = &abortRequested;
-        previous_ = std::signal(SIGINT, onInterrupt);
-    }
-    ~InterruptAsAbort() {
-        std::signal(SIGINT, previous_);
-        interruptFlag = nullptr;
-    }
-    InterruptAsAbort(const InterruptAsAbort&) = delete;
-    InterruptAsAbort& operator=(const InterruptAsAbort&) = delete;
-
-private:
-    void (*previous_)(int) = SIG_DFL;
-};
-
 /// "[#######.............]  12/100 frames  0:42 left" on one terminal line.
 void drawProgress(int done, int total, double elapsedSeconds) {
     constexpr int kBar = 30;
@@ -144,27 +91,6 @@ MovieCallbacks commandLineCallbacks(const MovieSetup& setup) {
     return callbacks;
 }
 
-/// The image as a PNG file, written under a temporary name and renamed into place.
-Status writePng(const Raster& image, const std::filesystem::path& path) {
-    QImage picture(image.width(), image.height(), QImage::Format_RGB888);
-    for (int y = 0; y < image.height(); ++y) {
-        const std::uint8_t* in = image.rowFromTop(y);
-        uchar* out = picture.scanLine(y);
-        for (int x = 0; x < image.width(); ++x) {
-            out[3 * x] = in[3 * x + 2];
-            out[3 * x + 1] = in[3 * x + 1];
-            out[3 * x + 2] = in[3 * x];
-        }
-    }
-    QByteArray bytes;
-    QBuffer buffer(&bytes);
-    buffer.open(QIODevice::WriteOnly);
-    if (!picture.save(&buffer, "PNG")) return Status::failure("Unable to encode the frame as PNG.");
-    AtomicFileWriter file(path);
-    file.write(bytes.constData(), static_cast<std::size_t>(bytes.size()));
-    return file.commit();
-}
-
 }  // namespace
 
 int runRender(const std::vector<std::string>& args) {
@@ -174,6 +100,7 @@ int runRender(const std::vector<std::string>& args) {
             throw UsageError{"The options --at and --out belong to the command \"frame\"."};
         }
         MovieSetup setup = readMovieSetup(parsed, "render");
+        setup.request.keyframes = &setup.list;
         const WalkLimits limits{setup.list.selectionStart, setup.list.selectionEnd, setup.list.keyframeCount(),
                                 setup.request.keyframeByKeyframe};
         const int total = countMovieFrames(movieSpeedCurve(setup.list, limits.keyframeByKeyframe), limits);
@@ -198,7 +125,7 @@ int runRender(const std::vector<std::string>& args) {
         if (!outcome.status) return kExitFailure;  // the message is already shown
         if (outcome.aborted) {
             std::fprintf(stderr, "%s after %d frames written into %zu movie files.\n",
-                         interrupted.load() ? "Interrupted" : "Aborted", outcome.framesWritten, outcome.files.size());
+                         InterruptAsAbort::interrupted() ? "Interrupted" : "Aborted", outcome.framesWritten, outcome.files.size());
             return kExitInterrupted;
         }
         return kExitOk;
@@ -212,6 +139,7 @@ int runFrame(const std::vector<std::string>& args) {
         const auto out = option(parsed, "--out");
         if (!at || !out) throw UsageError{"The command \"frame\" needs --at X and --out FILE.png."};
         MovieSetup setup = readMovieSetup(parsed, "frame");
+        setup.request.keyframes = &setup.list;
         const float target = parseFloat(*at, "the frame position");
         if (!(target >= static_cast<float>(setup.list.selectionStart) &&
               target <= static_cast<float>(setup.list.selectionEnd))) {

@@ -299,6 +299,13 @@ AviWriter::AviWriter(std::filesystem::path fileName, FourCC compressorCode, std:
 
 AviWriter::~AviWriter() { Release(); }
 
+std::string AviWriter::failureMessage() const {
+    std::string text = lastError.empty() ? "Unable to write the movie file." : lastError;
+    text += " (" + fileName_.string();
+    if (!lastErrorDetail.empty()) text += ": " + lastErrorDetail;
+    return text + ")";
+}
+
 int AviWriter::ChooseCompressor(const CompressorChooser& chooser, int width, int height) {
     if (!chooser) return 0;
     CompressorRequest request;
@@ -387,11 +394,11 @@ AviStatus AviWriter::AppendFirst(const Raster& frame) {
         parameters->bits_per_coded_sample = bitsPerPixel;
         parameters->codec_tag = 0;  // BI_RGB: rows bottom-up, padded to 4 bytes
     } else if (spec->code == kDefaultCompressor) {
-        if (!MsVideo1Encoder::sizeSupported(width, height)) {
-            return fail("Compression is not supported for this type of data.",
-                        "Microsoft Video 1 takes frames whose width and height are multiples of 4, not " +
-                            std::to_string(width) + " x " + std::to_string(height) + ".");
-        }
+        // Sides that are not multiples of 4 are coded on the next multiple up: the stream declares that size, so
+        // that every decoder shows the whole frame, plus at most 3 repeated rows at the top and columns at the
+        // right, in place.
+        parameters->width = MsVideo1Encoder::codedSide(width);
+        parameters->height = MsVideo1Encoder::codedSide(height);
         parameters->codec_id = AV_CODEC_ID_MSVIDEO1;
         parameters->codec_tag = static_cast<unsigned>(MKTAG('M', 'S', 'V', 'C'));
         parameters->bits_per_coded_sample = 16;

@@ -88,6 +88,9 @@ public:
 
     const std::filesystem::path& fileName() const { return fileName_; }
 
+    /// The last failure for the user, on one line: what failed, in which file, and why when that is known.
+    std::string failureMessage() const;
+
     std::int32_t sampleIndex = 0;   ///< stream position of the next frame
     std::int32_t frameRate;         ///< frames per second
     std::int32_t keyFrameEvery = 1; ///< key-frame interval handed to the encoder

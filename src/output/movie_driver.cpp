@@ -12,15 +12,6 @@ namespace {
 
 constexpr float kMakeMovie = -1.0f;
 
-/// The message a failed writer leaves for the user, on one line: what failed, in which file, and why when that is
-/// known.
-std::string writerFailure(const AviWriter& writer) {
-    std::string text = writer.lastError.empty() ? "Unable to write the movie file." : writer.lastError;
-    text += " (" + writer.fileName().string();
-    if (!writer.lastErrorDetail.empty()) text += ": " + writer.lastErrorDetail;
-    return text + ")";
-}
-
 FrameTimings timingsOf(const PhaseClock& clock, bool projection) {
     const auto& t = clock.t;
     FrameTimings timings;
@@ -224,7 +215,7 @@ MovieOutcome MovieThread(MovieDriver& driver, const MovieRequest& request, const
         const bool created = writer->appendMode == 2;
         const AviStatus released = writer->Release();
         if (released != kAviOk) {
-            if (outcome.status.ok) outcome.status = Status::failure(writerFailure(*writer));
+            if (outcome.status.ok) outcome.status = Status::failure(writer->failureMessage());
         } else if (created) {
             outcome.files.push_back(writer->fileName());
         }
@@ -280,7 +271,7 @@ MovieOutcome MovieThread(MovieDriver& driver, const MovieRequest& request, const
             if (movieMode && driver.currentWriter) {
                 const Raster& shown = projection ? context.frame3D : context.frame;
                 if (driver.currentWriter->AppendFrame(shown) != kAviOk) {
-                    outcome.status = Status::failure(writerFailure(*driver.currentWriter));
+                    outcome.status = Status::failure(driver.currentWriter->failureMessage());
                     return false;
                 }
                 ++outcome.framesWritten;

@@ -82,15 +82,17 @@ constexpr int kMaxSkips = 0x3FF;
 MsVideo1Encoder::MsVideo1Encoder(int width, int height, int quality)
     : width_(width),
       height_(height),
+      codedWidth_(codedSide(width)),
+      codedHeight_(codedSide(height)),
       divisor_(24 * 100 / std::clamp(quality, 1, 100)),
-      previous_(static_cast<std::size_t>(width) * height),
-      rows_(static_cast<std::size_t>(width) * 4) {}
+      previous_(static_cast<std::size_t>(codedWidth_) * codedHeight_),
+      rows_(static_cast<std::size_t>(codedWidth_) * 4) {}
 
 bool MsVideo1Encoder::encode(const std::uint8_t* pixels, bool key, std::vector<std::uint8_t>& out) {
     const bool skipping = !key && havePrevious_;
     const std::size_t stride = static_cast<std::size_t>((width_ * 24 + 31) / 32) * 4;
     // At most 18 bytes a block, and the end code.
-    out.resize(static_cast<std::size_t>(width_ / 4) * (height_ / 4) * 18 + 2);
+    out.resize(static_cast<std::size_t>(codedWidth_ / 4) * (codedHeight_ / 4) * 18 + 2);
     std::uint8_t* o = out.data();
     auto put = [&o](unsigned value) {
         o[0] = static_cast<std::uint8_t>(value & 0xFF);
@@ -109,22 +111,24 @@ bool MsVideo1Encoder::encode(const std::uint8_t* pixels, bool key, std::vector<s
     std::uint16_t colour[16];
     int r[16], g[16], b[16];
     int quarterR[16], quarterG[16], quarterB[16];
-    for (int by = 0; by < height_; by += 4) {
-        // The block row's four picture rows as 15-bit colours, the form the decoder shows.
+    for (int by = 0; by < codedHeight_; by += 4) {
+        // The block row's four picture rows as 15-bit colours, the form the decoder shows; past the frame's top
+        // row and right column, those repeated.
         for (int y = 0; y < 4; ++y) {
-            const std::uint8_t* in = pixels + static_cast<std::size_t>(by + y) * stride;
-            std::uint16_t* row = rows_.data() + static_cast<std::size_t>(y) * width_;
+            const std::uint8_t* in = pixels + static_cast<std::size_t>(std::min(by + y, height_ - 1)) * stride;
+            std::uint16_t* row = rows_.data() + static_cast<std::size_t>(y) * codedWidth_;
             for (int x = 0; x < width_; ++x) {
                 row[x] = static_cast<std::uint16_t>(((in[3 * x + 2] >> 3) << 10) | ((in[3 * x + 1] >> 3) << 5) |
                                                     (in[3 * x] >> 3));
             }
+            std::fill(row + width_, row + codedWidth_, row[width_ - 1]);
         }
-        for (int bx = 0; bx < width_; bx += 4) {
+        for (int bx = 0; bx < codedWidth_; bx += 4) {
             std::uint16_t* shownRows[4];
             unsigned differs = 0;
             for (int y = 0; y < 4; ++y) {
-                const std::uint16_t* row = rows_.data() + static_cast<std::size_t>(y) * width_ + bx;
-                shownRows[y] = previous_.data() + static_cast<std::size_t>(by + y) * width_ + bx;
+                const std::uint16_t* row = rows_.data() + static_cast<std::size_t>(y) * codedWidth_ + bx;
+                shownRows[y] = previous_.data() + static_cast<std::size_t>(by + y) * codedWidth_ + bx;
                 for (int x = 0; x < 4; ++x) {
                     colour[4 * y + x] = row[x];
                     differs |= static_cast<unsigned>(row[x] ^ colour[0]);

@@ -14,11 +14,16 @@ namespace zoomreel {
 /// full clustering search and keeps the movie's pace set by the renderer, not by its encoder.
 class MsVideo1Encoder {
 public:
-    /// Width and height must be multiples of 4. `quality` 100 weighs a squared 5-bit step as 1/24 of a byte of
+    /// Frames of any size of at least one pixel. The format codes whole 4 x 4 blocks and its decoders count the
+    /// blocks of a row as the width divided by 4, so a frame whose sides are not multiples of 4 is coded on the
+    /// next multiple of 4 up (`codedWidth` x `codedHeight`, the size the stream must declare), its right column
+    /// and top row repeated into the extra pixels. `quality` 100 weighs a squared 5-bit step as 1/24 of a byte of
     /// output; lower qualities weigh errors less in proportion (quality 50: 1/48), down to 1/2400 at 0.
     MsVideo1Encoder(int width, int height, int quality);
 
-    static bool sizeSupported(int width, int height) { return width >= 4 && height >= 4 && width % 4 == 0 && height % 4 == 0; }
+    static int codedSide(int side) { return (side + 3) / 4 * 4; }
+    int codedWidth() const { return codedWidth_; }
+    int codedHeight() const { return codedHeight_; }
 
     /// Encodes one frame of 24-bit pixels (blue, green, red; rows bottom-up, padded to 4 bytes) into `out`. A key
     /// frame codes every block; otherwise unchanged blocks are skipped. Returns whether the frame stands alone (a
@@ -28,10 +33,12 @@ public:
 private:
     int width_;
     int height_;
+    int codedWidth_;
+    int codedHeight_;
     int divisor_;
     bool havePrevious_ = false;
-    std::vector<std::uint16_t> previous_;  ///< what a decoder shows now, as 15-bit colours, rows bottom-up
-    std::vector<std::uint16_t> rows_;      ///< the four rows of the block row being encoded
+    std::vector<std::uint16_t> previous_;  ///< what a decoder shows now, as 15-bit colours, rows bottom-up, coded size
+    std::vector<std::uint16_t> rows_;      ///< the four coded rows of the block row being encoded
 };
 
 }  // namespace zoomreel

@@ -406,11 +406,10 @@ Status RenderMovieFrame(FrameRenderer& renderer, const RenderSettings& settings,
     const FrameGeometry geometry = frameGeometry(h, width, height);
     const double t = geometry.t;
 
-    // Colour parameters: one palette cycle spans 1024 * divisor iterations; the offset counts palette cycles.
-    const int u = settings.usePalette ? kColorTableSize : cache.colorCount;
-    const float stepSingle = colourDivisor * 1024.0f / static_cast<float>(u);
-    const double v = stepSingle;
-    double w = static_cast<double>(colourOffset) * u;
+    const ColorScale scale = colorScaleFor(settings.usePalette, cache.colorCount, colourDivisor, colourOffset);
+    const int u = scale.paletteLength;
+    const double v = scale.colorStep;
+    double w = scale.colorShift;
 
     const int averageFrames = settings.subtractMinimum.averageFrames;
     const bool subtract = settings.subtractMinimum.subtract != 0;
@@ -431,9 +430,7 @@ Status RenderMovieFrame(FrameRenderer& renderer, const RenderSettings& settings,
         const double m = averageMinimum(found, renderer.runningMinimum2D, averageFrames);
         w = w - m / v;
     }
-    // Into [0, u): adding whole multiples of u at once gives what adding u repeatedly gives.
-    if (w < 0 || w >= u) w = w - std::floor(w / u) * u;
-    if (!(w >= 0 && w < u)) w = 0;  // NaN, an offset too large to keep its fraction, or a w just below 0 rounded to u
+    w = wrapColorShift(w, u);
 
     deriveLevelFrameAngles(renderer.inputs.frameLightAngle, settings.relief, settings.projection, renderer.angles);
     RenderJob job;
@@ -443,15 +440,8 @@ Status RenderMovieFrame(FrameRenderer& renderer, const RenderSettings& settings,
     job.colorStep = v;
     job.colorShift = w;
     job.paletteLength = u;
-    std::array<std::uint8_t, 3 * kColorTableSize> userPalette{};
-    if (settings.usePalette && settings.colorTable != nullptr) {
-        for (int i = 0; i < kColorTableSize; ++i) {
-            const TableColor& c = settings.colorTable->entries[i];
-            userPalette[3 * i] = c.blue;
-            userPalette[3 * i + 1] = c.green;
-            userPalette[3 * i + 2] = c.red;
-        }
-    }
+    UserPaletteBytes userPalette{};
+    if (settings.usePalette && settings.colorTable != nullptr) userPaletteBytes(*settings.colorTable, userPalette);
     job.palette = settings.usePalette ? userPalette.data() : cache.palette.data();
     job.relief = &settings.relief;
     job.invertRelief = projection && settings.projection.zScale < 0;

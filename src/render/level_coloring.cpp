@@ -406,6 +406,30 @@ struct ReliefStep {
 
 }  // namespace
 
+ColorScale colorScaleFor(bool usePalette, int keyframeColorCount, float colourDivisor, float colourOffset) {
+    ColorScale scale;
+    scale.paletteLength = usePalette ? kColorTableSize : keyframeColorCount;
+    const float stepSingle = colourDivisor * 1024.0f / static_cast<float>(scale.paletteLength);
+    scale.colorStep = stepSingle;
+    scale.colorShift = static_cast<double>(colourOffset) * scale.paletteLength;
+    return scale;
+}
+
+double wrapColorShift(double w, int u) {
+    if (w < 0 || w >= u) w = w - std::floor(w / u) * u;
+    // NaN, an offset too large to keep its fraction, or a w just below 0 rounded to u.
+    return w >= 0 && w < u ? w : 0;
+}
+
+void userPaletteBytes(const ColorTable& table, UserPaletteBytes& bytes) {
+    for (int i = 0; i < kColorTableSize; ++i) {
+        const TableColor& c = table.entries[i];
+        bytes[3 * i] = c.blue;
+        bytes[3 * i + 1] = c.green;
+        bytes[3 * i + 2] = c.red;
+    }
+}
+
 void deriveLevelFrameAngles(double frameLightAngleDegrees, const ReliefSettings& relief,
                             const Projection3DSettings& projection, LevelFrameAngles& angles) {
     if (projection.active != 0) angles.shadowZenith = (90 - projection.shadowAngle) * kPi / 180;

@@ -1,9 +1,11 @@
 #pragma once
 
+#include <array>
 #include <cstdint>
 
 #include "platform/raster.h"
 #include "platform/worker_pool.h"
+#include "settings/palette.h"
 #include "settings/render_settings.h"
 
 namespace zoomreel {
@@ -41,6 +43,24 @@ struct RenderJob {
     int endColumn = -1;              ///< -1: to the last column
     PixelRect hole;                  ///< stored rows; pixels inside are left alone too (width 0: none)
 };
+
+/// The colour scale of a frame, shared by the movie frames and the previews: u palette entries, v iterations per
+/// entry and w entries added to every index. One palette cycle spans 1024 * divisor iterations and the offset counts
+/// palette cycles; v is formed in single precision, as the frame positions are.
+struct ColorScale {
+    int paletteLength = 0;  ///< u
+    double colorStep = 1;   ///< v
+    double colorShift = 0;  ///< w, before the minimum is taken off and before it is brought into [0, u)
+};
+ColorScale colorScaleFor(bool usePalette, int keyframeColorCount, float colourDivisor, float colourOffset);
+
+/// w brought into [0, u): adding whole multiples of u at once gives what adding u repeatedly gives. A w that
+/// cannot be brought there (NaN, or too large to keep its fraction) becomes 0.
+double wrapColorShift(double w, int u);
+
+/// The expanded user palette as the colour rule reads palettes: blue, green, red per entry.
+using UserPaletteBytes = std::array<std::uint8_t, 3 * kColorTableSize>;
+void userPaletteBytes(const ColorTable& table, UserPaletteBytes& bytes);
 
 /// The angles of a level from the frame's light direction (degrees) and the settings in use.
 void deriveLevelFrameAngles(double frameLightAngleDegrees, const ReliefSettings& relief,

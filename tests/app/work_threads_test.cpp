@@ -189,13 +189,12 @@ private slots:
         QCOMPARE(static_cast<int>(zoomreel::test::decodeMovie(folder / "film(0-3)001.avi").frames.size()),
                  aborted.framesWritten);
 
-        // A frame size the codec cannot take: the failure is told, not a "Movie is done!".
-        video.finalWidth = 98;
-        h.state->setVideo(video);
+        // A movie file that cannot be written (the device is full): the failure is told, not a "Movie is done!".
+        std::filesystem::create_symlink("/dev/full", folder / "film(0-3)001.avi.part");
         makeVideoWithTheFirstCodec(h);
         QTRY_COMPARE_WITH_TIMEOUT(h.ui.messages.size(), std::size_t{3}, kWait);
         QCOMPARE(h.ui.messages.back().icon, BoxIcon::Error);
-        QVERIFY2(h.ui.messages.back().text.contains(QStringLiteral("Compression is not supported for this type of data.")),
+        QVERIFY2(h.ui.messages.back().text.contains(QStringLiteral("No space left on device")),
                  qPrintable(h.ui.messages.back().text));
         QTRY_VERIFY_WITH_TIMEOUT(h.enabled(kMakeVideo), kWait);
     }

@@ -164,5 +164,45 @@ TEST(Cli, RenderFrameAndCodecs) {
     EXPECT_FALSE(std::filesystem::exists(scratch / "x.png"));
 }
 
+// The editors' previews from the command line: the video's frames at the preview size (16 x 9 maps, coded on 16 x 12
+// by the default codec), the frame as a PNG of the preview size, and the refusals.
+TEST(Cli, PreviewAndPreviewFrame) {
+    TempDir scratch;
+    ASSERT_EQ(cli("sample maps --maps 5 --size 64x36 --max-iter 300", scratch).status, 0);
+    ASSERT_EQ(cli("convert maps --preview-block 4", scratch).status, 0);
+    Outcome o = cli("preview maps --from 1 --to 3", scratch);
+    ASSERT_EQ(o.status, 0) << o.err;
+    const auto movie = test::decodeMovie(scratch / "preview.avi");
+    EXPECT_EQ(movie.fourCC, "MSVC");
+    EXPECT_EQ(static_cast<int>(movie.frames.size()), std::atoi(o.out.c_str()));
+    EXPECT_EQ(movie.frames.size(), 51u);  // 25 images per keyframe: steps of 0.04f land just above 1 and on 3
+    EXPECT_EQ(movie.width, 16);
+    EXPECT_EQ(movie.height, 12);
+
+    ASSERT_EQ(cli("preview-frame maps --from 1 --to 3 --at 2.5 --out frame.png", scratch).status, 0);
+    const QImage png((scratch / "frame.png").string().c_str());
+    EXPECT_EQ(png.width(), 16);
+    EXPECT_EQ(png.height(), 9);
+
+    struct Case {
+        std::string args;
+        int status;
+        const char* says;
+    };
+    const Case cases[] = {
+        {"preview-frame maps --from 1 --to 3 --at 3.5 --out x.png", 1, "Frame must be in selection!"},
+        {"preview maps --from 1 --to 3 --play --out x.avi", 1, "You must define a Video Browser"},
+        {"preview maps --from 1 --to 3 --player /no/such/player --out x.avi", 1, "Unable to start"},
+        {"preview maps --from 1 --to 3 --codec XYZW", 1, "Unknown codec"},
+        {"preview-frame maps --from 1 --to 3", 2, "needs --at X and --out FILE.png"},
+    };
+    for (const Case& c : cases) {
+        o = cli(c.args, scratch);
+        EXPECT_EQ(o.status, c.status) << c.args << "\n" << o.err;
+        EXPECT_NE(o.err.find(c.says), std::string::npos) << c.args << "\n" << o.err;
+    }
+    EXPECT_FALSE(std::filesystem::exists(scratch / "x.png"));
+}
+
 }  // namespace
 }  // namespace zoomreel

@@ -118,11 +118,12 @@ TEST(AviWriter, SetUpFailuresGiveTheirTextCreateNothingAndRefuseEveryLaterFrame)
         {"missing folder", "missing/", kDefaultCompressor, 30, 64, "Unable to Create the Movie File"},
         {"no frame rate", "", kDefaultCompressor, 0, 64, "Unable to Create Stream"},
         {"unknown compressor", "", makeFourCC("QQQQ"), 30, 64, "A suitable compressor cannot be found."},
-        {"size the codec refuses", "", kDefaultCompressor, 30, 66,
+        {"size the codec refuses", "", makeFourCC("H264"), 30, 65,  // 4:2:0 needs even sides
          "Compression is not supported for this type of data."},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
+        if (c.width == 65 && !findCompressor("H264")) continue;
         TempDir dir;
         const std::filesystem::path file = dir / (c.folder + "film(0-1)001.avi");
         AviWriter writer(file, c.compressor, c.frameRate);

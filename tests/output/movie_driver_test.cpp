@@ -290,17 +290,19 @@ TEST_F(MovieFixture, FailuresStopTheMovieWithTheirReasonAndKeepWhatWasWritten) {
     EXPECT_EQ(test::decodeMovie(file(0, 4, 1)).frames.size(), 3u);
 
     // A compressor that cannot take the frame size: the writer's reason and the file, nothing written.
-    recorder.messages.clear();
-    recorder.codec = kDefaultCompressor;
-    MovieRequest r = request(0, 2, 2);
-    r.video.finalWidth = 66;  // Microsoft Video 1 needs sides that are multiples of 4
-    outcome = MovieThread(driver, r, recorder.callbacks());
-    EXPECT_EQ(outcome.framesComputed, 1);
-    EXPECT_EQ(outcome.framesWritten, 0);
-    ASSERT_EQ(recorder.messages.size(), 1u);
-    EXPECT_EQ(recorder.messages[0].second.rfind("Compression is not supported for this type of data. (", 0), 0u);
-    EXPECT_NE(recorder.messages[0].second.find("film(0-2)001.avi"), std::string::npos);
-    EXPECT_FALSE(std::filesystem::exists(file(0, 2, 1)));
+    if (findCompressor("H264")) {
+        recorder.messages.clear();
+        recorder.codec = makeFourCC("H264");
+        MovieRequest r = request(0, 2, 2);
+        r.video.finalWidth = 65;  // 4:2:0 needs even sides
+        outcome = MovieThread(driver, r, recorder.callbacks());
+        EXPECT_EQ(outcome.framesComputed, 1);
+        EXPECT_EQ(outcome.framesWritten, 0);
+        ASSERT_EQ(recorder.messages.size(), 1u);
+        EXPECT_EQ(recorder.messages[0].second.rfind("Compression is not supported for this type of data. (", 0), 0u);
+        EXPECT_NE(recorder.messages[0].second.find("film(0-2)001.avi"), std::string::npos);
+        EXPECT_FALSE(std::filesystem::exists(file(0, 2, 1)));
+    }
 
     // A file that cannot be finished (the device is full): the movie stops there, and only the files before it
     // are reported as made.

@@ -99,5 +99,36 @@ TEST(MsVideo1Encoder, NoiseAndRepeatedFramesDecodeToWhatWasWritten) {
                            movie.frames[0].begin() + belowTopBlocks));
 }
 
+// Any frame size gets a movie: sides that are not multiples of 4 are coded on the next multiple up, which the
+// stream declares, so a decoder shows the whole frame in place, with the top row and the right column repeated
+// into the extra pixels.
+TEST(MsVideo1Encoder, FramesOfAnySizeDecodeWholeWithTheirEdgesRepeated) {
+    for (const auto& [width, height] : {std::pair{66, 30}, std::pair{5, 3}, std::pair{160, 90}}) {
+        SCOPED_TRACE(std::to_string(width) + " x " + std::to_string(height));
+        // One 5-bit colour per 4 x 4 block counted from the bottom left, which coding keeps exactly.
+        Raster frame(width, height);
+        for (int y = 0; y < height; ++y) {
+            for (int x = 0; x < width; ++x) {
+                std::mt19937 block(static_cast<unsigned>(1000 * (y / 4) + x / 4));
+                std::uint8_t* p = frame.storedRow(y) + 3 * x;
+                for (int b = 0; b < 3; ++b) p[b] = exact(static_cast<int>(block() % 30) + 2);
+            }
+        }
+        const auto movie = roundTrip({frame, frame}, 1);
+        const int codedWidth = (width + 3) / 4 * 4, codedHeight = (height + 3) / 4 * 4;
+        ASSERT_EQ(movie.width, codedWidth);
+        ASSERT_EQ(movie.height, codedHeight);
+        ASSERT_EQ(movie.frames.size(), 2u);
+        for (int y = 0; y < codedHeight; ++y) {  // y from the top of the coded picture
+            const int stored = std::min(codedHeight - 1 - y, height - 1);
+            for (int x = 0; x < codedWidth; ++x) {
+                const std::uint8_t* want = frame.storedRow(stored) + 3 * std::min(x, width - 1);
+                const std::uint8_t* got = movie.frames[1].data() + 3 * (static_cast<std::size_t>(y) * codedWidth + x);
+                ASSERT_TRUE(std::equal(want, want + 3, got)) << x << ", " << y;
+            }
+        }
+    }
+}
+
 }  // namespace
 }  // namespace zoomreel

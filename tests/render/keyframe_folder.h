@@ -15,8 +15,9 @@ struct KeyframeFolder {
     TempDir dir;
     KeyframeList list;
 
-    explicit KeyframeFolder(int count, int width = kKeyframeWidth, int height = kKeyframeHeight) {
-        EXPECT_TRUE(writeTestKeyframes(dir.path(), count, width, height));
+    explicit KeyframeFolder(int count, int width = kKeyframeWidth, int height = kKeyframeHeight, int previewWidth = 1,
+                            int previewHeight = 1) {
+        EXPECT_TRUE(writeTestKeyframes(dir.path(), count, width, height, previewWidth, previewHeight));
         list.folder = dir.path();
         EXPECT_TRUE(scanKeyframes(list).ok);
     }
