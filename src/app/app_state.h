@@ -43,6 +43,18 @@ struct AppState {
     Projection3DSettings projection;
     SubtractMinimumSettings subtractMinimum;
 
+    /// What the setup editors keep from one opening to the next, for the whole run.
+    struct EditorMemory {
+        bool speedX10 = true;   ///< the speed editor's "x10 vertical zoom"
+        bool colorX10 = false;  ///< the colour editor's
+        int colorMode = 1;      ///< 0 "Add color", 1 "Iteration division", 2 "Rotate"
+        int colorOffset = 0;    ///< the "Add color" view's vertical offset, -100 to 100
+    } editors;
+    /// Set by the 3D dialog before it opens the speed editor on a 3D evolution curve; cleared when that closes.
+    std::int32_t zScaleEvolutionRequest = 0;
+    std::int32_t maxIterEvolutionRequest = 0;
+    std::int32_t vertShiftEvolutionRequest = 0;
+
     PreviewChoice preview;
     double singleFramePosition = 1.0;  ///< the last value entered in Compute One Frame
 

@@ -54,10 +54,7 @@ QImage imageOf(const Raster& raster) {
     return view.mirrored();  // rows are stored bottom-up
 }
 
-namespace {
-
-// The label face: "Arial" with lines 12 pixels high, narrowed so that its average character is 5 pixels wide.
-QFont makeLabelFont() {
+QFont labelFont() {
     QFont font(QStringLiteral("Arial"));
     font.setWeight(QFont::Normal);
     font.setStyleStrategy(QFont::PreferAntialias);
@@ -71,13 +68,15 @@ QFont makeLabelFont() {
     return font;
 }
 
+namespace {
+
 const QColor kLabelText(255, 220, 160);
 const QColor kLabelBackground(80, 120, 140);
 
 }  // namespace
 
 KeyframeStrip::KeyframeStrip(AppState& state, Interaction& interaction, QWidget* parent)
-    : QAbstractScrollArea(parent), state_(state), interaction_(interaction), labelFont_(makeLabelFont()) {
+    : QAbstractScrollArea(parent), state_(state), interaction_(interaction), labelFont_(labelFont()) {
     setFrameShape(QFrame::NoFrame);
     // Always there, so that its appearance never changes the width the columns are computed from.
     setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);

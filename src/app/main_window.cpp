@@ -9,6 +9,7 @@
 #include "app/keyframe_strip.h"
 #include "app/program_icon.h"
 #include "app/video_parameters_dialog.h"
+#include "editors/setup_editors.h"
 
 namespace zoomreel::app {
 
@@ -124,9 +125,19 @@ void MainWindow::runCommand(int id) {
             leaveFolder();
             return;
         case kSpeedSetup:
+            if (hasSelectionEnd()) {
+                SpeedSetupDialog dialog(this, state_, interaction_);
+                interaction_.runDialog(dialog);
+            }
+            return;
         case kColorSetup:
+            if (hasSelectionEnd()) {
+                ColorSetupDialog dialog(this, state_, interaction_);
+                interaction_.runDialog(dialog);
+            }
+            return;
         case kAccelerate:
-            // The editors come with their own windows; without a selection they have nothing to work on.
+            // Its dialog comes with the remaining editors; without a selection it has nothing to work on.
             hasSelectionEnd();
             return;
         case kVideoParameters: {

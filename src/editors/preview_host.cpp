@@ -9,10 +9,8 @@
 
 namespace zoomreel::app {
 
-PreviewHost::PreviewHost(QWidget* mainWindow, QDialog& editor, AppState& state, Interaction& interaction,
-                         const PreviewSource& source)
-    : mainWindow_(mainWindow),
-      editor_(editor),
+PreviewHost::PreviewHost(QDialog& editor, AppState& state, Interaction& interaction, const PreviewSource& source)
+    : editor_(editor),
       state_(state),
       interaction_(interaction),
       source_(source),
@@ -36,7 +34,7 @@ void PreviewHost::open() {
 
 void PreviewHost::showWindow() {
     if (window_ == nullptr) {
-        window_ = new PreviewWindow(mainWindow_);
+        window_ = new PreviewWindow(&editor_);
         const KeyframeLayout& layout = state_.keyframes.layout;
         if (layout.previewWidth > 0 && layout.previewHeight > 0) window_->resize(layout.previewWidth, layout.previewHeight);
     }

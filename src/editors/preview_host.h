@@ -27,9 +27,9 @@ inline constexpr int kCancelButton = 2;
 
 class PreviewHost {
 public:
-    /// `editor` holds the buttons 1, 2 and 1015; `source` holds the curves it edits. All must outlive the host.
-    PreviewHost(QWidget* mainWindow, QDialog& editor, AppState& state, Interaction& interaction,
-                const PreviewSource& source);
+    /// `editor` holds the buttons 1, 2 and 1015 and owns the preview window, which thus stays above it; `source`
+    /// holds the curves it edits. All must outlive the host.
+    PreviewHost(QDialog& editor, AppState& state, Interaction& interaction, const PreviewSource& source);
     /// Stops both threads (a video is aborted and its file finished) and closes the preview window.
     ~PreviewHost();
     PreviewHost(const PreviewHost&) = delete;
@@ -41,8 +41,9 @@ public:
     void requestPosition(float f) { framePreview_.requestPosition(f); }
     /// The frame at a key point being dragged.
     void requestPoint(PreviewCurve curve, int index) { framePreview_.requestPoint(curve, index); }
-    /// Stops the frame preview, as the editor does before it closes.
+    /// Stops the frame preview, as the editor does before it closes, and starts it again.
     void stopFramePreview() { framePreview_.stop(); }
+    void startFramePreview() { framePreview_.start(); }
 
     /// The "Preview" button: without a video browser it says so; while a video runs it aborts it; otherwise it
     /// starts the preview video ("Abort" on the button, Save and Cancel disabled until the video has ended).
@@ -58,7 +59,6 @@ private:
     void videoEnded(const PreviewVideoOutcome& outcome);
     void setVideoButtons(bool running);
 
-    QWidget* mainWindow_;
     QDialog& editor_;
     AppState& state_;
     Interaction& interaction_;

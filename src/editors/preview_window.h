@@ -8,7 +8,7 @@
 namespace zoomreel::app {
 
 /// Shows the latest preview frame stretched over its whole client area, without smoothing, and nothing on its own
-/// before the first one. Owned by the main window; it takes no input.
+/// before the first one. Owned by its editor, above which it stays; it takes no input.
 class PreviewWindow : public QDialog {
 public:
     explicit PreviewWindow(QWidget* owner);

@@ -13,6 +13,7 @@ namespace zoomreel {
 struct KeyPoint {
     float x = 0.0f;
     float y = 0.0f;
+    friend bool operator==(const KeyPoint&, const KeyPoint&) = default;
 };
 
 /// A quantity that changes along the zoom, given at a few keyframe positions (x ascending) and interpolated

@@ -51,7 +51,7 @@ private slots:
         Editor editor(h.window.get());
         PreviewSource source;
         source.edit([&](PreviewSetup& s) { s = loadPreviewSetup(h.state->keyframes); });
-        PreviewHost host(h.window.get(), editor.dialog, *h.state, h.ui, source);
+        PreviewHost host(editor.dialog, *h.state, h.ui, source);
         host.open();
         QVERIFY(host.window()->isVisible());
         QCOMPARE(host.window()->pos(), editor.dialog.frameGeometry().topRight() + QPoint(1, 0));
@@ -72,7 +72,7 @@ private slots:
         Editor editor(h.window.get());
         PreviewSource source;
         source.edit([&](PreviewSetup& s) { s = loadPreviewSetup(h.state->keyframes); });
-        PreviewHost host(h.window.get(), editor.dialog, *h.state, h.ui, source);
+        PreviewHost host(editor.dialog, *h.state, h.ui, source);
         host.open();
         host.previewButton();
         QCOMPARE(h.messageTexts(), QStringList{QStringLiteral("You must define a Video Browser\nUse menu Video->Video parameters...")});

@@ -1,0 +1,47 @@
+#pragma once
+
+// "Speed Setup" (dialog 131) and "Color Setup" (dialog 132): the graph editors of the speed curve, the three 3D
+// evolution curves and the three colour curves, with live preview, preview video and undo.
+
+#include "editors/curve_editor.h"
+
+class QLabel;
+class QLineEdit;
+class QRadioButton;
+
+namespace zoomreel::app {
+
+/// The speed curve, or the 3D evolution curve the 3D dialog asked for with one of the program's request flags
+/// (which it clears when it closes). Save writes that curve's file; Cancel writes nothing.
+class SpeedSetupDialog : public CurveEditor {
+public:
+    SpeedSetupDialog(QWidget* owner, AppState& state, Interaction& interaction);
+    ~SpeedSetupDialog() override;
+
+    const std::string& fileName() const { return fileName_; }
+
+private:
+    void pointerAt(float position) override;
+    Status writeFiles() override;
+
+    std::string fileName_;
+    QLabel* time_ = nullptr;
+};
+
+/// The colour divisor ("Iteration division"), colour offset ("Add color") and colour rotation ("Rotate") curves,
+/// one shown at a time, and the minimum subtraction. Save writes the three curves and "SubIM.qvs".
+class ColorSetupDialog : public CurveEditor {
+public:
+    ColorSetupDialog(QWidget* owner, AppState& state, Interaction& interaction);
+
+private:
+    void showMode(int mode);
+    void undone(EditedCurve curve) override;
+    Status writeFiles() override;
+
+    QRadioButton* modes_[3] = {nullptr, nullptr, nullptr};  ///< by mode: 0 add, 1 division, 2 rotate
+    class QScrollBar* offsetBar_ = nullptr;
+    QLineEdit* average_ = nullptr;
+};
+
+}  // namespace zoomreel::app
