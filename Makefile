@@ -70,6 +70,7 @@ bench: build
 	$(BUILD_DIR)/bin/render_bench
 	$(BUILD_DIR)/bin/movie_bench
 	$(BUILD_DIR)/bin/preview_bench
+	$(BUILD_DIR)/bin/editor_bench
 
 # The file readers under libFuzzer (clang, ASan, UBSan), each for FUZZ_SECONDS, from seeds made by the program's
 # own writers and the inputs kept in tests/fuzz_regressions/. Corpora and findings stay in build-fuzz/.

@@ -38,6 +38,18 @@ public:
         return widget;
     }
 
+    /// Grows `widget` to the height its style needs at least, upwards or downwards, keeping the room of the control
+    /// on the other side: a check box of 10 units or an edit field of 12 is shorter than this platform draws them.
+    template <typename W>
+    static W* tallEnough(W* widget, bool downwards = false) {
+        const int needed = widget->minimumSizeHint().height();
+        if (needed > widget->height()) {
+            const int top = downwards ? widget->y() : widget->y() + widget->height() - needed;
+            widget->setGeometry(widget->x(), top, widget->width(), needed);
+        }
+        return widget;
+    }
+
 private:
     int baseWidth_ = 0;
     int baseHeight_ = 0;

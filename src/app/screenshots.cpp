@@ -4,26 +4,32 @@
 //   zoomreel-screenshots FOLDER OUTDIR
 //
 // FOLDER holds converted keyframes (and the settings files to render with). OUTDIR receives main-window.png, the
-// keyframe strip with a selection, and rendering.png, the window while a movie is being made.
+// keyframe strip with a selection, speed-editor.png and color-editor.png, the editors with their preview window
+// after a few gestures, and rendering.png, the window while a movie is being made.
 #include <QAction>
 #include <QApplication>
 #include <QDialog>
 #include <QElapsedTimer>
 #include <QImage>
 #include <QMenu>
+#include <QMouseEvent>
 #include <QPainter>
 #include <QPixmap>
 #include <QScrollBar>
+#include <QSlider>
 
 #include <cstdio>
 #include <filesystem>
 #include <memory>
 #include <set>
 
+#include <algorithm>
+
 #include "app/app_state.h"
 #include "app/interaction.h"
 #include "app/keyframe_strip.h"
 #include "app/main_window.h"
+#include "editors/setup_editors.h"
 #include "platform/text_image.h"
 
 namespace {
@@ -38,9 +44,16 @@ public:
         return BoxAnswer::Ok;
     }
     int runDialog(QDialog& dialog) override {
-        dialog.accept();
+        if (auto* editor = dynamic_cast<CurveEditor*>(&dialog); editor != nullptr && editorShot) {
+            editor->show();
+            editorShot(*editor);
+            editor->reject();
+        } else {
+            dialog.accept();
+        }
         return dialog.result();
     }
+    std::function<void(CurveEditor& editor)> editorShot;
     QString chooseFolder(QWidget*, const QString&) override { return {}; }
     std::optional<QFont> chooseFont(QWidget*, const QFont&) override { return std::nullopt; }
     std::optional<QColor> chooseColor(QWidget*, const QColor&) override { return std::nullopt; }
@@ -49,7 +62,7 @@ public:
 };
 
 /// The window as a desktop shows it: a title bar with the window's title above its contents.
-QImage framed(MainWindow& window) {
+QImage framed(QWidget& window) {
     const QPixmap contents = window.grab();
     constexpr int kTitleHeight = 26;
     QImage shot(contents.width() + 2, contents.height() + kTitleHeight + 1, QImage::Format_RGB32);
@@ -64,6 +77,34 @@ QImage framed(MainWindow& window) {
     painter.drawText(titleBox, Qt::AlignVCenter | Qt::AlignLeft,
                      painter.fontMetrics().elidedText(window.windowTitle(), Qt::ElideRight, titleBox.width()));
     return shot;
+}
+
+/// The editor with its preview window beside it.
+QImage withPreview(CurveEditor& editor) {
+    const QImage dialog = framed(editor);
+    PreviewWindow* preview = editor.preview()->window();
+    if (preview == nullptr) return dialog;
+    const QImage small = framed(*preview);
+    const int x = dialog.width() + 8;  // beside the editor, as on a screen wide enough for both
+    QImage shot(std::max(dialog.width(), x + small.width()), std::max(dialog.height(), small.height()),
+                QImage::Format_RGB32);
+    shot.fill(QColor(40, 40, 40));
+    QPainter painter(&shot);
+    painter.drawImage(0, 0, dialog);
+    painter.drawImage(x, 0, small);
+    return shot;
+}
+
+/// The mouse as a user moves and clicks it over an editor's graph: at keyframe offset j of the view, h pixels
+/// above the graph's bottom.
+void gesture(CurveEditor& editor, QEvent::Type type, double j, int h, Qt::KeyboardModifiers modifiers = {}) {
+    const GraphView& view = editor.view();
+    const QPoint at(view.rect.left + 4 + static_cast<int>(4 * view.zoom * j), view.rect.bottom - 2 - h);
+    const QPoint local = at - editor.graph()->pos();
+    const Qt::MouseButton button = type == QEvent::MouseMove ? Qt::NoButton : Qt::LeftButton;
+    QMouseEvent event(type, local, editor.graph()->mapToGlobal(local), button,
+                      type == QEvent::MouseButtonPress ? Qt::LeftButton : Qt::NoButton, modifiers);
+    QApplication::sendEvent(editor.graph(), &event);
 }
 
 bool save(const QImage& image, const std::filesystem::path& path) {
@@ -120,6 +161,36 @@ int main(int argc, char** argv) {
     window.strip()->verticalScrollBar()->setValue(1);
     QApplication::processEvents();
     bool ok = save(framed(window), out / "main-window.png");
+
+    // The editors, shaped by a few clicks and with the mouse over the graph, the preview following it.
+    const auto shootEditor = [&](int command, const std::vector<std::pair<double, int>>& points, const char* name) {
+        yes.editorShot = [&](CurveEditor& editor) {
+            if (!waitFor([&] { return editor.preview()->window() != nullptr; }, 5000)) {
+                ok = false;
+                return;
+            }
+            // The zoom that spreads the selection over the graph, as a user would set it.
+            const GraphView& view = editor.view();
+            const int spread = (view.rect.width() - 4) / (4 * std::max(1, view.selectionEnd - view.selectionStart));
+            editor.findChild<QSlider*>(controlName(1013))->setValue(std::clamp(spread, 1, 21));
+            for (const auto& [j, h] : points) {
+                gesture(editor, QEvent::MouseButtonPress, j, h, Qt::ShiftModifier);
+                gesture(editor, QEvent::MouseButtonRelease, j, h, Qt::ShiftModifier);
+            }
+            gesture(editor, QEvent::MouseMove, 5.3, 150);
+            waitFor([&] { return editor.preview()->window()->windowTitle() == QStringLiteral("Preview 7.30"); }, 5000);
+            QApplication::processEvents();
+            ok = save(withPreview(editor), out / name) && ok;
+        };
+        window.runCommand(command);
+        yes.editorShot = nullptr;
+    };
+    state->keyframes.selectionStart = std::min(2, count - 1);
+    state->keyframes.selectionEnd = std::min(13, count - 1);
+    shootEditor(kSpeedSetup, {{1.5, 120}, {4.2, 300}, {7.6, 170}, {9.4, 60}}, "speed-editor.png");
+    shootEditor(kColorSetup, {{2.0, 140}, {6.5, 300}, {9.0, 200}}, "color-editor.png");
+    state->keyframes.selectionStart = std::min(8, count - 1);
+    state->keyframes.selectionEnd = std::min(12, count - 1);
 
     // A movie under way: wait for a few frames, take the picture, stop the movie.
     zoomreel::VideoParameters video = state->video();

@@ -81,6 +81,8 @@ CurveEditor::CurveEditor(QWidget* owner, AppState& state, Interaction& interacti
     graph_->left = [this] { readout_->hide(); };
 
     scrollBar_ = layout_.place(new QScrollBar(Qt::Horizontal, this), kScrollBar, 8, 322, 689, 11);
+    // The graph's rectangle reaches a unit into the bar's; the bar starts below it instead of covering its edge.
+    scrollBar_->move(scrollBar_->x(), std::max(scrollBar_->y(), graphBox.bottom() + 1));
     scrollBar_->setSingleStep(1);
     scrollBar_->setPageStep(5);
     connect(scrollBar_, &QScrollBar::valueChanged, this, &CurveEditor::scrolled);
@@ -106,7 +108,8 @@ CurveEditor::CurveEditor(QWidget* owner, AppState& state, Interaction& interacti
     readout_ = layout_.place(new QLabel(QStringLiteral("123.00, 156.00"), this), kReadout, 237, 17, 64, 10);
     readout_->setAttribute(Qt::WA_TransparentForMouseEvents);
     readout_->hide();
-    x10_ = layout_.place(new QCheckBox(QStringLiteral("x10 vertical zoom"), this), kX10, 497, 49, 73, 10);
+    x10_ = DialogLayout::tallEnough(
+        layout_.place(new QCheckBox(QStringLiteral("x10 vertical zoom"), this), kX10, 497, 49, 73, 10));
     connect(x10_, &QCheckBox::toggled, this, [this](bool on) {
         view_.x10 = x10Memory_ = on;
         graph_->update();

@@ -81,7 +81,8 @@ SpeedSetupDialog::SpeedSetupDialog(QWidget* owner, AppState& state, Interaction&
     view_.base = mode.base;
     layout_.place(new QLabel(QString::fromLatin1(mode.graphTitle), this), kGraphTitle, 10, 334, 171, 8);
     layout_.place(new QLabel(QStringLiteral("Time / Sequence Length :"), this), 0, 319, 17, 87, 8);
-    time_ = layout_.place(new QLabel(QStringLiteral(" / "), this), kTime, 405, 18, 143, 8);
+    // The label's rectangle reaches a unit into the readout's; the readout starts after it.
+    time_ = layout_.place(new QLabel(QStringLiteral(" / "), this), kTime, 406, 18, 142, 8);
     // No preview video of an evolution curve: the video would walk its factors as if they were speeds.
     previewButton_->setEnabled(!mode.evolution);
     setEdited(EditedCurve::Speed, GraphAxis::Speed);
@@ -116,12 +117,14 @@ ColorSetupDialog::ColorSetupDialog(QWidget* owner, AppState& state, Interaction&
     auto* subtract = new QCheckBox(QStringLiteral("Substract"), subtraction);
     subtract->setObjectName(controlName(kSubtract));
     subtract->setGeometry(layout_.pixels(347 - 341, 16 - 7, 60, 10));
+    DialogLayout::tallEnough(subtract);
     auto* averageLabel = new QLabel(QStringLiteral("Average :"), subtraction);
     averageLabel->setGeometry(layout_.pixels(347 - 341, 28 - 7, 33, 8));
     average_ = new QLineEdit(subtraction);
     average_->setObjectName(controlName(kAverage));
     average_->setGeometry(layout_.pixels(383 - 341, 26 - 7, 33, 12));
     average_->setMaxLength(259);
+    DialogLayout::tallEnough(average_, true);
 
     offsetBar_ = layout_.place(new QScrollBar(Qt::Vertical, this), kOffsetBar, 697, 61, 10, 260);
     offsetBar_->setRange(-100, 100);
@@ -138,8 +141,8 @@ ColorSetupDialog::ColorSetupDialog(QWidget* owner, AppState& state, Interaction&
                   {0, kAddMode, "Add color", 26, 46},
                   {2, kRotateMode, "Rotate", 40, 38}};
     for (const auto& radio : radios) {
-        modes_[radio.mode] =
-            layout_.place(new QRadioButton(QString::fromLatin1(radio.text), this), radio.id, 238, radio.y, radio.width, 10);
+        modes_[radio.mode] = DialogLayout::tallEnough(layout_.place(
+            new QRadioButton(QString::fromLatin1(radio.text), this), radio.id, 238, radio.y, radio.width, 10));
         group->addButton(modes_[radio.mode], radio.mode);
     }
 

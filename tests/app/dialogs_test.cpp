@@ -20,6 +20,7 @@
 #include "app/choose_codec_dialog.h"
 #include "app/dialog_layout.h"
 #include "app/dialogs.h"
+#include "app/layout_check.h"
 #include "app/scripted_interaction.h"
 #include "app/video_parameters_dialog.h"
 
@@ -42,30 +43,6 @@ QString textOf(const QWidget& dialog, int id) {
 QByteArray fileBytes(const std::filesystem::path& path) {
     QFile file(QString::fromStdString(path.string()));
     return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray("<missing>");
-}
-
-/// Every text shows whole and no two controls overlap, with the fonts this machine has.
-void checkLayoutFits(const QDialog& dialog) {
-    const QList<QWidget*> controls = dialog.findChildren<QWidget*>(Qt::FindDirectChildrenOnly);
-    for (QWidget* widget : controls) {
-        const QRect box = widget->geometry();
-        QVERIFY2(dialog.rect().contains(box), qPrintable(widget->objectName() + " leaves the dialog"));
-        int needed = 0;
-        if (auto* label = qobject_cast<QLabel*>(widget)) needed = label->sizeHint().width();
-        if (auto* check = qobject_cast<QCheckBox*>(widget)) needed = check->sizeHint().width();
-        if (auto* button = qobject_cast<QPushButton*>(widget)) {
-            needed = button->fontMetrics().horizontalAdvance(button->text()) + 8;
-        }
-        QVERIFY2(needed <= box.width(), qPrintable(widget->objectName() + " cuts its text"));
-        QVERIFY2(widget->minimumSizeHint().height() <= box.height(),
-                 qPrintable(widget->objectName() + " is too low"));
-        for (QWidget* other : controls) {
-            if (other != widget) {
-                QVERIFY2(!box.intersects(other->geometry()),
-                         qPrintable(widget->objectName() + " overlaps " + other->objectName()));
-            }
-        }
-    }
 }
 
 }  // namespace

@@ -1,0 +1,269 @@
+// The speed and colour editors driven through their real controls, with mouse events at pixels whose keyframe
+// position and value follow from the graph's mapping, and what they write checked byte for byte.
+#include <QApplication>
+#include <QLabel>
+#include <QMouseEvent>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QScrollBar>
+#include <QSlider>
+
+#include <cmath>
+
+#include "app/app_test.h"
+#include "app/layout_check.h"
+#include "app/window_harness.h"
+#include "editors/setup_editors.h"
+#include "render/test_keyframes.h"
+#include "settings/render_settings.h"
+#include "settings/settings_file.h"
+
+namespace zoomreel::app::test {
+namespace {
+
+using zoomreel::test::ByteWriter;
+
+constexpr int kStart = 2;
+constexpr int kEnd = 10;
+
+/// A folder of keyframes with preview maps, selected from kStart to kEnd, in a main window.
+struct EditorFixture {
+    WindowHarness h;
+    KeyframeList& list = h.state->keyframes;
+
+    explicit EditorFixture(int count = 12, int start = kStart, int end = kEnd) {
+        const auto folder = h.work / "maps";
+        zoomreel::test::writeTestKeyframes(folder, count, zoomreel::test::kKeyframeWidth,
+                                           zoomreel::test::kKeyframeHeight, 20, 12);
+        list.folder = folder;
+        scanKeyframes(list);
+        list.selectionStart = start;
+        list.selectionEnd = end;
+    }
+    std::filesystem::path file(const char* name) const { return settingsFilePath(list, name); }
+    /// Opens the editor of `command` and runs `drive` on it; the editor's result.
+    int run(int command, const std::function<void(CurveEditor&)>& drive) {
+        h.ui.dialogs.push_back([&](QDialog& dialog) {
+            drive(dynamic_cast<CurveEditor&>(dialog));
+            return dialog.result();
+        });
+        h.window->runCommand(command);
+        return h.ui.dialogTitles.empty() ? -1 : h.ui.unexpectedDialogs == 0 ? 0 : -1;
+    }
+};
+
+/// The dialog pixel over keyframe selectionStart + scroll + j, at height `my`: P comes out whole there.
+QPoint at(const CurveEditor& editor, int j, int my) {
+    const GraphView& v = editor.view();
+    return {v.rect.left + 4 + 4 * v.zoom * j, my};
+}
+/// Rows where the value is known: the bottom of the speed axis (its base, a tenth of it with x10), the middle of
+/// the linear axes (t = 0).
+int bottomRow(const CurveEditor& editor) { return editor.view().rect.bottom - 2; }
+int middleRow(const CurveEditor& editor) {
+    const GraphRect& r = editor.view().rect;
+    return r.bottom - (r.height() - 4) / 2 - 2;
+}
+
+void mouse(CurveEditor& editor, QPoint where, Qt::MouseButton button = Qt::LeftButton,
+           Qt::KeyboardModifiers modifiers = {}) {
+    QWidget* graph = editor.graph();
+    QTest::mousePress(graph, button, modifiers, where - graph->pos());
+    QTest::mouseRelease(graph, button, modifiers, where - graph->pos());
+}
+
+/// The mouse moved over the graph to `where`, in the dialog's coordinates.
+void move(CurveEditor& editor, QPoint where, Qt::MouseButtons buttons = Qt::NoButton) {
+    QWidget* graph = editor.graph();
+    const QPoint local = where - graph->pos();
+    QMouseEvent event(QEvent::MouseMove, local, graph->mapToGlobal(local), Qt::NoButton, buttons, Qt::NoModifier);
+    QApplication::sendEvent(graph, &event);
+}
+
+void drag(CurveEditor& editor, QPoint from, QPoint to) {
+    QWidget* graph = editor.graph();
+    QTest::mousePress(graph, Qt::LeftButton, {}, from - graph->pos());
+    move(editor, to, Qt::LeftButton);
+    QTest::mouseRelease(graph, Qt::LeftButton, {}, to - graph->pos());
+}
+
+void press(QWidget& dialog, int id) { control<QAbstractButton>(dialog, id)->click(); }
+
+QString text(const QWidget& dialog, int id) { return control<QLabel>(dialog, id)->text(); }
+
+std::vector<std::uint8_t> curveBytes(std::vector<KeyPoint> points) {
+    ByteWriter bytes;
+    bytes.i32(static_cast<std::int32_t>(points.size()));
+    for (const KeyPoint& p : points) bytes.f32(p.x).f32(p.y);
+    return bytes.bytes();
+}
+
+}  // namespace
+
+class SetupEditorsTest : public QObject {
+    Q_OBJECT
+
+private slots:
+    // No "speed.qvs": one point of 25, shown with x10 at ln(250 / 40) / 5 of the height above the base line. Then
+    // insert, drag with the 0.1 clamp, deletes by hit test, copy last value, undo and redo, the readout, and Save
+    // writing exactly "speed.qvs".
+    void speedEditorShapesAndSavesTheSpeedCurve() {
+        EditorFixture f;
+        f.run(kSpeedSetup, [&](CurveEditor& e) {
+            checkLayoutFits(e);
+            QCOMPARE(e.windowTitle(), QStringLiteral("Speed Setup"));
+            QCOMPARE(text(e, 1023), QStringLiteral("Speed Graph (Images number / Key Frame)"));
+            QVERIFY(e.source().current().speed.points == (std::vector<KeyPoint>{{0, 25}}));
+            const QImage graph = e.graph()->grab().toImage();
+            const int h = e.view().rect.height();
+            const int row = 2 + h - 6 - static_cast<int>(std::log(250.0 / 40) * (h - 4) / 5);  // 2: the border
+            QCOMPARE(graph.pixelColor(graph.width() / 2, row), QColor(120, 120, 120));
+
+            const int low = bottomRow(e);  // 4 images per keyframe with x10
+            mouse(e, at(e, 3, low), Qt::LeftButton, Qt::ShiftModifier);
+            mouse(e, at(e, 6, low), Qt::LeftButton, Qt::ShiftModifier);
+            drag(e, at(e, 3, low), at(e, 8, low));  // past its right neighbour: stops 0.1 before it
+            mouse(e, at(e, 6, low) + QPoint(3, 0), Qt::LeftButton, Qt::ControlModifier);  // 0.075 away: missed
+            mouse(e, at(e, 7, low), Qt::RightButton, Qt::ShiftModifier);  // copies 7.9's value
+            QVERIFY(e.source().current().speed.points ==
+                    (std::vector<KeyPoint>{{0, 25}, {7.9f, 4}, {8, 4}, {9, 4}}));
+            mouse(e, at(e, 6, low), Qt::LeftButton, Qt::ControlModifier);
+            QCOMPARE(e.source().current().speed.count(), 3);
+            e.undo();
+            e.undo();
+            e.redo();
+            QVERIFY(e.source().current().speed.points == (std::vector<KeyPoint>{{0, 25}, {7.9f, 4}, {8, 4}, {9, 4}}));
+
+            move(e, at(e, 2, low));
+            QVERIFY(control<QLabel>(e, 1014)->isVisible());
+            QCOMPARE(text(e, 1014), QStringLiteral(" 4.00,  4.000"));
+            move(e, QPoint(e.view().rect.left, low));  // on the graph's left edge: outside its rectangle
+            QVERIFY(!control<QLabel>(e, 1014)->isVisible());
+
+            control<QSlider>(e, 1013)->setValue(21);  // a short selection at the largest zoom: nothing to scroll
+            QCOMPARE(control<QScrollBar>(e, 1012)->maximum(), 0);
+            QCOMPARE(e.view().scroll, 0);
+            press(e, kSaveButton);
+        });
+        QCOMPARE(zoomreel::test::readBytes(f.file("speed.qvs")), curveBytes({{0, 25}, {7.9f, 4}, {8, 4}, {9, 4}}));
+        for (const char* other : {"colordiv.qvs", "coloradd.qvs", "colorrot.qvs", "SubIM.qvs"}) {
+            QVERIFY(!std::filesystem::exists(f.file(other)));
+        }
+    }
+
+    // The duration readout: one point of 10.25 over 11 keyframes is 102 frames, 00:03.39 at 30 per second.
+    void speedEditorShowsTheDuration() {
+        EditorFixture f(11, 0, 10);
+        QVERIFY(saveCurve(f.file("speed.qvs"), {{{0, 10.25f}}}).ok);
+        f.run(kSpeedSetup, [&](CurveEditor& e) {
+            move(e, at(e, 10, bottomRow(e)) + QPoint(20, 0));
+            QCOMPARE(text(e, 1024), QStringLiteral("00:03.39 / 00:03.39"));
+            press(e, kCancelButton);
+        });
+    }
+
+    // The 3D dialog's requests: caption, graph title, file and default, no preview video; the request is cleared.
+    void speedEditorEditsTheEvolutionCurves() {
+        const struct {
+            std::int32_t AppState::*flag;
+            const char* caption;
+            const char* title;
+            const char* file;
+        } modes[] = {{&AppState::zScaleEvolutionRequest, "Z Scale evolution", "Z Scale relative to base", "EvEchZ3D.qvs"},
+                     {&AppState::maxIterEvolutionRequest, "Maximum Iteration evolution", "Max Iter. relative to base",
+                      "EvMaxIter3D.qvs"},
+                     {&AppState::vertShiftEvolutionRequest, "Vertical Shift evolution",
+                      "Vertical Shift relative to base", "EvVertDec3D.qvs"}};
+        for (const auto& mode : modes) {
+            EditorFixture f;
+            f.h.state.get()->*mode.flag = 1;
+            f.run(kSpeedSetup, [&](CurveEditor& e) {
+                QCOMPARE(e.windowTitle(), QString::fromLatin1(mode.caption));
+                QCOMPARE(text(e, 1023), QString::fromLatin1(mode.title));
+                QVERIFY(!control<QPushButton>(e, kPreviewButton)->isEnabled());
+                mouse(e, at(e, 1, bottomRow(e)), Qt::LeftButton, Qt::ShiftModifier);  // the base 10, a tenth with x10
+                press(e, kSaveButton);
+            });
+            QCOMPARE(zoomreel::test::readBytes(f.file(mode.file)), curveBytes({{0, 1}, {kStart + 1, 1}}));
+            QVERIFY(!std::filesystem::exists(f.file("speed.qvs")));
+            QCOMPARE(f.h.state.get()->*mode.flag, 0);
+        }
+    }
+
+    // The colour editor: "Iteration division" first with keyframe 0's divisor, the offset and x10 views, undo
+    // across modes, the subtraction applied at once, Save writing the three curves and "SubIM.qvs"; the mode, x10
+    // and offset kept for the next opening, whose Cancel writes nothing.
+    void colorEditorShapesAndSavesTheColourCurves() {
+        EditorFixture f;
+        f.run(kColorSetup, [&](CurveEditor& e) {
+            checkLayoutFits(e);
+            QVERIFY(control<QAbstractButton>(e, 1016)->isChecked());
+            QVERIFY(e.source().current().colorDivisor.points == (std::vector<KeyPoint>{{0, 1}}));
+            QVERIFY(control<QScrollBar>(e, 1022)->isHidden());
+            press(e, 1017);
+            QVERIFY(!control<QScrollBar>(e, 1022)->isHidden());
+            control<QScrollBar>(e, 1022)->setValue(-5);  // the view spans 0 to 10: the middle is 5
+            mouse(e, at(e, 2, middleRow(e)), Qt::LeftButton, Qt::ShiftModifier);
+            press(e, 1021);
+            press(e, 1018);  // x10
+            mouse(e, at(e, 4, middleRow(e) - 100), Qt::LeftButton, Qt::ShiftModifier);
+            const float rotation = 100.0f / static_cast<float>(e.view().rect.height() - 4) / 10.0f;
+            QVERIFY(e.source().current().colorRotate.points == (std::vector<KeyPoint>{{0, 0}, {kStart + 4, rotation}}));
+            e.undo();
+            e.undo();  // the offset curve's point: its mode comes back
+            QVERIFY(control<QAbstractButton>(e, 1017)->isChecked());
+            QCOMPARE(e.source().current().colorAdd.count(), 1);
+            e.redo();
+            press(e, 1019);
+            QCOMPARE(f.h.state->subtractMinimum.subtract, 1);
+            QVERIFY(e.source().current().subtractMinimum);
+            control<QLineEdit>(e, 1020)->setText(QStringLiteral("12 frames"));
+            press(e, kSaveButton);
+        });
+        QCOMPARE(zoomreel::test::readBytes(f.file("colordiv.qvs")), curveBytes({{0, 1}}));
+        QCOMPARE(zoomreel::test::readBytes(f.file("coloradd.qvs")), curveBytes({{0, 0}, {kStart + 2, 5}}));
+        QCOMPARE(zoomreel::test::readBytes(f.file("colorrot.qvs")), curveBytes({{0, 0}}));
+        QCOMPARE(zoomreel::test::readBytes(f.file("SubIM.qvs")), ByteWriter().i32(1).i32(12).bytes());
+
+        for (const char* name : {"colordiv.qvs", "coloradd.qvs", "colorrot.qvs", "SubIM.qvs"}) {
+            std::filesystem::remove(f.file(name));
+        }
+        f.run(kColorSetup, [&](CurveEditor& e) {
+            QVERIFY(control<QAbstractButton>(e, 1017)->isChecked());
+            QVERIFY(control<QAbstractButton>(e, 1018)->isChecked());
+            QCOMPARE(control<QScrollBar>(e, 1022)->value(), -5);
+            mouse(e, at(e, 3, middleRow(e)), Qt::LeftButton, Qt::ShiftModifier);
+            QTest::keyClick(&e, Qt::Key_Escape);
+        });
+        for (const char* name : {"colordiv.qvs", "coloradd.qvs", "colorrot.qvs", "SubIM.qvs"}) {
+            QVERIFY(!std::filesystem::exists(f.file(name)));
+        }
+    }
+
+    // A curve keeps its last point; a save that fails says why and leaves the editor open.
+    void editorsKeepAPointAndReportAFailedSave() {
+        EditorFixture f(12, 0, 10);
+        std::filesystem::create_directory(f.file("colordiv.qvs"));  // no file can be written under that name
+        f.run(kColorSetup, [&](CurveEditor& e) {
+            const QPoint onThePoint = at(e, 0, e.view().rect.top + 2 + e.view().screenY(1.0f));
+            mouse(e, onThePoint, Qt::LeftButton, Qt::ControlModifier);
+            QCOMPARE(e.source().current().colorDivisor.count(), 1);
+            mouse(e, onThePoint, Qt::LeftButton, Qt::ShiftModifier);
+            mouse(e, onThePoint, Qt::LeftButton, Qt::ControlModifier);
+            QCOMPARE(e.source().current().colorDivisor.count(), 1);
+            press(e, kSaveButton);
+            QVERIFY(e.isVisible());
+            QVERIFY(f.h.messageTexts().last().contains(QStringLiteral("colordiv.qvs")));
+            QCOMPARE(f.h.ui.messages.back().icon, BoxIcon::Error);
+            QVERIFY(e.preview()->framePreview().running());
+            press(e, kCancelButton);
+        });
+        QVERIFY(!std::filesystem::exists(f.file("SubIM.qvs")));
+    }
+};
+
+}  // namespace zoomreel::app::test
+
+using zoomreel::app::test::SetupEditorsTest;
+ZOOMREEL_APP_TEST(SetupEditorsTest)
+#include "setup_editors_test.moc"
