@@ -323,7 +323,7 @@ MovieOutcome MovieThread(MovieDriver& driver, const MovieRequest& request, const
         // A movie started afresh is no longer the stopped one that an earlier record describes, whose files it
         // is about to replace.
         std::error_code error;
-        std::filesystem::remove(resumePath, error);
+        if (std::filesystem::exists(resumePath, error)) std::filesystem::remove(resumePath, error);
         if (error) {
             return Status::failure("Cannot remove the record of an earlier stopped movie " + quotedPath(resumePath) +
                                    ": " + error.message());

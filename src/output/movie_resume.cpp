@@ -67,7 +67,9 @@ void hashFileState(PartHash& hash, const std::filesystem::path& path) {
     hash << (error ? std::int64_t{-1} : static_cast<std::int64_t>(time.time_since_epoch().count()));
 }
 
-std::string codecText(const FourCC& code) { return code == kUncompressed ? "raw" : fourCCText(code); }
+std::string codecText(const FourCC& code) {
+    return code == kUncompressed ? "raw" : std::string(code.data(), code.size());
+}
 
 std::string hexFloat(double value) {
     char text[64];
