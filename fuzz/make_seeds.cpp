@@ -200,18 +200,8 @@ int main(int argc, char** argv) {
 
     {
         // A record as a 3D movie with rotation leaves it, its fingerprint that of the program's defaults.
-        MovieResume record;
-        record.selectionStart = 1;
-        record.selectionEnd = 4;
-        record.nextFile = 3;
-        record.framesBefore = 8;
-        record.lastPosition = 2.1f;
-        record.cumulativeRotation = -7.3f;
-        record.carried = {0.0, 11.25, 3, 47};
-        record.compressor = kUncompressed;
-        CurveSet curves;
-        RenderSettings settings;
-        record.fingerprint = movieFingerprint(curves, Palette(), ColorTable(), settings, VideoParameters());
+        MovieResume record{1, 4, 3, 8, 1, 2.1f, -7.3f, {0.0, 11.25, 3, 47}, kUncompressed};
+        record.fingerprint = movieFingerprint(CurveSet(), Palette(), ColorTable(), RenderSettings(), VideoParameters());
         const fs::path made = work / "film(1-4).resume";
         check(writeMovieResume(made, record));
         keep(made, out / "movie_resume", "stopped.resume");

@@ -219,6 +219,11 @@ StoppedMovie::State checkStoppedMovie(const MovieResume& record, const KeyframeL
         }
         message = "The movie of " + selectionText(start, end) + " was stopped with other settings: " + names +
                   (differ.size() == 1 ? " differs." : " differ.");
+        if (differ.back() == "codec") {
+            const std::string code = record.compressor == kUncompressed ? "raw" : fourCCText(record.compressor);
+            message += " It was made with " + code + ", a key frame every " + std::to_string(record.keyFrameEvery) +
+                       " frames, quality " + std::to_string(record.quality) + ".";
+        }
         return State::Differs;
     }
     for (int file = 1; file < record.nextFile; ++file) {
