@@ -13,6 +13,7 @@
 
 #include "keyframes/iteration_map.h"
 #include "keyframes/keyframe_file.h"
+#include "output/movie_resume.h"
 #include "settings/key_point_curve.h"
 #include "settings/palette.h"
 #include "settings/recent_folders.h"
@@ -199,6 +200,25 @@ int fuzzRecentFolders(const std::uint8_t* data, std::size_t size) {
     std::size_t bytes = 0;
     for (const std::string& entry : recent.entries) bytes += entry.size();
     gSink = static_cast<double>(bytes);
+    return 0;
+}
+
+int fuzzMovieResume(const std::uint8_t* data, std::size_t size) {
+    const fs::path path = writeInput("film(1-4).resume", data, size);
+    MovieResume record;
+    if (!readMovieResume(path, record)) return 0;
+    // What is accepted goes on as it was read: written back, it reads the same, bit for bit where it counts.
+    auto same = [](double a, double b) { return a == b || (std::isnan(a) && std::isnan(b)); };
+    MovieResume again;
+    if (writeMovieResume(path, record) && readMovieResume(path, again) &&
+        (again.nextFile != record.nextFile || again.framesBefore != record.framesBefore ||
+         again.lastSegment != record.lastSegment || again.lastPosition != record.lastPosition ||
+         !same(again.cumulativeRotation, record.cumulativeRotation) ||
+         !same(again.carried.runningMinimum3D, record.carried.runningMinimum3D) ||
+         again.carried.visibleRowLast != record.carried.visibleRowLast || again.compressor != record.compressor)) {
+        std::abort();
+    }
+    gSink = static_cast<double>(record.fingerprint.parts.size()) + record.lastPosition;
     return 0;
 }
 

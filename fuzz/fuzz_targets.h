@@ -18,6 +18,7 @@ int fuzzProjection3D(const std::uint8_t* data, std::size_t size);
 int fuzzSubtractMinimum(const std::uint8_t* data, std::size_t size);
 int fuzzVideoParameters(const std::uint8_t* data, std::size_t size);
 int fuzzRecentFolders(const std::uint8_t* data, std::size_t size);
+int fuzzMovieResume(const std::uint8_t* data, std::size_t size);
 
 using FuzzHarness = int (*)(const std::uint8_t*, std::size_t);
 
@@ -36,6 +37,7 @@ inline constexpr FuzzTarget kFuzzTargets[] = {
     {"subtract_minimum", fuzzSubtractMinimum},
     {"video_parameters", fuzzVideoParameters},
     {"recent_folders", fuzzRecentFolders},
+    {"movie_resume", fuzzMovieResume},
 };
 
 /// The split of the video-parameters input into its two files: everything before the first byte 0 goes to

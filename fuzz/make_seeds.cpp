@@ -13,6 +13,7 @@
 #include "fuzz_targets.h"
 #include "keyframes/keyframe_file.h"
 #include "keyframes/sample_maps.h"
+#include "output/movie_resume.h"
 #include "platform/worker_pool.h"
 #include "settings/key_point_curve.h"
 #include "settings/palette.h"
@@ -195,6 +196,15 @@ int main(int argc, char** argv) {
         keep(work / kRecentFoldersFileName, out / "recent_folders", "one.fld");
         for (int i = 0; i < 12; ++i) check(addRecentFolder(recent, "/data/zoom " + std::to_string(i), work));
         keep(work / kRecentFoldersFileName, out / "recent_folders", "full.fld");
+    }
+
+    {
+        // A record as a 3D movie with rotation leaves it, its fingerprint that of the program's defaults.
+        MovieResume record{1, 4, 3, 8, 1, 2.1f, -7.3f, {0.0, 11.25, 3, 47}, kUncompressed};
+        record.fingerprint = movieFingerprint(CurveSet(), Palette(), ColorTable(), RenderSettings(), VideoParameters());
+        const fs::path made = work / "film(1-4).resume";
+        check(writeMovieResume(made, record));
+        keep(made, out / "movie_resume", "stopped.resume");
     }
 
     fs::remove_all(work, error);

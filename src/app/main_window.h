@@ -4,6 +4,7 @@
 
 #include <atomic>
 #include <map>
+#include <optional>
 #include <thread>
 
 #include "app/app_state.h"
@@ -98,7 +99,8 @@ private:
     // Movie
     void makeVideo();
     void computeOneFrame();
-    void startMovie();
+    /// With `resume`, the stopped movie goes on from its record instead of starting from the first frame.
+    void startMovie(std::optional<MovieResume> resume = std::nullopt);
     void setMovieMenus(bool running);
 
     AppState& state_;

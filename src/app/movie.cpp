@@ -10,6 +10,22 @@
 namespace zoomreel::app {
 
 namespace {
+/// What the program's state asks of a movie over the selection of `keyframes`.
+MovieRequest movieRequestOf(const AppState& state, const KeyframeList* keyframes) {
+    MovieRequest request;
+    request.keyframes = keyframes;
+    request.keyframeByKeyframe = state.keyframeByKeyframe;
+    request.flipHorizontal = state.flipHorizontal;
+    request.flipVertical = state.flipVertical;
+    request.video = state.video();
+    request.palette = state.palette;
+    request.colorTable = state.colorTable;
+    request.relief = state.relief;
+    request.projection = state.projection;
+    request.subtractMinimum = state.subtractMinimum;
+    return request;
+}
+
 BoxIcon boxIconOf(MessageIcon icon) {
     switch (icon) {
         case MessageIcon::Warning: return BoxIcon::Warning;
@@ -31,8 +47,19 @@ void MainWindow::makeVideo() {
         "Confirm you want to make final movie from %d to %d KeyFrames?\nFPS: %d   FPM: %d   Width: %d",
         list.selectionStart, list.selectionEnd, video.fps, video.framesPerMovie, video.finalWidth);
     if (say(question, BoxIcon::Question, BoxButtons::OkCancel) != BoxAnswer::Ok) return;
+    // A movie of this selection that was stopped and would go on with the same frames: continue it, or start
+    // again (which makes its record obsolete). Its codec is kept, so none is asked for then.
+    std::optional<MovieResume> resume;
+    StoppedMovie stopped = findStoppedMovie(movieRequestOf(state_, &list), video);
+    if (stopped.state == StoppedMovie::State::Found) {
+        const QString resumeQuestion = QString::asprintf(
+            "A movie of these key frames was stopped after file %03d.\nContinue it?", stopped.record.nextFile - 1);
+        if (say(resumeQuestion, BoxIcon::Question, BoxButtons::OkCancel) == BoxAnswer::Ok) {
+            resume = std::move(stopped.record);
+        }
+    }
     state_.movie.singleFrameTarget.store(-1.0f);
-    startMovie();
+    startMovie(std::move(resume));
 }
 
 void MainWindow::computeOneFrame() {
@@ -52,7 +79,7 @@ void MainWindow::setMovieMenus(bool running) {
     command(kAbortVideo)->setEnabled(running);
 }
 
-void MainWindow::startMovie() {
+void MainWindow::startMovie(std::optional<MovieResume> resume) {
     MovieDriver& driver = state_.movie;
     if (driver.running.load()) return;
     // The previous run may still be telling its end; its copy of the keyframes is replaced only after it.
@@ -60,17 +87,8 @@ void MainWindow::startMovie() {
     movieKeyframes_ = state_.keyframes;
     strip_->dropHeldFrame();
 
-    MovieRequest request;
-    request.keyframes = &movieKeyframes_;
-    request.keyframeByKeyframe = state_.keyframeByKeyframe;
-    request.flipHorizontal = state_.flipHorizontal;
-    request.flipVertical = state_.flipVertical;
-    request.video = state_.video();
-    request.palette = state_.palette;
-    request.colorTable = state_.colorTable;
-    request.relief = state_.relief;
-    request.projection = state_.projection;
-    request.subtractMinimum = state_.subtractMinimum;
+    MovieRequest request = movieRequestOf(state_, &movieKeyframes_);
+    request.resume = std::move(resume);
 
     MovieCallbacks callbacks;
     callbacks.frameLock = &state_.frameLock;

@@ -25,7 +25,8 @@ const char* const kUsage =
     "options of render and frame (for this run only; nothing is saved):\n"
     "  --width N  --height3d N  --fps N  --frames-per-movie N  --zoom-text  --no-zoom-text\n"
     "  --codec C (MSVC, raw, MJPG, ...)  --quality Q (0-100)  --keyframe-interval K\n"
-    "  --keyframe-by-keyframe  --flip-horizontal  --flip-vertical\n";
+    "  --keyframe-by-keyframe  --flip-horizontal  --flip-vertical\n"
+    "  --resume (render only)  go on with the stopped movie of S to E from its first unfinished file\n";
 
 }  // namespace
 

@@ -1,6 +1,7 @@
 // The movie commands of zoomreel-cli: render, frame and codecs.
 #include <atomic>
 #include <chrono>
+#include <cstdint>
 #include <cstdio>
 #include <filesystem>
 #include <string>
@@ -21,7 +22,7 @@ const std::vector<std::string> kMovieOptions = {"--from",  "--to",      "--width
                                                 "--fps",   "--frames-per-movie",   "--codec",
                                                 "--quality", "--keyframe-interval", "--at", "--out"};
 const std::vector<std::string> kMovieFlags = {"--zoom-text", "--no-zoom-text", "--keyframe-by-keyframe",
-                                              "--flip-horizontal", "--flip-vertical"};
+                                              "--flip-horizontal", "--flip-vertical", "--resume"};
 
 /// What the command line asks of a movie or a frame.
 struct MovieSetup {
@@ -71,13 +72,14 @@ MovieSetup readMovieSetup(const Parsed& parsed, const char* command) {
     return setup;
 }
 
-/// "[#######.............]  12/100 frames  0:42 left" on one terminal line.
-void drawProgress(int done, int total, double elapsedSeconds) {
+/// "[#######.............]  12/100 frames  0:42 left" on one terminal line. `done` counts the frames of the whole
+/// movie, `madeNow` those this run made in `elapsedSeconds`, from which the time left is told.
+void drawProgress(int done, int total, int madeNow, double elapsedSeconds) {
     constexpr int kBar = 30;
-    const int filled = total > 0 ? std::min(kBar, done * kBar / total) : kBar;
+    const int filled = total > 0 ? std::min(kBar, static_cast<int>(std::int64_t{done} * kBar / total)) : kBar;
     std::string bar(static_cast<std::size_t>(filled), '#');
     bar.append(static_cast<std::size_t>(kBar - filled), '.');
-    const double left = done > 0 ? elapsedSeconds / done * std::max(0, total - done) : 0.0;
+    const double left = madeNow > 0 ? elapsedSeconds / madeNow * std::max(0, total - done) : 0.0;
     const auto seconds = static_cast<long long>(left + 0.5);
     std::fprintf(stderr, "\r[%s] %d/%d frames  %lld:%02lld left ", bar.c_str(), done, total, seconds / 60,
                  seconds % 60);
@@ -105,6 +107,18 @@ int runRender(const std::vector<std::string>& args) {
                                 setup.request.keyframeByKeyframe};
         const int total = countMovieFrames(movieSpeedCurve(setup.list, limits.keyframeByKeyframe), limits);
 
+        if (flag(parsed, "--resume")) {
+            // The same movie, or nothing: every file stays as it is when it cannot go on.
+            StoppedMovie stopped = findStoppedMovie(setup.request, setup.request.video, &setup.codec);
+            if (stopped.state == StoppedMovie::State::None) throw InputError{stopped.message};
+            if (stopped.state != StoppedMovie::State::Found) {
+                throw InputError{stopped.message +
+                                 " Nothing was changed; render without --resume to make the movie from its first "
+                                 "frame."};
+            }
+            setup.request.resume = std::move(stopped.record);
+        }
+
         MovieDriver driver;
         MovieCallbacks callbacks = commandLineCallbacks(setup);
         const bool terminal = stderrIsTerminal();
@@ -112,7 +126,8 @@ int runRender(const std::vector<std::string>& args) {
         if (terminal) {
             callbacks.frameDone = [&](const MovieProgress& progress, const Raster&) {
                 const std::chrono::duration<double> elapsed = std::chrono::steady_clock::now() - started;
-                drawProgress(progress.framesComputed, total, elapsed.count());
+                drawProgress(progress.framesBefore + progress.framesComputed, total, progress.framesComputed,
+                             elapsed.count());
             };
         }
         MovieOutcome outcome;
@@ -138,6 +153,7 @@ int runFrame(const std::vector<std::string>& args) {
         const auto at = option(parsed, "--at");
         const auto out = option(parsed, "--out");
         if (!at || !out) throw UsageError{"The command \"frame\" needs --at X and --out FILE.png."};
+        if (flag(parsed, "--resume")) throw UsageError{"The option --resume belongs to the command \"render\"."};
         MovieSetup setup = readMovieSetup(parsed, "frame");
         setup.request.keyframes = &setup.list;
         const float target = parseFloat(*at, "the frame position");

@@ -3,8 +3,10 @@
 #include <cmath>
 #include <cstdio>
 #include <limits>
+#include <system_error>
 #include <utility>
 
+#include "platform/atomic_file.h"
 #include "settings/settings_file.h"
 
 namespace zoomreel {
@@ -35,16 +37,19 @@ int finalHeightFor(const KeyframeList& list, int finalWidth) {
 
 }  // namespace
 
-WalkEnd walkMovie(const KeyPointCurve& speed, const WalkLimits& limits, const std::atomic<std::int32_t>* abortRequested,
-                  const std::function<bool(float h, float g)>& step) {
+WalkEnd walkMovieAfter(const KeyPointCurve& speed, const WalkLimits& limits,
+                       const std::atomic<std::int32_t>* abortRequested, const WalkStep* after,
+                       const std::function<bool(const WalkStep& step)>& step) {
     const auto& p = speed.points;
     const int n = speed.count();
     if (n == 0) return WalkEnd::Completed;
+    if (after != nullptr && (after->segment < 0 || after->segment >= n)) return WalkEnd::Completed;
     const auto start = static_cast<float>(limits.selectionStart);
     const auto end = static_cast<float>(limits.selectionEnd);
     const auto last = static_cast<float>(limits.keyframeCount - 1);
-    float h = p[0].x;
-    for (int i = 0; i < n; ++i) {
+    float h = after != nullptr ? after->h : p[0].x;
+    bool done = after != nullptr;  // the step at h was made already: only its advance is left
+    for (int i = after != nullptr ? after->segment : 0; i < n; ++i) {
         const float xs = p[i].x;
         const float ys = p[i].y;
         const bool lastSegment = i + 1 == n;
@@ -52,20 +57,29 @@ WalkEnd walkMovie(const KeyPointCurve& speed, const WalkLimits& limits, const st
         const float ye = lastSegment ? ys : p[i + 1].y;
         const float lnStart = std::log(loggable(ys));
         const float lnEnd = std::log(loggable(ye));
-        while (h < xe) {
+        while (h < xe || done) {
             float g = 1.0f;
             if (!limits.keyframeByKeyframe) {
                 g = lastSegment ? loggable(ys) : std::exp(lnStart + (lnEnd - lnStart) * (h - xs) / (xe - xs));
             }
-            if (h > end || h >= last) return WalkEnd::Stopped;
-            if (abortRequested != nullptr && abortRequested->load() != 0) return WalkEnd::Aborted;
-            if (h > start && !step(h, g)) return WalkEnd::Ended;
+            if (!done) {
+                if (h > end || h >= last) return WalkEnd::Stopped;
+                if (abortRequested != nullptr && abortRequested->load() != 0) return WalkEnd::Aborted;
+                if (h > start && !step(WalkStep{i, h, g})) return WalkEnd::Ended;
+            }
+            done = false;
             const float next = h + 1.0f / g;
             if (!(next > h)) return WalkEnd::Stopped;
             h = next;
         }
     }
     return WalkEnd::Completed;
+}
+
+WalkEnd walkMovie(const KeyPointCurve& speed, const WalkLimits& limits, const std::atomic<std::int32_t>* abortRequested,
+                  const std::function<bool(float h, float g)>& step) {
+    return walkMovieAfter(speed, limits, abortRequested, nullptr,
+                          [&](const WalkStep& s) { return step(s.h, s.g); });
 }
 
 KeyPointCurve movieSpeedCurve(const KeyframeList& list, bool keyframeByKeyframe) {
@@ -90,6 +104,12 @@ int countMovieFrames(const KeyPointCurve& speed, const WalkLimits& limits) {
 std::string movieFileName(int selectionStart, int selectionEnd, int fileIndex) {
     char name[64];
     std::snprintf(name, sizeof name, "film(%d-%d)%03d.avi", selectionStart, selectionEnd, fileIndex);
+    return name;
+}
+
+std::string movieResumeFileName(int selectionStart, int selectionEnd) {
+    char name[64];
+    std::snprintf(name, sizeof name, "film(%d-%d).resume", selectionStart, selectionEnd);
     return name;
 }
 
@@ -127,6 +147,119 @@ void WaitForMovie(MovieDriver& driver) {
     if (driver.thread.joinable()) driver.thread.join();
 }
 
+void loadMovieRun(const MovieRequest& request, const VideoParameters& video, MovieRun& run) {
+    const KeyframeList& list = *request.keyframes;
+    run.video = video;
+    run.video.finalHeight = finalHeightFor(list, video.finalWidth);
+
+    // The curves, palette and settings of the folder, read afresh for every run.
+    CurveSet& curves = run.curves;
+    auto folderFile = [&](std::string_view name) { return settingsFilePath(list, name); };
+    curves.speedCurve = movieSpeedCurve(list, request.keyframeByKeyframe);
+    loadCurveWithDefault(folderFile("colordiv.qvs"), curves.colorDivisorCurve, curveDefault(CurveKind::ColorDivisor, list));
+    loadCurveWithDefault(folderFile("coloradd.qvs"), curves.colorAddCurve, 0.0f);
+    loadCurveWithDefault(folderFile("colorrot.qvs"), curves.colorRotateCurve, 0.0f);
+    loadCurveWithDefault(folderFile("EvEchZ3D.qvs"), curves.zScaleEvolution, 1.0f);
+    loadCurveWithDefault(folderFile("EvMaxIter3D.qvs"), curves.maxIterEvolution, 1.0f);
+    loadCurveWithDefault(folderFile("EvVertDec3D.qvs"), curves.vertShiftEvolution, 1.0f);
+
+    run.palette = request.palette;
+    run.colorTable = request.colorTable;
+    loadPalette(folderFile(kPaletteFileName), run.palette);
+    if (run.palette.usePalette) expandPalette(run.palette, run.colorTable);
+    RenderSettings& settings = run.settings;
+    settings = RenderSettings();
+    settings.keyframes = &list;
+    settings.colorTable = &run.colorTable;
+    settings.usePalette = run.palette.usePalette != 0;
+    settings.subtractMinimum = request.subtractMinimum;
+    settings.relief = request.relief;
+    settings.projection = request.projection;
+    loadSubtractMinimum(folderFile(kSubtractMinimumFileName), settings.subtractMinimum);
+    loadRelief(folderFile(kReliefFileName), settings.relief);
+    load3D(folderFile(k3DFileName), settings.projection);
+    settings.keyframeByKeyframe = request.keyframeByKeyframe;
+    settings.flipHorizontal = request.flipHorizontal;
+    settings.flipVertical = request.flipVertical;
+    settings.finalWidth = run.video.finalWidth;
+    settings.finalHeight = run.video.finalHeight;
+    settings.height3D = run.video.height3D;
+}
+
+namespace {
+
+std::string selectionText(int selectionStart, int selectionEnd) {
+    return "keyframes " + std::to_string(selectionStart) + " to " + std::to_string(selectionEnd);
+}
+
+/// Whether the stopped movie `record` can go on as the run `run` over the selection of `list`.
+StoppedMovie::State checkStoppedMovie(const MovieResume& record, const KeyframeList& list, const MovieRun& run,
+                                      const CompressorChoice* codec, std::string& message) {
+    using State = StoppedMovie::State;
+    const int start = list.selectionStart;
+    const int end = list.selectionEnd;
+    const std::filesystem::path path = list.folder / movieResumeFileName(start, end);
+    if (record.selectionStart != start || record.selectionEnd != end ||
+        record.lastSegment >= run.curves.speedCurve.count() ||
+        record.carried.visibleRowLast > run.settings.finalHeight ||
+        record.carried.visibleRowFirst > run.settings.finalHeight) {
+        message = "The record of the stopped movie " + quotedPath(path) + " does not fit this folder.";
+        return State::Damaged;
+    }
+    std::vector<std::string> differ = fingerprintDifferences(
+        record.fingerprint, movieFingerprint(run.curves, run.palette, run.colorTable, run.settings, run.video));
+    if (codec != nullptr && (codec->compressor != record.compressor || codec->keyFrameEvery != record.keyFrameEvery ||
+                             codec->quality / 100 != record.quality)) {
+        differ.push_back("codec");
+    }
+    if (!differ.empty()) {
+        std::string names;
+        for (std::size_t i = 0; i < differ.size(); ++i) {
+            names += (i == 0 ? "" : i + 1 == differ.size() ? " and " : ", ") + differ[i];
+        }
+        message = "The movie of " + selectionText(start, end) + " was stopped with other settings: " + names +
+                  (differ.size() == 1 ? " differs." : " differ.");
+        if (differ.back() == "codec") {
+            const std::string code = record.compressor == kUncompressed ? "raw" : fourCCText(record.compressor);
+            message += " It was made with " + code + ", a key frame every " + std::to_string(record.keyFrameEvery) +
+                       " frames, quality " + std::to_string(record.quality) + ".";
+        }
+        return State::Differs;
+    }
+    for (int file = 1; file < record.nextFile; ++file) {
+        const std::filesystem::path finished = list.folder / movieFileName(start, end, file);
+        std::error_code error;
+        if (!std::filesystem::is_regular_file(finished, error)) {
+            message = "The finished file " + quotedPath(finished) + " of the stopped movie of " +
+                      selectionText(start, end) + " is missing.";
+            return State::FileMissing;
+        }
+    }
+    return State::Found;
+}
+
+}  // namespace
+
+StoppedMovie findStoppedMovie(const MovieRequest& request, const VideoParameters& video,
+                              const CompressorChoice* codec) {
+    StoppedMovie stopped;
+    const KeyframeList& list = *request.keyframes;
+    const std::filesystem::path path = list.folder / movieResumeFileName(list.selectionStart, list.selectionEnd);
+    bool found = false;
+    if (Status read = readMovieResume(path, stopped.record, &found); !read) {
+        stopped.state = found ? StoppedMovie::State::Damaged : StoppedMovie::State::None;
+        stopped.message = found ? read.message
+                                : "There is no stopped movie of " +
+                                      selectionText(list.selectionStart, list.selectionEnd) + " in " +
+                                      quotedPath(list.folder) + ".";
+        return stopped;
+    }
+    MovieRun run;
+    loadMovieRun(request, video, run);
+    stopped.state = checkStoppedMovie(stopped.record, list, run, codec, stopped.message);
+    return stopped;
+}
+
 MovieOutcome MovieThread(MovieDriver& driver, const MovieRequest& request, const MovieCallbacks& callbacks) {
     MovieOutcome outcome;
     const KeyframeList& list = *request.keyframes;
@@ -137,46 +270,23 @@ MovieOutcome MovieThread(MovieDriver& driver, const MovieRequest& request, const
         if (callbacks.showMessage) callbacks.showMessage(icon, text);
     };
 
-    VideoParameters video = callbacks.videoParameters ? callbacks.videoParameters() : request.video;
+    MovieRun run;
+    loadMovieRun(request, callbacks.videoParameters ? callbacks.videoParameters() : request.video, run);
+    VideoParameters& video = run.video;
     const int finalWidth = video.finalWidth;
-    video.finalHeight = finalHeightFor(list, finalWidth);
-
-    // The curves, palette and settings of the folder, read afresh for every run.
-    CurveSet curves;
-    auto folderFile = [&](std::string_view name) { return settingsFilePath(list, name); };
-    curves.speedCurve = movieSpeedCurve(list, request.keyframeByKeyframe);
-    loadCurveWithDefault(folderFile("colordiv.qvs"), curves.colorDivisorCurve, curveDefault(CurveKind::ColorDivisor, list));
-    loadCurveWithDefault(folderFile("coloradd.qvs"), curves.colorAddCurve, 0.0f);
-    loadCurveWithDefault(folderFile("colorrot.qvs"), curves.colorRotateCurve, 0.0f);
-    loadCurveWithDefault(folderFile("EvEchZ3D.qvs"), curves.zScaleEvolution, 1.0f);
-    loadCurveWithDefault(folderFile("EvMaxIter3D.qvs"), curves.maxIterEvolution, 1.0f);
-    loadCurveWithDefault(folderFile("EvVertDec3D.qvs"), curves.vertShiftEvolution, 1.0f);
-
-    Palette palette = request.palette;
-    ColorTable colorTable = request.colorTable;
-    loadPalette(folderFile(kPaletteFileName), palette);
-    if (palette.usePalette) expandPalette(palette, colorTable);
-    RenderSettings settings;
-    settings.keyframes = &list;
-    settings.colorTable = &colorTable;
-    settings.usePalette = palette.usePalette != 0;
-    settings.subtractMinimum = request.subtractMinimum;
-    settings.relief = request.relief;
-    settings.projection = request.projection;
-    loadSubtractMinimum(folderFile(kSubtractMinimumFileName), settings.subtractMinimum);
-    loadRelief(folderFile(kReliefFileName), settings.relief);
-    load3D(folderFile(k3DFileName), settings.projection);
-    settings.keyframeByKeyframe = request.keyframeByKeyframe;
-    settings.flipHorizontal = request.flipHorizontal;
-    settings.flipVertical = request.flipVertical;
-    settings.finalWidth = finalWidth;
-    settings.finalHeight = video.finalHeight;
-    settings.height3D = video.height3D;
+    CurveSet& curves = run.curves;
+    RenderSettings& settings = run.settings;
     const bool projection = settings.projection.active != 0;
-    const double colorSensitivity = palette.colorSensitivity;
+    const double colorSensitivity = run.palette.colorSensitivity;
 
-    driver.cumulativeRotation = 0;
+    // A resumed movie starts where the frames before its next file left the colour rotation and the renderer.
+    const MovieResume* resume = movieMode && request.resume ? &*request.resume : nullptr;
+    const std::filesystem::path resumePath = list.folder / movieResumeFileName(selectionStart, selectionEnd);
+    const int framesBefore = resume != nullptr ? resume->framesBefore : 0;
+    driver.cumulativeRotation = resume != nullptr ? resume->cumulativeRotation : 0;
     driver.renderer.runningMinimum2D = 0;
+    driver.renderer.setUpFrom.reset();
+    if (resume != nullptr) driver.renderer.setUpFrom = resume->carried;
     // A movie reads the next keyframe while it renders, up to the last its frames can show (a frame at h holds
     // keyframes trunc(h) to trunc(h) + 3); a single frame needs none beyond its own.
     driver.renderer.readAhead = movieMode;
@@ -195,16 +305,33 @@ MovieOutcome MovieThread(MovieDriver& driver, const MovieRequest& request, const
     };
     // The first frame's output set-up: the counters and, for a movie, the first file's writer and its codec.
     hooks.setUpOutput = [&]() -> Status {
-        driver.fileIndex = 1;
+        driver.fileIndex = resume != nullptr ? resume->nextFile : 1;
         driver.framesInFile = 0;
-        if (movieMode) {
-            driver.currentWriter = std::make_unique<AviWriter>(
-                list.folder / movieFileName(selectionStart, selectionEnd, 1), kDefaultCompressor, video.fps);
-            driver.currentWriter->ChooseCompressor(callbacks.chooseCompressor, finalWidth,
-                                                   projection ? settings.height3D : settings.finalHeight);
-            // Stopped while the codec was being asked for (the program is closing): no file for a codec nobody
-            // chose, and no existing file of that name replaced by one frame.
-            if (driver.abortRequested.load() != 0) driver.currentWriter.reset();
+        if (!movieMode) return {};
+        driver.currentWriter = std::make_unique<AviWriter>(
+            list.folder / movieFileName(selectionStart, selectionEnd, driver.fileIndex),
+            resume != nullptr ? resume->compressor : kDefaultCompressor, video.fps);
+        if (resume != nullptr) {
+            // The files of a movie share one codec: the stopped movie's.
+            driver.currentWriter->keyFrameEvery = resume->keyFrameEvery;
+            driver.currentWriter->quality = resume->quality;
+            return {};
+        }
+        driver.currentWriter->ChooseCompressor(callbacks.chooseCompressor, finalWidth,
+                                               projection ? settings.height3D : settings.finalHeight);
+        // Stopped while the codec was being asked for (the program is closing): no file for a codec nobody
+        // chose, and no existing file of that name replaced by one frame.
+        if (driver.abortRequested.load() != 0) {
+            driver.currentWriter.reset();
+            return {};
+        }
+        // A movie started afresh is no longer the stopped one that an earlier record describes, whose files it
+        // is about to replace.
+        std::error_code error;
+        if (std::filesystem::exists(resumePath, error)) std::filesystem::remove(resumePath, error);
+        if (error) {
+            return Status::failure("Cannot remove the record of an earlier stopped movie " + quotedPath(resumePath) +
+                                   ": " + error.message());
         }
         return {};
     };
@@ -224,12 +351,22 @@ MovieOutcome MovieThread(MovieDriver& driver, const MovieRequest& request, const
     const bool selectionValid = list.keyframeCount() > 0 && selectionStart >= 0 && selectionEnd >= selectionStart &&
                                 selectionEnd < list.keyframeCount();
     WalkEnd walkEnd = WalkEnd::Completed;
+    std::string refusal;
     if (!selectionValid) {
         outcome.status = Status::failure("No Key Frames selected");
+    } else if (resume != nullptr &&
+               checkStoppedMovie(*resume, list, run, nullptr, refusal) != StoppedMovie::State::Found) {
+        // Changed since it was looked for: nothing is written.
+        outcome.status = Status::failure(refusal);
     } else {
         const WalkLimits limits{selectionStart, selectionEnd, list.keyframeCount(), request.keyframeByKeyframe};
         const float target = driver.singleFrameTarget.load();
-        walkEnd = walkMovie(curves.speedCurve, limits, &driver.abortRequested, [&](float h, float g) {
+        WalkStep resumed;
+        if (resume != nullptr) resumed = {resume->lastSegment, resume->lastPosition, 0.0f};
+        const WalkStep* after = resume != nullptr ? &resumed : nullptr;
+        walkEnd = walkMovieAfter(curves.speedCurve, limits, &driver.abortRequested, after, [&](const WalkStep& at) {
+            const float h = at.h;
+            const float g = at.g;
             const float divisor = evaluateLog(curves.colorDivisorCurve, h);
             const float add = evaluateLinear(curves.colorAddCurve, h);
             const float rotation = evaluateLinear(curves.colorRotateCurve, h);
@@ -288,6 +425,24 @@ MovieOutcome MovieThread(MovieDriver& driver, const MovieRequest& request, const
                     std::unique_ptr<AviWriter> previous = std::exchange(driver.currentWriter, std::move(next));
                     releaseWriter(std::move(previous));
                     if (!outcome.status) return false;
+                    // The finished file is there: a movie stopped from now on goes on with the next one.
+                    MovieResume record;
+                    record.selectionStart = selectionStart;
+                    record.selectionEnd = selectionEnd;
+                    record.nextFile = driver.fileIndex;
+                    record.framesBefore = framesBefore + outcome.framesWritten;
+                    record.lastSegment = at.segment;
+                    record.lastPosition = h;
+                    record.cumulativeRotation = driver.cumulativeRotation;
+                    record.carried = carriedState(driver.renderer);
+                    record.compressor = driver.currentWriter->compressor;
+                    record.keyFrameEvery = driver.currentWriter->keyFrameEvery;
+                    record.quality = driver.currentWriter->quality;
+                    record.fingerprint = movieFingerprint(curves, run.palette, run.colorTable, settings, video);
+                    if (Status s = writeMovieResume(resumePath, record); !s) {
+                        outcome.status = s;
+                        return false;
+                    }
                 }
             }
             const FrameTimings timings = timingsOf(driver.renderer.clock, projection);
@@ -296,8 +451,13 @@ MovieOutcome MovieThread(MovieDriver& driver, const MovieRequest& request, const
                                               driver.framesInFile, timings));
             }
             if (callbacks.frameDone) {
-                const MovieProgress progress{h, outcome.framesComputed, outcome.framesWritten, driver.fileIndex,
-                                             driver.framesInFile, timings};
+                const MovieProgress progress{h,
+                                             outcome.framesComputed,
+                                             outcome.framesWritten,
+                                             movieMode ? framesBefore : 0,
+                                             driver.fileIndex,
+                                             driver.framesInFile,
+                                             timings};
                 callbacks.frameDone(progress, projection ? context.frame3D : context.frame);
             }
             return movieMode;  // "Compute One Frame" ends with its frame
@@ -314,6 +474,12 @@ MovieOutcome MovieThread(MovieDriver& driver, const MovieRequest& request, const
     if (movieMode) releaseWriter(std::move(driver.currentWriter));
     driver.currentWriter.reset();
     freeRenderBuffers(driver.renderer);
+    driver.renderer.setUpFrom.reset();
+    // Done: nothing is left to go on with. Kept when the movie was stopped or failed.
+    if (movieMode && selectionValid && outcome.status && walkEnd != WalkEnd::Aborted) {
+        std::error_code ignored;
+        std::filesystem::remove(resumePath, ignored);
+    }
     // Done before the menus come back, so that the next "Make Video" is taken, and so that the target of a
     // "Compute One Frame" given right after this one is not wiped by this run.
     if (!movieMode) driver.singleFrameTarget.store(kMakeMovie);

@@ -6,12 +6,14 @@
 #include <functional>
 #include <memory>
 #include <mutex>
+#include <optional>
 #include <string>
 #include <thread>
 #include <vector>
 
 #include "keyframes/keyframe_list.h"
 #include "output/avi_writer.h"
+#include "output/movie_resume.h"
 #include "platform/raster.h"
 #include "platform/status.h"
 #include "render/frame_renderer.h"
@@ -45,6 +47,20 @@ enum class WalkEnd {
 WalkEnd walkMovie(const KeyPointCurve& speed, const WalkLimits& limits, const std::atomic<std::int32_t>* abortRequested,
                   const std::function<bool(float h, float g)>& step);
 
+/// One step of the walk: its speed segment, its keyframe position and its images per keyframe.
+struct WalkStep {
+    int segment = 0;
+    float h = 0;
+    float g = 0;
+};
+
+/// `walkMovie` going on after the step `after` (its segment and position; g is taken again from the curve, as
+/// the walk took it) instead of from the curve's first point: the steps that follow are those the whole walk
+/// makes after it. Without `after`, the whole walk.
+WalkEnd walkMovieAfter(const KeyPointCurve& speed, const WalkLimits& limits,
+                       const std::atomic<std::int32_t>* abortRequested, const WalkStep* after,
+                       const std::function<bool(const WalkStep& step)>& step);
+
 /// The speed curve a movie walks: one image per keyframe in keyframe-by-keyframe mode, else the folder's
 /// "speed.qvs" (20 images per keyframe without one).
 KeyPointCurve movieSpeedCurve(const KeyframeList& list, bool keyframeByKeyframe);
@@ -54,6 +70,9 @@ int countMovieFrames(const KeyPointCurve& speed, const WalkLimits& limits);
 
 /// "film(S-E)NNN.avi": the name of output file `fileIndex` (from 1) of a movie over S..E.
 std::string movieFileName(int selectionStart, int selectionEnd, int fileIndex);
+
+/// "film(S-E).resume": the record beside a movie's files that lets a stopped movie over S..E go on.
+std::string movieResumeFileName(int selectionStart, int selectionEnd);
 
 enum class MessageIcon { Warning, Error, Information };
 
@@ -67,7 +86,8 @@ struct FrameTimings {
 struct MovieProgress {
     float h = 0;
     int framesComputed = 0;  ///< in this run, this one included
-    int framesWritten = 0;   ///< appended to the movie files so far
+    int framesWritten = 0;   ///< appended to the movie files so far in this run
+    int framesBefore = 0;    ///< of a resumed movie: the frames of the finished files it kept
     int fileIndex = 0;
     int framesInFile = 0;
     FrameTimings timings;
@@ -107,7 +127,45 @@ struct MovieRequest {
     ReliefSettings relief;
     Projection3DSettings projection;
     SubtractMinimumSettings subtractMinimum;
+    /// Go on with a stopped movie from this record (found by `findStoppedMovie`) instead of from the first frame:
+    /// its codec is used and none is asked for. The thread checks the record again before it writes anything.
+    std::optional<MovieResume> resume;
 };
+
+/// What a run is made with: the request's settings under the folder's files, as the movie thread reads them.
+struct MovieRun {
+    VideoParameters video;  ///< with `finalHeight` derived from the keyframes
+    CurveSet curves;
+    Palette palette;
+    ColorTable colorTable;
+    RenderSettings settings;  ///< its colour table is `colorTable`
+
+    MovieRun() = default;
+    MovieRun(const MovieRun&) = delete;
+    MovieRun& operator=(const MovieRun&) = delete;
+};
+/// Reads the folder's curves, palette, relief, 3D and subtraction files over the request's values, as every run
+/// does, for frames of `video`.
+void loadMovieRun(const MovieRequest& request, const VideoParameters& video, MovieRun& run);
+
+/// A stopped movie of a selection, and whether it can go on.
+struct StoppedMovie {
+    enum class State {
+        None,        ///< no record of a stopped movie of the selection
+        Damaged,     ///< a record that cannot be read, or that does not fit the folder
+        Differs,     ///< made with other settings, keyframes or codec
+        FileMissing, ///< one of its finished files is gone
+        Found,       ///< it can go on
+    };
+    State state = State::None;
+    std::string message;  ///< what is wrong, for every state but Found
+    MovieResume record;
+};
+
+/// Looks for the stopped movie of the request's selection and checks it against what the request would make now:
+/// the same fingerprint, with `codec` (when given) the same codec, and its finished files still there.
+StoppedMovie findStoppedMovie(const MovieRequest& request, const VideoParameters& video,
+                              const CompressorChoice* codec = nullptr);
 
 struct MovieOutcome {
     Status status;       ///< a keyframe that could not be read, a movie file that could not be written

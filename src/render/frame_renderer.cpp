@@ -273,9 +273,17 @@ Status updateCache(FrameRenderer& renderer, const RenderSettings& settings, cons
     const int frameWidth = settings.finalWidth;
     const int frameHeight = settings.finalHeight;
     const bool projection = settings.projection.active != 0;
-    renderer.runningMinimum3D = 0;
-    renderer.visibleRowLast = frameHeight;
-    renderer.visibleRowFirst = 0;
+    if (renderer.setUpFrom) {
+        renderer.runningMinimum2D = renderer.setUpFrom->runningMinimum2D;
+        renderer.runningMinimum3D = renderer.setUpFrom->runningMinimum3D;
+        renderer.visibleRowFirst = renderer.setUpFrom->visibleRowFirst;
+        renderer.visibleRowLast = renderer.setUpFrom->visibleRowLast;
+        renderer.setUpFrom.reset();
+    } else {
+        renderer.runningMinimum3D = 0;
+        renderer.visibleRowLast = frameHeight;
+        renderer.visibleRowFirst = 0;
+    }
     dropReadAhead(cache);
     if (Status s = prepareCache(cache, *settings.keyframes, k); !s) return s;
     if (Status s = fillLevels(cache, settings, k - 1, 1); !s) return s;
@@ -308,6 +316,10 @@ Status updateCache(FrameRenderer& renderer, const RenderSettings& settings, cons
 }
 
 }  // namespace
+
+CarriedFrameState carriedState(const FrameRenderer& renderer) {
+    return {renderer.runningMinimum2D, renderer.runningMinimum3D, renderer.visibleRowFirst, renderer.visibleRowLast};
+}
 
 FrameGeometry frameGeometry(float h, int width, int height) {
     FrameGeometry g;

@@ -8,6 +8,7 @@
 #include <future>
 #include <memory>
 #include <mutex>
+#include <optional>
 #include <vector>
 
 #include "keyframes/keyframe_file.h"
@@ -102,6 +103,15 @@ struct PhaseClock {
 /// computed from it.
 inline constexpr int kMaxFrameSide = 16384;
 
+/// What a movie frame hands on to the frames after it: the running minima and the rows of the 3D frame that showed
+/// (the next frame's minimum search covers them). Everything else of a frame is made afresh from its position.
+struct CarriedFrameState {
+    double runningMinimum2D = 0.0;
+    double runningMinimum3D = 0.0;
+    std::int32_t visibleRowFirst = 0;
+    std::int32_t visibleRowLast = 0;
+};
+
 /// The renderer and everything it keeps between frames. One instance per renderer thread.
 struct FrameRenderer {
     explicit FrameRenderer(int workers = 0) : workerCount(workers) {}
@@ -113,6 +123,10 @@ struct FrameRenderer {
     double runningMinimum3D = 0.0;
     std::int32_t visibleRowFirst = 0;
     std::int32_t visibleRowLast = 0;
+    /// For a movie that goes on from the middle: the next set-up takes all four instead of its resets (no 3D
+    /// minimum, every row visible) and the driver's (no 2D minimum), so that its first frame is the one the
+    /// uninterrupted movie made there. Used once.
+    std::optional<CarriedFrameState> setUpFrom;
     FrameInputs inputs;
     LevelFrameAngles angles;
     PhaseClock clock;
@@ -124,6 +138,9 @@ struct FrameRenderer {
     int readAheadLast = std::numeric_limits<int>::max();  ///< the last keyframe the run can need
     std::unique_ptr<WorkerPool> pool;
 };
+
+/// The renderer's running minima and visible rows as they stand after its last frame.
+CarriedFrameState carriedState(const FrameRenderer& renderer);
 
 /// Level 0's visible rectangle at a keyframe position's fraction, in stored rows (y from the bottom).
 struct FrameGeometry {

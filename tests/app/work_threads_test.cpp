@@ -199,6 +199,65 @@ private slots:
         QTRY_VERIFY_WITH_TIMEOUT(h.enabled(kMakeVideo), kWait);
     }
 
+    void aStoppedMovieIsContinuedOrMadeAgain() {
+        WindowHarness h;
+        const auto folder = openMovieFolder(h, 2);
+        VideoParameters video = h.state->video();
+        video.framesPerMovie = 5;
+        h.state->setVideo(video);
+        const auto record = folder / movieResumeFileName(0, 2);
+        auto frames = [&] {
+            std::vector<std::vector<std::uint8_t>> all;
+            for (int file = 1; std::filesystem::exists(folder / movieFileName(0, 2, file)); ++file) {
+                for (auto& f : zoomreel::test::decodeMovie(folder / movieFileName(0, 2, file)).frames) all.push_back(f);
+            }
+            return all;
+        };
+        auto waitForTheEnd = [&] {
+            return QTest::qWaitFor([&] { return h.enabled(kMakeVideo) && !h.state->movie.running.load(); }, kWait);
+        };
+        makeVideoWithTheFirstCodec(h);
+        QVERIFY(waitForTheEnd());
+        const auto whole = frames();
+        QVERIFY(whole.size() > 15 && !std::filesystem::exists(record));
+
+        for (const BoxAnswer answer : {BoxAnswer::Ok, BoxAnswer::Cancel}) {
+            // Stopped in its third file or so, as Abort Video does.
+            const auto stop = connect(h.window.get(), &QWidget::windowTitleChanged, [&](const QString& title) {
+                if (title.contains(QStringLiteral("film(0-2)003-"))) AbortMovie(h.state->movie);
+            });
+            makeVideoWithTheFirstCodec(h);
+            QVERIFY(waitForTheEnd());
+            disconnect(stop);
+            MovieResume stopped;
+            if (!readMovieResume(record, stopped).ok) QSKIP("the movie was done before it was stopped");
+
+            h.ui.messages.clear();
+            h.ui.dialogTitles.clear();
+            h.ui.answers = {BoxAnswer::Ok, answer};
+            h.ui.dialogs.push_back([](QDialog& dialog) {
+                dialog.accept();
+                return dialog.result();
+            });
+            h.window->runCommand(kMakeVideo);
+            QVERIFY(waitForTheEnd());
+            QTRY_COMPARE_WITH_TIMEOUT(h.ui.messages.size(), std::size_t{3}, kWait);
+            QCOMPARE(h.ui.messages[1].text,
+                     QString::asprintf("A movie of these key frames was stopped after file %03d.\nContinue it?",
+                                       stopped.nextFile - 1));
+            QCOMPARE(h.ui.messages[1].icon, BoxIcon::Question);
+            QCOMPARE(h.ui.messages[1].buttons, BoxButtons::OkCancel);
+            QCOMPARE(h.ui.messages[2].text, QStringLiteral("Movie is done!"));
+            // Continued with the stopped movie's codec, or made again from its first frame with a codec chosen.
+            QCOMPARE(h.ui.dialogTitles.size(), std::size_t{answer == BoxAnswer::Ok ? 0u : 1u});
+            QCOMPARE(h.state->movie.lastOutcome.framesWritten,
+                     static_cast<int>(whole.size()) - (answer == BoxAnswer::Ok ? stopped.framesBefore : 0));
+            QVERIFY(frames() == whole);
+            QVERIFY(!std::filesystem::exists(record));
+            h.ui.dialogs.clear();
+        }
+    }
+
     void computeOneFrameKeepsItsFrameOnScreen() {
         WindowHarness h;
         const auto folder = openMovieFolder(h, 2);
