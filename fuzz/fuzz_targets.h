@@ -18,6 +18,8 @@ int fuzzProjection3D(const std::uint8_t* data, std::size_t size);
 int fuzzSubtractMinimum(const std::uint8_t* data, std::size_t size);
 int fuzzVideoParameters(const std::uint8_t* data, std::size_t size);
 int fuzzRecentFolders(const std::uint8_t* data, std::size_t size);
+/// The TOML text of `zoomreel-cli import`, from memory: what it accepts must print and read back unchanged.
+int fuzzSettingsToml(const std::uint8_t* data, std::size_t size);
 
 using FuzzHarness = int (*)(const std::uint8_t*, std::size_t);
 
@@ -36,6 +38,7 @@ inline constexpr FuzzTarget kFuzzTargets[] = {
     {"subtract_minimum", fuzzSubtractMinimum},
     {"video_parameters", fuzzVideoParameters},
     {"recent_folders", fuzzRecentFolders},
+    {"settings_toml", fuzzSettingsToml},
 };
 
 /// The split of the video-parameters input into its two files: everything before the first byte 0 goes to

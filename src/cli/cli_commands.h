@@ -19,5 +19,9 @@ int runInfo(const std::vector<std::string>& args);
 int runRender(const std::vector<std::string>& args);
 int runFrame(const std::vector<std::string>& args);
 int runCodecs(const std::vector<std::string>& args);
+// The folder's settings as TOML: settings_commands.cpp.
+int runShow(const std::vector<std::string>& args);
+int runSet(const std::vector<std::string>& args);
+int runImport(const std::vector<std::string>& args);
 
 }  // namespace zoomreel::cli

@@ -18,6 +18,9 @@ const char* const kUsage =
     "  frame DIR --from S --to E --at X --out FILE.png [options]\n"
     "                                                       render the movie's first frame above X\n"
     "  codecs                                               list the compressors movies can use\n"
+    "  show DIR                                             print DIR's settings as TOML\n"
+    "  set DIR KEY=VALUE [KEY=VALUE ...]                    change settings; keys and values as show prints them\n"
+    "  import DIR FILE.toml                                 apply the settings FILE.toml (- : stdin) names\n"
     "options of render and frame (for this run only; nothing is saved):\n"
     "  --width N  --height3d N  --fps N  --frames-per-movie N  --zoom-text  --no-zoom-text\n"
     "  --codec C (MSVC, raw, MJPG, ...)  --quality Q (0-100)  --keyframe-interval K\n"
@@ -42,6 +45,9 @@ int main(int argc, char** argv) {
         if (command == "render") return runRender(args);
         if (command == "frame") return runFrame(args);
         if (command == "codecs") return runCodecs(args);
+        if (command == "show") return runShow(args);
+        if (command == "set") return runSet(args);
+        if (command == "import") return runImport(args);
         if (command == "--help" || command == "-h" || command == "help") {
             std::fputs(kUsage, stdout);
             return kExitOk;
