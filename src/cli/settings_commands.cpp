@@ -44,7 +44,9 @@ std::string readImportText(const std::string& name) {
         text.append(buffer, n);
         if (text.size() > kMaxImportBytes) throw InputError{quotedPath(name) + " is too large for a settings file."};
     }
-    if (std::ferror(file.get())) throw InputError{"Cannot read " + quotedPath(name) + ": " + std::strerror(errno) + "."};
+    if (std::ferror(file.get())) {
+        throw InputError{"Cannot read " + quotedPath(name) + ": " + std::strerror(errno) + "."};
+    }
     return text;
 }
 

@@ -22,6 +22,8 @@
 namespace zoomreel {
 namespace {
 
+constexpr int slot(SettingsFile file) { return static_cast<int>(file); }
+
 // ---------------------------------------------------------------------------------------------------------------
 // Numbers as text. The shortest form that reads back as the same bits; TOML needs a point or an exponent in a
 // float, or the text would read back as an integer (or overflow one).
@@ -82,7 +84,8 @@ double radiansFromExtended(long double degrees) {
     const long double radians = degrees * kPiExtended / 180.0L;
     if (!(std::fabs(radians) <= std::numeric_limits<double>::max())) {
         if (std::isnan(radians)) return std::numeric_limits<double>::quiet_NaN();
-        return std::signbit(radians) ? -std::numeric_limits<double>::infinity() : std::numeric_limits<double>::infinity();
+        const double infinity = std::numeric_limits<double>::infinity();
+        return std::signbit(radians) ? -infinity : infinity;
     }
     return static_cast<double>(radians);
 }
@@ -118,7 +121,8 @@ std::optional<long double> parseExtended(std::string_view text) {
 std::string formatExtended(long double value) {
     constexpr int kDigits = std::numeric_limits<long double>::max_digits10;
     char buffer[80];
-    const auto end = std::to_chars(buffer, buffer + sizeof buffer, value, std::chars_format::scientific, kDigits - 1).ptr;
+    const auto end =
+        std::to_chars(buffer, buffer + sizeof buffer, value, std::chars_format::scientific, kDigits - 1).ptr;
     const std::string text(buffer, end);
     const std::size_t e = text.find('e');
     if (e == std::string::npos) return text;
@@ -439,7 +443,7 @@ public:
                 break;
             case Section::Palette: {
                 Palette& p = settings_.palette;
-                changed_[static_cast<int>(SettingsFile::Palette)] = true;
+                changed_[slot(SettingsFile::Palette)] = true;
                 if (name == "usePalette") return void(p.usePalette = flag(key, value));
                 if (name == "roundedInterpolation") return void(p.roundedInterpolation = flag(key, value));
                 if (name == "colorSensitivity") return void(p.colorSensitivity = finiteNumber(key, value));
@@ -456,10 +460,11 @@ public:
                 }
                 break;
             case Section::SubtractMinimum:
-                if (record(kSubtractionFields, settings_.subtraction, SettingsFile::SubtractMinimum, name, key, value)) {
-                    if (name == "averageFrames" && settings_.subtraction.averageFrames < 1) {
-                        refuse(value, key + " must be at least 1, not " +
-                                          std::to_string(settings_.subtraction.averageFrames) + ".");
+                if (record(kSubtractionFields, settings_.subtraction, SettingsFile::SubtractMinimum, name, key,
+                           value)) {
+                    const std::int32_t frames = settings_.subtraction.averageFrames;
+                    if (name == "averageFrames" && frames < 1) {
+                        refuse(value, key + " must be at least 1, not " + std::to_string(frames) + ".");
                     }
                     return;
                 }
@@ -569,7 +574,7 @@ private:
                     break;
                 }
             }
-            changed_[static_cast<int>(file)] = true;
+            changed_[slot(file)] = true;
             return true;
         }
         return false;
@@ -630,9 +635,8 @@ void printCurves(const FolderSettings& s, std::string& out) {
                 out += "a movie runs at " + defaultPoint(kMovieSpeedDefault) + " (the speed editor starts from " +
                        formatFloat32(kEditorSpeedDefault) + ")";
             } else {
-                const KeyframeList none;
-                out += defaultPoint(kind == CurveKind::ColorDivisor ? s.colorDivisorDefault : curveDefault(kind, none)) +
-                       " applies";
+                const float value = kind == CurveKind::ColorDivisor ? s.colorDivisorDefault : curveDefault(kind, {});
+                out += defaultPoint(value) + " applies";
                 if (kind == CurveKind::ColorDivisor) {
                     out += s.keyframesLoaded ? " (the divisor of keyframe 0)" : " (without keyframes)";
                 }
@@ -652,7 +656,7 @@ std::string boolText(std::int32_t value) { return value != 0 ? "true" : "false";
 void printPalette(const FolderSettings& s, std::string& out) {
     const Palette& p = s.palette;
     out += "\n# \"" + std::string(kPaletteFileName) + "\"" +
-           (s.present[static_cast<int>(SettingsFile::Palette)] ? "" : " (no file: the defaults)") +
+           (s.present[slot(SettingsFile::Palette)] ? "" : " (no file: the defaults)") +
            "; points [position 0..511, \"#rrggbb\"], positions ascending\n[palette]\n";
     out += "usePalette = " + boolText(p.usePalette) + "\n";
     out += "roundedInterpolation = " + boolText(p.roundedInterpolation) + "\n";
@@ -730,11 +734,11 @@ FolderSettings loadFolderSettings(const KeyframeList& list) {
         const auto kind = static_cast<CurveKind>(k);
         s.present[k] = loadCurve(settingsFilePath(list, describeCurve(kind).fileName), s.curves[kind]);
     }
-    s.present[static_cast<int>(SettingsFile::Palette)] = loadPalette(settingsFilePath(list, kPaletteFileName), s.palette);
-    s.present[static_cast<int>(SettingsFile::Relief)] = loadRelief(settingsFilePath(list, kReliefFileName), s.relief);
-    s.present[static_cast<int>(SettingsFile::Projection3D)] = load3D(settingsFilePath(list, k3DFileName), s.projection);
-    s.present[static_cast<int>(SettingsFile::SubtractMinimum)] =
-        loadSubtractMinimum(settingsFilePath(list, kSubtractMinimumFileName), s.subtraction);
+    auto path = [&](std::string_view name) { return settingsFilePath(list, name); };
+    s.present[slot(SettingsFile::Palette)] = loadPalette(path(kPaletteFileName), s.palette);
+    s.present[slot(SettingsFile::Relief)] = loadRelief(path(kReliefFileName), s.relief);
+    s.present[slot(SettingsFile::Projection3D)] = load3D(path(k3DFileName), s.projection);
+    s.present[slot(SettingsFile::SubtractMinimum)] = loadSubtractMinimum(path(kSubtractMinimumFileName), s.subtraction);
     s.keyframesLoaded = list.loaded && !list.summaries.empty();
     s.colorDivisorDefault = curveDefault(CurveKind::ColorDivisor, list);
     return s;
@@ -745,12 +749,12 @@ std::string settingsToToml(const FolderSettings& s) {
     printCurves(s, out);
     printPalette(s, out);
     printRecord(kReliefFields, s.relief, Section::Relief, kReliefFileName,
-                s.present[static_cast<int>(SettingsFile::Relief)], "", out);
+                s.present[slot(SettingsFile::Relief)], "", out);
     printRecord(kProjectionFields, s.projection, Section::Projection3D, k3DFileName,
-                s.present[static_cast<int>(SettingsFile::Projection3D)],
+                s.present[slot(SettingsFile::Projection3D)],
                 "; projectionAngle in degrees (the file holds radians)", out);
     printRecord(kSubtractionFields, s.subtraction, Section::SubtractMinimum, kSubtractMinimumFileName,
-                s.present[static_cast<int>(SettingsFile::SubtractMinimum)], "", out);
+                s.present[slot(SettingsFile::SubtractMinimum)], "", out);
     return out;
 }
 
@@ -759,8 +763,8 @@ Status applySettingsToml(std::string_view text, std::string_view sourceName, Fol
     const std::string ascii = asciiOnly(text);
     toml::parse_result parsed = toml::parse(std::string_view(ascii), sourceName);
     if (!parsed) {
-        return Status::failure("Cannot read " + printable(sourceName) + " as TOML: " + parseErrorMessage(parsed.error()) +
-                               ".");
+        return Status::failure("Cannot read " + printable(sourceName) + " as TOML: " +
+                               parseErrorMessage(parsed.error()) + ".");
     }
     const toml::table& root = parsed.table();
     return applyAll(settings, changed, printable(sourceName), [&](FolderSettings& s, SettingsFileSet& c) {
@@ -811,21 +815,19 @@ Status applySettingAssignment(std::string_view assignment, FolderSettings& setti
 }
 
 Status saveFolderSettings(const KeyframeList& list, const FolderSettings& s, const SettingsFileSet& changed) {
-    for (int k = 0; k < kCurveKindCount; ++k) {
-        if (!changed[k]) continue;
+    auto path = [&](std::string_view name) { return settingsFilePath(list, name); };
+    Status status;
+    for (int k = 0; k < kCurveKindCount && status; ++k) {
         const auto kind = static_cast<CurveKind>(k);
-        if (Status status = saveCurve(settingsFilePath(list, describeCurve(kind).fileName), s.curves[kind]); !status) {
-            return status;
-        }
+        if (changed[k]) status = saveCurve(path(describeCurve(kind).fileName), s.curves[kind]);
     }
-    auto save = [&](SettingsFile file, auto&& saver) {
-        return changed[static_cast<int>(file)] ? saver() : Status::success();
-    };
-    if (Status status = save(SettingsFile::Palette, [&] { return savePalette(settingsFilePath(list, kPaletteFileName), s.palette); }); !status) return status;
-    if (Status status = save(SettingsFile::Relief, [&] { return saveRelief(settingsFilePath(list, kReliefFileName), s.relief); }); !status) return status;
-    if (Status status = save(SettingsFile::Projection3D, [&] { return save3D(settingsFilePath(list, k3DFileName), s.projection); }); !status) return status;
-    return save(SettingsFile::SubtractMinimum,
-                [&] { return saveSubtractMinimum(settingsFilePath(list, kSubtractMinimumFileName), s.subtraction); });
+    if (status && changed[slot(SettingsFile::Palette)]) status = savePalette(path(kPaletteFileName), s.palette);
+    if (status && changed[slot(SettingsFile::Relief)]) status = saveRelief(path(kReliefFileName), s.relief);
+    if (status && changed[slot(SettingsFile::Projection3D)]) status = save3D(path(k3DFileName), s.projection);
+    if (status && changed[slot(SettingsFile::SubtractMinimum)]) {
+        status = saveSubtractMinimum(path(kSubtractMinimumFileName), s.subtraction);
+    }
+    return status;
 }
 
 }  // namespace zoomreel
