@@ -20,7 +20,7 @@ const char* const kUsage =
     "  codecs                                               list the compressors movies can use\n"
     "  show DIR                                             print DIR's settings as TOML\n"
     "  set DIR KEY=VALUE [KEY=VALUE ...]                    change settings; keys and values as show prints them\n"
-    "  import DIR FILE.toml                                 apply the settings FILE.toml (- : stdin) names\n"
+    "  import DIR FILE.toml                                 apply the settings that FILE.toml (- : stdin) holds\n"
     "options of render and frame (for this run only; nothing is saved):\n"
     "  --width N  --height3d N  --fps N  --frames-per-movie N  --zoom-text  --no-zoom-text\n"
     "  --codec C (MSVC, raw, MJPG, ...)  --quality Q (0-100)  --keyframe-interval K\n"

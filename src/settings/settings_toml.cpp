@@ -271,9 +271,8 @@ int editDistance(std::string_view a, std::string_view b) {
 }
 
 /// A key or value from the input as a message can show it: on one line, and not endless.
-std::string printable(std::string_view text) {
-    constexpr std::size_t kMaxShown = 60;
-    const std::string cut = truncateUtf8(std::string(text.substr(0, kMaxShown + 4)), kMaxShown);
+std::string printable(std::string_view text, std::size_t maxShown = 60) {
+    const std::string cut = truncateUtf8(std::string(text.substr(0, maxShown + 4)), maxShown);
     std::string shown;
     for (const char c : cut) {
         const auto byte = static_cast<unsigned char>(c);
@@ -567,7 +566,7 @@ private:
                     // Far beyond any real angle, and still shown back in degrees that a double holds.
                     constexpr double kLargestDegrees = 1e299;
                     if (!(std::fabs(radians) <= radiansFromDouble(kLargestDegrees))) {
-                        refuse(value, key + " must lie within -1e+299 and 1e+299 degrees, not " +
+                        refuse(value, key + " must lie between -1e+299 and 1e+299 degrees, not " +
                                           formatDouble(degrees) + ".");
                     }
                     record.*f.number = radians;
@@ -612,7 +611,8 @@ Status applyAll(FolderSettings& settings, SettingsFileSet& changed, std::string_
 }
 
 std::string parseErrorMessage(const toml::parse_error& error) {
-    return printable(error.description()) + " (line " + std::to_string(error.source().begin.line) + ", column " +
+    // The library's description quotes the text it stopped at, whatever that holds.
+    return printable(error.description(), 240) + " (line " + std::to_string(error.source().begin.line) + ", column " +
            std::to_string(error.source().begin.column) + ")";
 }
 
@@ -792,7 +792,7 @@ Status applySettingAssignment(std::string_view assignment, FolderSettings& setti
     toml::parse_result parsed = toml::parse(std::string_view(document), std::string_view("the command line"));
     if (!parsed) {
         return Status::failure("The value of " + printable(key) + " is not TOML: " +
-                               printable(parsed.error().description()) + ".");
+                               printable(parsed.error().description(), 240) + ".");
     }
     const toml::table& root = parsed.table();
     const toml::node* value = root.get("value");

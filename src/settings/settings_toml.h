@@ -44,9 +44,8 @@ FolderSettings loadFolderSettings(const KeyframeList& list);
 std::string settingsToToml(const FolderSettings& settings);
 
 /// Applies every setting a TOML document names to `settings` and marks their files in `changed`. Every value is
-/// checked; at the first that is wrong the result is a one-line message naming its key (prefixed with
-/// `sourceName` and the line), and `settings` may hold some of the new values: apply to a copy to keep all or
-/// nothing.
+/// checked first; at the first that is wrong the result is a one-line message naming its key (after `sourceName`
+/// and the line), and `settings` and `changed` stay as they were.
 Status applySettingsToml(std::string_view text, std::string_view sourceName, FolderSettings& settings,
                          SettingsFileSet& changed);
 

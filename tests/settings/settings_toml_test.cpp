@@ -168,7 +168,7 @@ TEST(SettingsToml, WrongValuesChangeNoFile) {
         {{"palette.points=[[0, \"#00000g\"]]"}, "palette.points: point 1 has the colour \"#00000g\""},
         {{"subtractMinimum.averageFrames=0"}, "subtractMinimum.averageFrames must be at least 1, not 0."},
         {{"relief.power=nan"}, "relief.power must be a finite number, not nan."},
-        {{"3d.projectionAngle=1e300"}, "3d.projectionAngle must lie within"},
+        {{"3d.projectionAngle=1e300"}, "3d.projectionAngle must lie between"},
         {{"relief.active=true", "curves.speed=[[0, 30]]", "relief.power="}, "The value of relief.power is not TOML"},
         {{"import", "[relief]\nactive = true\n[3d]\nzScale = \"high\"\n"},
          "setup.toml:4: 3d.zScale must be a number, not a string."},
