@@ -23,31 +23,36 @@ build: deps configure
 test: build
 	ctest --test-dir $(BUILD_DIR) --output-on-failure -j $(JOBS)
 
-# The demo's 3D settings: the heights on a square-root scale (sqrtIter 1), which suits the sample's iteration
-# counts; every other value is the default. The file is the packed little-endian record the program reads and
-# writes: active, sqrtIter, logIter, angle (50 degrees in radians), zScale 70, maxIter 700, vertShift 10,
-# gaussianFilter 8, asymptotic 1, shadowCoef 0.8, shadowAngle 45.
-DEMO_3D := \001\000\000\000\001\000\000\000\000\000\000\000\176\025\241\135\336\354\353\077\000\000\000\000\000\200\121\100\000\000\000\000\000\340\205\100\012\000\000\000\000\000\000\000\000\000\040\100\001\000\000\000\232\231\231\231\231\231\351\077\000\000\000\000\000\200\106\100
+# The demo's setup, written the way a script would, with "zoomreel-cli set": maps as wide as the movie's 1280 x 720
+# frames; the 3D landscape framed to fill them (heights on a logarithmic scale, 58 degrees from above, shifted down
+# so that the near edge reaches the bottom and the far peaks stay inside the top); relief shading; and a palette of
+# valleys, rock and snow. Everything else keeps its default.
+DEMO_SIZE ?= 1280x720
+DEMO_SETTINGS := 3d.logIter=true 3d.projectionAngle=58 3d.zScale=120 3d.vertShift=260 3d.gaussianFilter=12 \
+  relief.active=true palette.usePalette=true \
+  'palette.points=[[0, "\#12361c"], [10, "\#2e6a2c"], [25, "\#6d8f3b"], [45, "\#9a8048"], \
+                  [80, "\#7b6a5a"], [140, "\#9d9a98"], [220, "\#f2f2f4"], [511, "\#ffffff"]]'
 
 # Sample maps of a Mandelbrot-set zoom, converted into keyframes, then a short movie of keyframes 8 to 12 as a 3D
 # landscape with the zoom caption.
 demo: build
 	rm -rf $(DEMO_DIR)
-	$(CLI) sample $(DEMO_DIR)
+	$(CLI) sample $(DEMO_DIR) --size $(DEMO_SIZE)
 	$(CLI) convert $(DEMO_DIR)
 	$(CLI) info $(DEMO_DIR)
-	printf '$(DEMO_3D)' > $(DEMO_DIR)/3D.qvs
+	$(CLI) set $(DEMO_DIR) $(DEMO_SETTINGS)
 	$(CLI) render $(DEMO_DIR) --from 8 --to 12 --zoom-text > $(DEMO_DIR)/movies.txt
 	@echo
 	@echo "The movie: $$(cat $(DEMO_DIR)/movies.txt)"
 	@echo "Watch it with any video player, for example: ffplay '$$(head -n 1 $(DEMO_DIR)/movies.txt)'"
+	@echo "Its settings: '$(CLI) show $(DEMO_DIR)'."
 	@echo "The desktop program: 'make run' (or build/bin/zoomreel); open $(DEMO_DIR) with File > Folder open.."
 
 # The desktop program. It keeps its video settings and recent folders in the directory it is started from (here);
-# sample maps to open and convert are made in $(RUN_MAPS) the first time, with the demo's 3D settings.
+# sample maps to open and convert are made in $(RUN_MAPS) the first time, with the demo's settings.
 RUN_MAPS ?= demo-maps
 run: build
-	@[ -d $(RUN_MAPS) ] || { $(CLI) sample $(RUN_MAPS) && printf '$(DEMO_3D)' > $(RUN_MAPS)/3D.qvs; }
+	@[ -d $(RUN_MAPS) ] || { $(CLI) sample $(RUN_MAPS) --size $(DEMO_SIZE) && $(CLI) set $(RUN_MAPS) $(DEMO_SETTINGS); }
 	@echo "Open the folder $(CURDIR)/$(RUN_MAPS) with File > Folder open.. and let Zoomreel convert its maps."
 	@if [ -z "$$DISPLAY$$WAYLAND_DISPLAY" ]; then \
 	  echo "No display here (neither DISPLAY nor WAYLAND_DISPLAY is set): start build/bin/zoomreel on a desktop."; \
@@ -55,13 +60,16 @@ run: build
 	fi
 	$(BUILD_DIR)/bin/zoomreel
 
-# The README's pictures of the desktop program, made by its own window on the offscreen platform.
+# The README's pictures: the desktop program, made by its own window on the offscreen platform, and a still of the
+# demo's movie (keyframes 8 to 12 at 10.4, at the default frame size whatever VFS.qvs says).
 SHOT_MAPS := $(BUILD_DIR)/screenshot-maps
 screenshots: build
 	rm -rf $(SHOT_MAPS)
-	$(CLI) sample $(SHOT_MAPS) > /dev/null
+	$(CLI) sample $(SHOT_MAPS) --size $(DEMO_SIZE) > /dev/null
 	$(CLI) convert $(SHOT_MAPS) --preview-block 4 > /dev/null
-	printf '$(DEMO_3D)' > $(SHOT_MAPS)/3D.qvs
+	$(CLI) set $(SHOT_MAPS) $(DEMO_SETTINGS)
+	$(CLI) frame $(SHOT_MAPS) --from 8 --to 12 --at 10.4 --width 1280 --height3d 720 \
+	  --out docs/screenshots/demo-landscape.png > /dev/null
 	$(BUILD_DIR)/bin/zoomreel-screenshots $(SHOT_MAPS) docs/screenshots
 
 bench: build

@@ -18,6 +18,7 @@
 #include "settings/palette.h"
 #include "settings/recent_folders.h"
 #include "settings/render_settings.h"
+#include "settings/settings_toml.h"
 #include "settings/video_parameters.h"
 
 namespace zoomreel::fuzz {
@@ -219,6 +220,19 @@ int fuzzMovieResume(const std::uint8_t* data, std::size_t size) {
         std::abort();
     }
     gSink = static_cast<double>(record.fingerprint.parts.size()) + record.lastPosition;
+    return 0;
+}
+
+int fuzzSettingsToml(const std::uint8_t* data, std::size_t size) {
+    const std::string_view text(reinterpret_cast<const char*>(data), size);
+    FolderSettings settings;  // a folder without settings files
+    SettingsFileSet changed{};
+    if (!applySettingsToml(text, "fuzz.toml", settings, changed)) return 0;
+    // "show A | import B" copies a setup exactly: whatever import took, show prints so that import takes it back.
+    const std::string shown = settingsToToml(settings);
+    FolderSettings again;
+    SettingsFileSet changedAgain{};
+    if (!applySettingsToml(shown, "shown.toml", again, changedAgain) || settingsToToml(again) != shown) std::abort();
     return 0;
 }
 

@@ -19,6 +19,8 @@ int fuzzSubtractMinimum(const std::uint8_t* data, std::size_t size);
 int fuzzVideoParameters(const std::uint8_t* data, std::size_t size);
 int fuzzRecentFolders(const std::uint8_t* data, std::size_t size);
 int fuzzMovieResume(const std::uint8_t* data, std::size_t size);
+/// The TOML text of `zoomreel-cli import`, from memory: what it accepts must print and read back unchanged.
+int fuzzSettingsToml(const std::uint8_t* data, std::size_t size);
 
 using FuzzHarness = int (*)(const std::uint8_t*, std::size_t);
 
@@ -38,6 +40,7 @@ inline constexpr FuzzTarget kFuzzTargets[] = {
     {"video_parameters", fuzzVideoParameters},
     {"recent_folders", fuzzRecentFolders},
     {"movie_resume", fuzzMovieResume},
+    {"settings_toml", fuzzSettingsToml},
 };
 
 /// The split of the video-parameters input into its two files: everything before the first byte 0 goes to

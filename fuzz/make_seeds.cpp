@@ -19,6 +19,7 @@
 #include "settings/palette.h"
 #include "settings/recent_folders.h"
 #include "settings/render_settings.h"
+#include "settings/settings_toml.h"
 #include "settings/video_parameters.h"
 
 namespace fs = std::filesystem;
@@ -205,6 +206,32 @@ int main(int argc, char** argv) {
         const fs::path made = work / "film(1-4).resume";
         check(writeMovieResume(made, record));
         keep(made, out / "movie_resume", "stopped.resume");
+    }
+
+    // The text "zoomreel-cli show" prints: a folder without settings files, and one with every file edited.
+    {
+        const fs::path corpus = out / "settings_toml";
+        fs::create_directories(corpus);
+        auto writeText = [&](const std::string& name, const std::string& text) {
+            writeAll(corpus / name, std::vector<char>(text.begin(), text.end()));
+        };
+        FolderSettings settings;
+        writeText("defaults.toml", settingsToToml(settings));
+        settings.present.fill(true);
+        settings.curves.speedCurve.points = {{0.0f, 25.0f}, {10.0f, 8.0f}, {12.0f, 30.0f}};
+        settings.curves.colorAddCurve.points = {{0.0f, 0.0f}, {5.5f, 0.1f}};
+        settings.curves.zScaleEvolution.points = {{2.0f, 1.0f}, {14.0f, 3.0e-7f}};
+        settings.palette.usePalette = 1;
+        settings.palette.roundedInterpolation = 1;
+        settings.palette.colorSensitivity = 0.7;
+        settings.palette.points = {{0, 20, 0, 0, 0}, {200, 40, 160, 250, 0}, {511, 255, 255, 255, 0}};
+        settings.relief.active = 1;
+        settings.relief.lightDirection = 30.5;
+        settings.projection.sqrtIter = 1;
+        settings.projection.vertShift = -120;
+        settings.projection.setProjectionAngle(0.6);
+        settings.subtraction = {1, 5};
+        writeText("edited.toml", settingsToToml(settings));
     }
 
     fs::remove_all(work, error);

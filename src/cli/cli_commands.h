@@ -21,5 +21,9 @@ int runFrame(const std::vector<std::string>& args);
 int runCodecs(const std::vector<std::string>& args);
 int runPreview(const std::vector<std::string>& args);
 int runPreviewFrame(const std::vector<std::string>& args);
+// The folder's settings as TOML: settings_commands.cpp.
+int runShow(const std::vector<std::string>& args);
+int runSet(const std::vector<std::string>& args);
+int runImport(const std::vector<std::string>& args);
 
 }  // namespace zoomreel::cli

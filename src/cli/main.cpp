@@ -22,6 +22,9 @@ const char* const kUsage =
     "  preview-frame DIR --from S --to E --at X --out FILE.png\n"
     "                                                       render the editors' preview frame at X\n"
     "  codecs                                               list the compressors movies can use\n"
+    "  show DIR                                             print DIR's settings as TOML\n"
+    "  set DIR KEY=VALUE [KEY=VALUE ...]                    change settings; keys and values as show prints them\n"
+    "  import DIR FILE.toml                                 apply the settings that FILE.toml (- : stdin) holds\n"
     "options of render and frame (for this run only; nothing is saved):\n"
     "  --width N  --height3d N  --fps N  --frames-per-movie N  --zoom-text  --no-zoom-text\n"
     "  --codec C (MSVC, raw, MJPG, ...)  --quality Q (0-100)  --keyframe-interval K\n"
@@ -49,6 +52,9 @@ int main(int argc, char** argv) {
         if (command == "codecs") return runCodecs(args);
         if (command == "preview") return runPreview(args);
         if (command == "preview-frame") return runPreviewFrame(args);
+        if (command == "show") return runShow(args);
+        if (command == "set") return runSet(args);
+        if (command == "import") return runImport(args);
         if (command == "--help" || command == "-h" || command == "help") {
             std::fputs(kUsage, stdout);
             return kExitOk;
