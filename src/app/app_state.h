@@ -6,6 +6,7 @@
 #include <cstdint>
 #include <filesystem>
 #include <mutex>
+#include <vector>
 
 #include "keyframes/keyframe_list.h"
 #include "output/movie_driver.h"
@@ -42,6 +43,10 @@ struct AppState {
     ReliefSettings relief;
     Projection3DSettings projection;
     SubtractMinimumSettings subtractMinimum;
+
+    /// The first keyframe of each pair that the last keyframe check found disagreeing; the strip frames both
+    /// keyframes of these pairs until the folder is closed.
+    std::vector<int> disagreeingPairs;
 
     PreviewChoice preview;
     double singleFramePosition = 1.0;  ///< the last value entered in Compute One Frame

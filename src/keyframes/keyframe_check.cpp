@@ -42,10 +42,14 @@ constexpr long kMinCoreBlocks = 4;
 constexpr int kTilesAcrossShortSide = 16;
 constexpr int kMinTileSide = 4;
 // More clumps than this, or clumps over more than a quarter of the tiles or a fifth of the blocks, or one clump
-// that spans more than half the shared area both ways, make a disagreement over the whole area.
+// that spans more than half the shared area's width or height, make a disagreement over the whole area.
 constexpr std::size_t kMaxRegions = 3;
 constexpr double kWholeAreaTileShare = 0.25;
 constexpr double kWholeAreaBlockShare = 0.2;
+// A glitch is a solid blob: its patch fills at least half of its bounding box (a disc fills 0.6 to 0.9 of it at
+// the sizes tested). A map shifted by a few pixels disagrees along the picture's edges instead, in long thin
+// patches that fill 0.2 to 0.4 of theirs.
+constexpr double kMinRegionFill = 0.5;
 // Blocks that show a too low limit: at least 8 and one in 10000 (zero in clean zooms; a deeper map computed
 // with 1800 instead of 2000 iterations gives 0.16 % of 640 x 360, one with 1000 instead of 2000 0.03 to 2.6 %).
 constexpr long kMinLimitBlocks = 8;
@@ -337,7 +341,14 @@ PairCheck compareKeyframes(const std::vector<double>& wider, double widerMaximum
     bool whole = clumps.boxes.size() > kMaxRegions || clumps.tileShare > kWholeAreaTileShare ||
                  pair.disagreeingShare > kWholeAreaBlockShare;
     for (const Box& box : clumps.boxes) {
-        whole = whole || (2 * (box.right - box.left + 1) > grid.columns && 2 * (box.top - box.bottom + 1) > grid.rows);
+        const int wide = box.right - box.left + 1;
+        const int high = box.top - box.bottom + 1;
+        long near = 0;
+        for (int j = box.bottom; j <= box.top; ++j) {
+            for (int i = box.left; i <= box.right; ++i) near += (grid.at(i, j) & kNearCore) != 0;
+        }
+        whole = whole || 2 * wide > grid.columns || 2 * high > grid.rows ||
+                static_cast<double>(near) < kMinRegionFill * wide * high;
     }
     if (whole) {
         pair.pattern = CheckPattern::WholeArea;

@@ -30,7 +30,9 @@ TEST_P(CleanZoom, HasNoFinding) {
     const CleanCase& c = GetParam();
     TempDir dir;
     const SampleZoom zoom(dir / "maps", {c.maps, c.width, c.height, c.maxIterations});
-    const KeyframeCheck check = checkKeyframes(zoom.convert());
+    KeyframeList list;
+    ASSERT_TRUE(zoom.written && zoom.convert(list));
+    const KeyframeCheck check = checkKeyframes(list);
     EXPECT_TRUE(check.allAgree()) << findings(check);
     EXPECT_EQ(check.pairsChecked, c.maps - 1);
 }
@@ -54,7 +56,7 @@ struct Expected {
 
 struct DamageCase {
     const char* name;
-    std::function<void(const SampleZoom&, const TempDir&)> damage;
+    std::function<bool(const SampleZoom&, const TempDir&)> damage;
     std::vector<Expected> expected;
 };
 
@@ -73,8 +75,9 @@ TEST_P(DamagedZoom, IsFoundAndClassified) {
     const DamageCase& c = GetParam();
     TempDir dir;
     const SampleZoom zoom(dir / "maps", kZoom);
-    c.damage(zoom, dir);
-    const KeyframeCheck check = checkKeyframes(zoom.convert());
+    KeyframeList list;
+    ASSERT_TRUE(zoom.written && c.damage(zoom, dir) && zoom.convert(list));
+    const KeyframeCheck check = checkKeyframes(list);
     ASSERT_TRUE(check.status.ok) << check.status.message;
     ASSERT_EQ(check.disagreeing.size(), c.expected.size()) << findings(check);
     for (std::size_t i = 0; i < c.expected.size(); ++i) {
@@ -92,22 +95,22 @@ TEST_P(DamagedZoom, IsFoundAndClassified) {
 INSTANTIATE_TEST_SUITE_P(
     KeyframeCheck, DamagedZoom,
     testing::Values(
-        DamageCase{"swapped_pair", [](const SampleZoom& z, const TempDir&) { z.swap(5, 6); },
+        DamageCase{"swapped_pair", [](const SampleZoom& z, const TempDir&) { return z.swap(5, 6); },
                    {{4, CheckPattern::WholeArea}, {5, CheckPattern::WholeArea, CheckHint::Swapped},
                     {6, CheckPattern::WholeArea}}},
-        DamageCase{"mirrored_map", [](const SampleZoom& z, const TempDir&) { z.edit(5, test::mirrorLeftRight); },
+        DamageCase{"mirrored_map", [](const SampleZoom& z, const TempDir&) { return z.edit(5, test::mirrorLeftRight); },
                    {{4, CheckPattern::WholeArea, CheckHint::MirroredLeftRight},
                     {5, CheckPattern::WholeArea, CheckHint::MirroredLeftRight}}},
         DamageCase{"map_from_elsewhere",
-                   [](const SampleZoom& z, const TempDir& dir) { z.replace(5, elsewhere(), dir / "elsewhere"); },
+                   [](const SampleZoom& z, const TempDir& dir) { return z.replace(5, elsewhere(), dir / "elsewhere"); },
                    {{4, CheckPattern::WholeArea}, {5, CheckPattern::WholeArea}}},
-        DamageCase{"glitch", [](const SampleZoom& z, const TempDir&) { z.edit(5, test::glitchDisc(102, 79, 8, 40)); },
+        DamageCase{"glitch", [](const SampleZoom& z, const TempDir&) { return z.edit(5, test::glitchDisc(102, 79, 8, 40)); },
                    {{4, CheckPattern::Regions}, {5, CheckPattern::Regions}}},
         DamageCase{"iteration_limit_too_low",
                    [](const SampleZoom& z, const TempDir& dir) {
                        SampleOptions low = kZoom;
                        low.maxIterations = 250;
-                       z.replace(6, low, dir / "low");
+                       return z.replace(6, low, dir / "low");
                    },
                    {{5, CheckPattern::None, CheckHint::None, true}}}),
     [](const testing::TestParamInfo<DamageCase>& tested) { return std::string(tested.param.name); });
