@@ -1,11 +1,16 @@
 #include "keyframes/keyframe_check.h"
 
 #include <algorithm>
-#include <array>
+#include <condition_variable>
 #include <cstdint>
 #include <cstdio>
-#include <future>
 #include <limits>
+#include <mutex>
+#include <thread>
+
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
 
 namespace zoomreel {
 
@@ -54,112 +59,274 @@ constexpr double kMinRegionFill = 0.5;
 // with 1800 instead of 2000 iterations gives 0.16 % of 640 x 360, one with 1000 instead of 2000 0.03 to 2.6 %).
 constexpr long kMinLimitBlocks = 8;
 constexpr double kMinLimitShare = 1e-4;
+// Smaller maps have no central half to speak of; their pairs are taken to agree.
+constexpr int kMinMapSide = 4;
 
 enum : std::uint8_t {
     kAgrees = 0,
     kDisagrees = 1,
     kReachesLimit = 2,
-    kRunOfThree = 4,  // this block and its left and right neighbours disagree
-    kCore = 8,        // ... and so does its whole 3 x 3 neighbourhood
+    kCore = 8,        // its whole 3 x 3 neighbourhood disagrees
     kNearCore = 16,   // a disagreeing block within the 3 x 3 neighbourhood of a core block
+    // While the classification runs: zeros in the block where k has values all around, whose verdict waits for
+    // the fine map's maximum.
+    kPendingSomeZeros = 32,
+    kPendingOnlyZeros = 64,
 };
+
+// Keyframes are read in bands of this many rows (even, so that no block straddles two bands), three bands in
+// turn: one being compared while the next ones are read. At 1920 x 1080 a band is 480 KiB, which stays in the
+// processor's cache from its reading to its comparison.
+constexpr int kBandRows = 32;
+constexpr int kBandsInFlight = 3;
 
 struct Grid {
     int columns = 0;  // W / 2
     int rows = 0;     // H / 2
     std::vector<std::uint8_t> cells;
+    std::vector<int> pendingRows;  // rows holding blocks whose verdict waits for the fine map's maximum
     long limitBlocks = 0;
 
+    void reset(int w, int h) {
+        columns = w;
+        rows = h;
+        cells.assign(static_cast<std::size_t>(w) * h, kAgrees);
+        pendingRows.clear();
+        limitBlocks = 0;
+    }
     std::uint8_t& at(int i, int j) { return cells[static_cast<std::size_t>(j) * columns + i]; }
 };
 
-/// Classifies every block of `fine` reduced by 2 against the central half of `coarse`.
-void classifyBlocks(const double* coarse, double coarseMaximum, const double* fine, double fineMaximum, int width,
-                    int height, Grid& grid) {
-    grid.columns = width / 2;
-    grid.rows = height / 2;
-    grid.cells.assign(static_cast<std::size_t>(grid.columns) * grid.rows, kAgrees);
-    grid.limitBlocks = 0;
-    const int x0 = width / 4;
-    const int y0 = height / 4;
-    constexpr double kInf = std::numeric_limits<double>::infinity();
-    // k's pixels of columns x0 - 1 to x0 + columns, each reduced over three rows: smallest and largest value that
-    // is not 0, and the number of zeros.
-    const int span = grid.columns + 2;
-    std::vector<double> low(span), high(span);
-    std::vector<int> zeros(span);
-    std::vector<int> column(span);
-    for (int p = 0; p < span; ++p) column[p] = std::clamp(x0 - 1 + p, 0, width - 1);
+/// Keyframe k's pixels around its central half: pixel (x0 - 1 + c, y0 - 1 + r) at origin[r * stride + c], for
+/// c from 0 to W / 2 + 1 and r from 0 to H / 2 + 1. Either a whole map or the copy kept of that part alone.
+struct CoarseView {
+    const double* origin = nullptr;
+    std::size_t stride = 0;
+    const double* row(int r) const { return origin + static_cast<std::size_t>(r) * stride; }
+};
 
-    for (int j = 0; j < grid.rows; ++j) {
-        const double* rows[3];
-        for (int d = 0; d < 3; ++d) rows[d] = coarse + static_cast<std::size_t>(std::clamp(y0 + j - 1 + d, 0, height - 1)) * width;
-        for (int p = 0; p < span; ++p) {
-            double lo = kInf;
-            double hi = -kInf;
-            int z = 0;
-            for (const double* row : rows) {
-                const double v = row[column[p]];
-                z += v == 0.0;
-                lo = std::min(lo, v == 0.0 ? kInf : v);
-                hi = std::max(hi, v == 0.0 ? -kInf : v);
-            }
-            low[p] = lo;
-            high[p] = hi;
-            zeros[p] = z;
+// The two passes over each row, written once for any width of double vector: 2 lanes of SSE2 where the processor
+// has them (every x86-64 one), then 1 lane for what is left and on other processors. A lane computes exactly what
+// a single value does (minima, maxima, compares and sums in the same order), so the verdicts do not depend on
+// the path taken.
+struct ScalarLanes {
+    using V = double;
+    using Mask = bool;
+    static constexpr int kLanes = 1;
+    static V broadcast(double x) { return x; }
+    static V load(const double* p) { return *p; }
+    static V min(V a, V b) { return a < b ? a : b; }
+    static V max(V a, V b) { return a > b ? a : b; }
+    static V even(const double* p) { return p[0]; }  // p[0], p[2], ...
+    static V odd(const double* p) { return p[1]; }   // p[1], p[3], ...
+    static Mask equal(V a, V b) { return a == b; }
+    static Mask unequal(V a, V b) { return a != b; }
+    static Mask less(V a, V b) { return a < b; }
+    static Mask lessOrEqual(V a, V b) { return a <= b; }
+    static Mask both(Mask a, Mask b) { return a && b; }
+    static Mask either(Mask a, Mask b) { return a || b; }
+    static V select(Mask m, V a, V b) { return m ? a : b; }
+    static void store(double* p, V v) { *p = v; }
+    static int bits(Mask m) { return m ? 1 : 0; }
+    static double largest(V v) { return v; }
+};
+
+#if defined(__SSE2__)
+struct Sse2Lanes {
+    using V = __m128d;
+    using Mask = __m128d;  // all ones or all zeros per lane
+    static constexpr int kLanes = 2;
+    static V broadcast(double x) { return _mm_set1_pd(x); }
+    static V load(const double* p) { return _mm_loadu_pd(p); }
+    static V min(V a, V b) { return _mm_min_pd(a, b); }  // a < b ? a : b, lane by lane
+    static V max(V a, V b) { return _mm_max_pd(a, b); }
+    static V even(const double* p) { return _mm_unpacklo_pd(load(p), load(p + 2)); }
+    static V odd(const double* p) { return _mm_unpackhi_pd(load(p), load(p + 2)); }
+    static Mask equal(V a, V b) { return _mm_cmpeq_pd(a, b); }
+    static Mask unequal(V a, V b) { return _mm_cmpneq_pd(a, b); }
+    static Mask less(V a, V b) { return _mm_cmplt_pd(a, b); }
+    static Mask lessOrEqual(V a, V b) { return _mm_cmple_pd(a, b); }
+    static Mask both(Mask a, Mask b) { return _mm_and_pd(a, b); }
+    static Mask either(Mask a, Mask b) { return _mm_or_pd(a, b); }
+    static V select(Mask m, V a, V b) { return _mm_or_pd(_mm_and_pd(m, a), _mm_andnot_pd(m, b)); }
+    static void store(double* p, V v) { _mm_storeu_pd(p, v); }
+    static int bits(Mask m) { return _mm_movemask_pd(m); }
+    static double largest(V v) { return std::max(_mm_cvtsd_f64(v), _mm_cvtsd_f64(_mm_unpackhi_pd(v, v))); }
+};
+using RowLanes = Sse2Lanes;
+#else
+using RowLanes = ScalarLanes;
+#endif
+
+constexpr double kHuge = 1e300;  // beyond any iteration count
+
+/// k's columns p, p + 1, ... of three rows: the smallest value, the smallest that is not 0 and the largest.
+/// Map values are positive, so the smallest is 0 exactly when a zero is among them and the largest 0 when all are;
+/// a zero is kept out of the second minimum by adding a huge value to it, which leaves every other value exact.
+/// Returns the first column left for the caller.
+template <typename Ops>
+int verticalRanges(const double* r0, const double* r1, const double* r2, int p, int end, double* smallest,
+                   double* low, double* high) {
+    using V = typename Ops::V;
+    const V zero = Ops::broadcast(0.0);
+    const V huge = Ops::broadcast(kHuge);
+    for (; p + Ops::kLanes <= end; p += Ops::kLanes) {
+        const V a = Ops::load(r0 + p);
+        const V b = Ops::load(r1 + p);
+        const V c = Ops::load(r2 + p);
+        Ops::store(smallest + p, Ops::min(Ops::min(a, b), c));
+        Ops::store(high + p, Ops::max(Ops::max(a, b), c));
+        const V la = a + Ops::select(Ops::equal(a, zero), huge, zero);
+        const V lb = b + Ops::select(Ops::equal(b, zero), huge, zero);
+        const V lc = c + Ops::select(Ops::equal(c, zero), huge, zero);
+        Ops::store(low + p, Ops::min(Ops::min(la, lb), lc));
+    }
+    return p;
+}
+
+struct BlockConstants {
+    double coarseMaximum;
+    double below;  // 1 - tolerance
+    double above;  // 1 + tolerance
+};
+
+/// A block's verdict from three facts about it: it disagrees; it waits for the fine map's maximum; it holds only
+/// zeros. The first two never hold together (disagreeing needs values all over the block, waiting some zeros).
+constexpr std::uint8_t kVerdicts[8] = {kAgrees,           kDisagrees, kPendingSomeZeros, kDisagrees,
+                                       kAgrees,           kDisagrees, kPendingOnlyZeros, kDisagrees};
+
+/// Blocks i, i + 1, ... of a row: the fine rows' 2 x 2 blocks against the ranges of k's 3 x 3 pixels around them
+/// (the ranges of columns i to i + 2). A block or neighbourhood holds values all over when its smallest value is
+/// not 0, only zeros when its largest is 0. Counts the steps that left a block pending in `pendingBlocks`. Returns the
+/// first block left.
+template <typename Ops>
+int classifyRow(const BlockConstants& k, const double* fine0, const double* fine1, const double* smallest,
+                const double* low, const double* high, int i, int end, std::uint8_t* out, int& pendingBlocks) {
+    using V = typename Ops::V;
+    const V zero = Ops::broadcast(0.0);
+    const V quarter = Ops::broadcast(0.25);
+    const V below = Ops::broadcast(k.below);
+    const V above = Ops::broadcast(k.above);
+    const V coarseMaximum = Ops::broadcast(k.coarseMaximum);
+    for (; i + Ops::kLanes <= end; i += Ops::kLanes) {
+        const V f0 = Ops::even(fine0 + 2 * i);
+        const V f1 = Ops::odd(fine0 + 2 * i);
+        const V f2 = Ops::even(fine1 + 2 * i);
+        const V f3 = Ops::odd(fine1 + 2 * i);
+        const V fineSmallest = Ops::min(Ops::min(f0, f1), Ops::min(f2, f3));
+        const V fineLargest = Ops::max(Ops::max(f0, f1), Ops::max(f2, f3));
+        const V coarseSmallest =
+            Ops::min(Ops::min(Ops::load(smallest + i), Ops::load(smallest + i + 1)), Ops::load(smallest + i + 2));
+        const V lo = Ops::min(Ops::min(Ops::load(low + i), Ops::load(low + i + 1)), Ops::load(low + i + 2));
+        const V hi = Ops::max(Ops::max(Ops::load(high + i), Ops::load(high + i + 1)), Ops::load(high + i + 2));
+        const V mean = quarter * ((f0 + f1) + (f2 + f3));
+        const auto allValues = Ops::unequal(fineSmallest, zero);
+        const auto coarseValues = Ops::unequal(coarseSmallest, zero);
+        const auto coarseOnlyZeros = Ops::equal(hi, zero);
+        const auto outside = Ops::either(Ops::less(mean, lo * below), Ops::less(hi * above, mean));
+        const auto belowCoarseLimit = Ops::lessOrEqual(mean, coarseMaximum);
+        const int disagree = Ops::bits(Ops::both(
+            allValues, Ops::either(Ops::both(coarseValues, outside), Ops::both(coarseOnlyZeros, belowCoarseLimit))));
+        const int valuesAll = Ops::bits(allValues);
+        const int pending = Ops::bits(coarseValues) & ~valuesAll;
+        const int onlyZeros = Ops::bits(Ops::equal(fineLargest, zero));
+        pendingBlocks += pending != 0;
+        for (int lane = 0; lane < Ops::kLanes; ++lane) {
+            out[i + lane] =
+                kVerdicts[((disagree >> lane) & 1) | ((pending >> lane) & 1) << 1 | ((onlyZeros >> lane) & 1) << 2];
         }
-        const double* fine0 = fine + static_cast<std::size_t>(2 * j) * width;
-        const double* fine1 = fine0 + width;
+    }
+    return i;
+}
+
+/// The largest of `count` values, 0 when none is above 0. Four vectors side by side, so that no maximum waits for
+/// the one before.
+double largestValue(const double* values, std::size_t count) {
+    using Ops = RowLanes;
+    constexpr std::size_t kStep = 4 * Ops::kLanes;
+    Ops::V a = Ops::broadcast(0.0), b = a, c = a, d = a;
+    std::size_t i = 0;
+    for (; i + kStep <= count; i += kStep) {
+        a = Ops::max(a, Ops::load(values + i));
+        b = Ops::max(b, Ops::load(values + i + Ops::kLanes));
+        c = Ops::max(c, Ops::load(values + i + 2 * Ops::kLanes));
+        d = Ops::max(d, Ops::load(values + i + 3 * Ops::kLanes));
+    }
+    double largest = Ops::largest(Ops::max(Ops::max(a, b), Ops::max(c, d)));
+    for (; i < count; ++i) largest = std::max(largest, values[i]);
+    return largest;
+}
+
+/// Classifies the blocks of rows j = first to end - 1: `fine` holds the fine map's stored rows from 2 * first on,
+/// `stride` apart.
+void classifyBlockRows(const CoarseView& coarse, double coarseMaximum, const double* fine, std::size_t stride,
+                       int first, int end, Grid& grid) {
+    const int n = grid.columns;
+    const BlockConstants constants{coarseMaximum, 1.0 - kRelativeTolerance, 1.0 + kRelativeTolerance};
+    thread_local std::vector<double> smallest, low, high;
+    smallest.resize(n + 2);
+    low.resize(n + 2);
+    high.resize(n + 2);
+    for (int j = first; j < end; ++j) {
+        const double* r0 = coarse.row(j);
+        const double* r1 = coarse.row(j + 1);
+        const double* r2 = coarse.row(j + 2);
+        const int p = verticalRanges<RowLanes>(r0, r1, r2, 0, n + 2, smallest.data(), low.data(), high.data());
+        verticalRanges<ScalarLanes>(r0, r1, r2, p, n + 2, smallest.data(), low.data(), high.data());
+        const double* fine0 = fine + static_cast<std::size_t>(2 * (j - first)) * stride;
+        const double* fine1 = fine0 + stride;
         std::uint8_t* out = &grid.at(0, j);
-        for (int i = 0; i < grid.columns; ++i) {
-            const double f[4] = {fine0[2 * i], fine0[2 * i + 1], fine1[2 * i], fine1[2 * i + 1]};
-            const int values = (f[0] != 0.0) + (f[1] != 0.0) + (f[2] != 0.0) + (f[3] != 0.0);
-            const int coarseZeros = zeros[i] + zeros[i + 1] + zeros[i + 2];
-            const double lo = std::min({low[i], low[i + 1], low[i + 2]});
-            const double hi = std::max({high[i], high[i + 1], high[i + 2]});
-            std::uint8_t verdict = kAgrees;
-            if (values == 4) {
-                const double mean = 0.25 * (f[0] + f[1] + f[2] + f[3]);
-                if (coarseZeros == 9) {
-                    verdict = mean > coarseMaximum ? kAgrees : kDisagrees;
-                } else if (coarseZeros == 0) {
-                    const bool outside = mean < lo * (1.0 - kRelativeTolerance) || mean > hi * (1.0 + kRelativeTolerance);
-                    verdict = outside ? kDisagrees : kAgrees;
-                }
-            } else if (coarseZeros == 0) {
-                if (hi > fineMaximum) {
-                    verdict = kReachesLimit;
-                } else if (values == 0) {
-                    verdict = kDisagrees;
-                }
-            }
-            out[i] = verdict;
-            grid.limitBlocks += verdict == kReachesLimit;
-        }
+        int pending = 0;
+        const int i = classifyRow<RowLanes>(constants, fine0, fine1, smallest.data(), low.data(), high.data(), 0, n,
+                                            out, pending);
+        classifyRow<ScalarLanes>(constants, fine0, fine1, smallest.data(), low.data(), high.data(), i, n, out, pending);
+        if (pending > 0) grid.pendingRows.push_back(j);
     }
 }
 
-/// Marks the core blocks (their whole 3 x 3 neighbourhood disagrees) and returns how many there are.
+/// Settles the blocks that waited for the fine map's maximum, only found along the set's boundary. When k's values
+/// around reach above it, the fine map gave up where k went on: its limit was too low.
+void settlePending(const CoarseView& coarse, double fineMaximum, Grid& grid) {
+    for (int j : grid.pendingRows) {
+        std::uint8_t* out = &grid.at(0, j);
+        for (int i = 0; i < grid.columns; ++i) {
+            if (out[i] < kPendingSomeZeros) continue;
+            double hi = 0.0;
+            for (int r = j; r < j + 3; ++r) hi = std::max({hi, coarse.row(r)[i], coarse.row(r)[i + 1], coarse.row(r)[i + 2]});
+            if (hi > fineMaximum) {
+                out[i] = kReachesLimit;
+                ++grid.limitBlocks;
+            } else {
+                out[i] = out[i] == kPendingOnlyZeros ? kDisagrees : kAgrees;
+            }
+        }
+    }
+    grid.pendingRows.clear();
+}
+
+/// Marks the core blocks (their whole 3 x 3 neighbourhood disagrees) and returns how many there are. Plain
+/// loops over bytes: first the runs of three in each row, then three such runs above one another.
 long markCores(Grid& grid) {
     const int w = grid.columns;
     const int h = grid.rows;
     if (w < 3 || h < 3) return 0;
+    thread_local std::vector<std::uint8_t> runs;
+    runs.assign(grid.cells.size(), 0);
     for (int j = 0; j < h; ++j) {
-        std::uint8_t* row = &grid.at(0, j);
-        for (int i = 1; i + 1 < w; ++i) {
-            if ((row[i - 1] & kDisagrees) && (row[i] & kDisagrees) && (row[i + 1] & kDisagrees)) row[i] |= kRunOfThree;
-        }
+        const std::uint8_t* row = &grid.at(0, j);
+        std::uint8_t* run = runs.data() + static_cast<std::size_t>(j) * w;
+        for (int i = 1; i + 1 < w; ++i) run[i] = row[i - 1] & row[i] & row[i + 1] & kDisagrees;
     }
     long cores = 0;
     for (int j = 1; j + 1 < h; ++j) {
-        const std::uint8_t* below = &grid.at(0, j - 1);
-        const std::uint8_t* above = &grid.at(0, j + 1);
+        const std::uint8_t* below = runs.data() + static_cast<std::size_t>(j - 1) * w;
+        const std::uint8_t* middle = below + w;
+        const std::uint8_t* above = middle + w;
         std::uint8_t* row = &grid.at(0, j);
-        for (int i = 1; i + 1 < w; ++i) {
-            if (below[i] & row[i] & above[i] & kRunOfThree) {
-                row[i] |= kCore;
-                ++cores;
-            }
+        for (int i = 0; i < w; ++i) {
+            const std::uint8_t core = below[i] & middle[i] & above[i];
+            row[i] |= static_cast<std::uint8_t>(core * kCore);
+            cores += core;
         }
     }
     return cores;
@@ -244,10 +411,56 @@ Clumps findClumps(Grid& grid) {
     return clumps;
 }
 
+/// What the classified grid of a pair says; a disagreement over the whole area is left for `findHint`.
+PairCheck judge(Grid& grid, int height) {
+    PairCheck pair;
+    const double blocks = static_cast<double>(grid.cells.size());
+    if (grid.limitBlocks >= kMinLimitBlocks && static_cast<double>(grid.limitBlocks) >= kMinLimitShare * blocks) {
+        pair.limitTooLow = true;
+        pair.limitShare = static_cast<double>(grid.limitBlocks) / blocks;
+    }
+    if (markCores(grid) < kMinCoreBlocks) return pair;
+
+    const Clumps clumps = findClumps(grid);
+    pair.disagreeingShare = static_cast<double>(clumps.nearCoreBlocks) / blocks;
+    bool whole = clumps.boxes.size() > kMaxRegions || clumps.tileShare > kWholeAreaTileShare ||
+                 pair.disagreeingShare > kWholeAreaBlockShare;
+    for (const Box& box : clumps.boxes) {
+        const int wide = box.right - box.left + 1;
+        const int high = box.top - box.bottom + 1;
+        long near = 0;
+        for (int j = box.bottom; j <= box.top; ++j) {
+            for (int i = box.left; i <= box.right; ++i) near += (grid.at(i, j) & kNearCore) != 0;
+        }
+        whole = whole || 2 * wide > grid.columns || 2 * high > grid.rows ||
+                static_cast<double>(near) < kMinRegionFill * wide * high;
+    }
+    if (whole) {
+        pair.pattern = CheckPattern::WholeArea;
+        return pair;
+    }
+    pair.pattern = CheckPattern::Regions;
+    for (const Box& box : clumps.boxes) {
+        // Blocks to keyframe k + 1's pixels; stored rows count from the bottom, the region's y from the top.
+        pair.regions.push_back({2 * box.left, height - 2 * box.top - 2, 2 * box.right + 1, height - 1 - 2 * box.bottom});
+    }
+    return pair;
+}
+
+/// Classifies two whole maps held in memory, with `deeper`'s maximum.
+void classifyMaps(const std::vector<double>& wider, double widerMaximum, const std::vector<double>& deeper,
+                  int width, int height, double deeperMaximum, Grid& grid) {
+    grid.reset(width / 2, height / 2);
+    const CoarseView coarse{wider.data() + static_cast<std::size_t>(height / 4 - 1) * width + (width / 4 - 1),
+                            static_cast<std::size_t>(width)};
+    classifyBlockRows(coarse, widerMaximum, deeper.data(), static_cast<std::size_t>(width), 0, grid.rows, grid);
+    settlePending(coarse, deeperMaximum, grid);
+}
+
 /// Whether `fine`, reduced, agrees with the central half of `coarse` (no solid patch of disagreement).
 bool agrees(const std::vector<double>& coarse, double coarseMaximum, const std::vector<double>& fine,
             double fineMaximum, int width, int height, Grid& grid) {
-    classifyBlocks(coarse.data(), coarseMaximum, fine.data(), fineMaximum, width, height, grid);
+    classifyMaps(coarse, coarseMaximum, fine, width, height, fineMaximum, grid);
     return markCores(grid) < kMinCoreBlocks;
 }
 
@@ -283,6 +496,87 @@ CheckHint findHint(const std::vector<double>& wider, double widerMaximum, const 
     return CheckHint::None;
 }
 
+/// Reads every keyframe of a list, one after another, in bands of rows, on a thread of its own, a few bands
+/// ahead of the one being compared.
+class BandReader {
+public:
+    struct Band {
+        int keyframe = 0;
+        int firstRow = 0;
+        int rows = 0;
+        std::vector<double> values;
+        double maximum = 0.0;  // of its values, taken by the reading thread while they are at hand
+        Status status;
+    };
+
+    explicit BandReader(const KeyframeList& list) : list_(list) {
+        for (Band& band : bands_) band.values.resize(static_cast<std::size_t>(kBandRows) * list.layout.width);
+        thread_ = std::thread([this] { readAll(); });
+    }
+    ~BandReader() {
+        {
+            std::lock_guard lock(mutex_);
+            stopping_ = true;
+        }
+        changed_.notify_all();
+        thread_.join();
+    }
+
+    /// The next band, in reading order, once it is read; it stays as it is until `release`.
+    const Band& next() {
+        std::unique_lock lock(mutex_);
+        changed_.wait(lock, [this] { return read_ > taken_; });
+        return bands_[taken_ % kBandsInFlight];
+    }
+    void release() {
+        {
+            std::lock_guard lock(mutex_);
+            ++taken_;
+        }
+        changed_.notify_all();
+    }
+
+private:
+    void readAll() {
+        const int height = list_.layout.height;
+        for (int k = 0; k < list_.keyframeCount(); ++k) {
+            FullMapReader reader;
+            Status opened = reader.open(keyframeFilePath(list_, k), list_.layout);
+            for (int row = 0; row < height; row += kBandRows) {
+                Band* band = nullptr;
+                {
+                    std::unique_lock lock(mutex_);
+                    changed_.wait(lock, [this] { return stopping_ || read_ - taken_ < kBandsInFlight; });
+                    if (stopping_) return;
+                    band = &bands_[read_ % kBandsInFlight];
+                }
+                band->keyframe = k;
+                band->firstRow = row;
+                band->rows = std::min(kBandRows, height - row);
+                band->status = opened ? reader.readRows(band->rows, band->values.data()) : opened;
+                if (band->status) {
+                    band->maximum = largestValue(band->values.data(), static_cast<std::size_t>(band->rows) * list_.layout.width);
+                }
+                {
+                    std::lock_guard lock(mutex_);
+                    ++read_;
+                }
+                changed_.notify_all();
+                if (!band->status) return;  // the comparison stops at this band
+            }
+        }
+    }
+
+    const KeyframeList& list_;
+    Band bands_[kBandsInFlight];
+    std::mutex mutex_;
+    std::condition_variable changed_;
+    long read_ = 0;   // bands read so far
+    long taken_ = 0;  // bands compared and given back
+    bool stopping_ = false;
+    std::thread thread_;
+};
+
 std::string percent(double share) {
     char text[32];
     const double p = 100.0 * share;
@@ -317,49 +611,17 @@ std::string hintText(CheckHint hint) {
 
 }  // namespace
 
-double mapMaximum(const std::vector<double>& map) {
-    double maximum = 0.0;
-    for (double v : map) maximum = std::max(maximum, v);
-    return maximum;
-}
+double mapMaximum(const std::vector<double>& map) { return largestValue(map.data(), map.size()); }
 
 PairCheck compareKeyframes(const std::vector<double>& wider, double widerMaximum, const std::vector<double>& deeper,
-                           double deeperMaximum, int width, int height) {
-    PairCheck pair;
-    if (width < 2 || height < 2) return pair;
+                           int width, int height, double* deeperMaximum) {
+    const double largest = mapMaximum(deeper);
+    if (deeperMaximum != nullptr) *deeperMaximum = largest;
+    if (width < kMinMapSide || height < kMinMapSide) return {};
     Grid grid;
-    classifyBlocks(wider.data(), widerMaximum, deeper.data(), deeperMaximum, width, height, grid);
-    const double blocks = static_cast<double>(grid.cells.size());
-    if (grid.limitBlocks >= kMinLimitBlocks && static_cast<double>(grid.limitBlocks) >= kMinLimitShare * blocks) {
-        pair.limitTooLow = true;
-        pair.limitShare = static_cast<double>(grid.limitBlocks) / blocks;
-    }
-    if (markCores(grid) < kMinCoreBlocks) return pair;
-
-    const Clumps clumps = findClumps(grid);
-    pair.disagreeingShare = static_cast<double>(clumps.nearCoreBlocks) / blocks;
-    bool whole = clumps.boxes.size() > kMaxRegions || clumps.tileShare > kWholeAreaTileShare ||
-                 pair.disagreeingShare > kWholeAreaBlockShare;
-    for (const Box& box : clumps.boxes) {
-        const int wide = box.right - box.left + 1;
-        const int high = box.top - box.bottom + 1;
-        long near = 0;
-        for (int j = box.bottom; j <= box.top; ++j) {
-            for (int i = box.left; i <= box.right; ++i) near += (grid.at(i, j) & kNearCore) != 0;
-        }
-        whole = whole || 2 * wide > grid.columns || 2 * high > grid.rows ||
-                static_cast<double>(near) < kMinRegionFill * wide * high;
-    }
-    if (whole) {
-        pair.pattern = CheckPattern::WholeArea;
-        pair.hint = findHint(wider, widerMaximum, deeper, deeperMaximum, width, height);
-        return pair;
-    }
-    pair.pattern = CheckPattern::Regions;
-    for (const Box& box : clumps.boxes) {
-        // Blocks to keyframe k + 1's pixels; stored rows count from the bottom, the region's y from the top.
-        pair.regions.push_back({2 * box.left, height - 2 * box.top - 2, 2 * box.right + 1, height - 1 - 2 * box.bottom});
-    }
+    classifyMaps(wider, widerMaximum, deeper, width, height, largest, grid);
+    PairCheck pair = judge(grid, height);
+    if (pair.pattern == CheckPattern::WholeArea) pair.hint = findHint(wider, widerMaximum, deeper, largest, width, height);
     return pair;
 }
 
@@ -368,44 +630,72 @@ KeyframeCheck checkKeyframes(const KeyframeList& list, const CheckCallbacks& cal
     check.keyframeCount = list.keyframeCount();
     if (check.keyframeCount < 2) return check;
     const int pairs = check.keyframeCount - 1;
-
-    struct Loaded {
-        std::vector<double> map;
-        double maximum = 0.0;
-        Status status;
-    };
-    std::array<Loaded, 3> slots;  // keyframes k, k + 1 and k + 2, which is read while k and k + 1 are compared
-    auto load = [&list](int k, Loaded& into) {
-        into.status = readFullMap(keyframeFilePath(list, k), list.layout, into.map);
-        into.maximum = into.status ? mapMaximum(into.map) : 0.0;
-    };
-    load(0, slots[0]);
-    if (!slots[0].status) {
-        check.status = slots[0].status;
+    const int width = list.layout.width;
+    const int height = list.layout.height;
+    if (width < kMinMapSide || height < kMinMapSide) {
+        check.pairsChecked = pairs;
         return check;
     }
-    std::future<void> reading = std::async(std::launch::async, [&] { load(1, slots[1]); });
-    for (int k = 0; k < pairs; ++k) {
-        reading.get();
-        const Loaded& wider = slots[k % 3];
-        const Loaded& deeper = slots[(k + 1) % 3];
-        if (!deeper.status) {
-            check.status = deeper.status;
-            return check;
+    // Of the keyframe before, only the part that the next one covers is kept, with a border of one pixel; the
+    // band being read fills the copy for the next pair as it goes by.
+    const int x0 = width / 4 - 1;
+    const int y0 = height / 4 - 1;
+    const int keptWidth = width / 2 + 2;
+    const int keptHeight = height / 2 + 2;
+    std::vector<double> kept(static_cast<std::size_t>(keptWidth) * keptHeight);
+    std::vector<double> keeping(kept.size());
+    double keptMaximum = 0.0;
+    Grid grid;
+
+    BandReader reader(list);
+    for (int k = 0; k < check.keyframeCount; ++k) {
+        const bool compared = k > 0;
+        if (compared) {
+            if (callbacks.stopRequested && callbacks.stopRequested()) {
+                check.stopped = true;
+                return check;
+            }
+            if (callbacks.progress) callbacks.progress(k - 1, pairs);
+            grid.reset(width / 2, height / 2);
         }
-        if (callbacks.stopRequested && callbacks.stopRequested()) {
-            check.stopped = true;
-            return check;
+        const CoarseView coarse{kept.data(), static_cast<std::size_t>(keptWidth)};
+        double maximum = 0.0;
+        for (int row = 0; row < height;) {
+            const BandReader::Band& band = reader.next();
+            if (!band.status) {
+                check.status = band.status;
+                return check;
+            }
+            maximum = std::max(maximum, band.maximum);
+            if (compared) {
+                const int first = band.firstRow / 2;
+                const int end = std::min(grid.rows, (band.firstRow + band.rows) / 2);
+                if (first < end) classifyBlockRows(coarse, keptMaximum, band.values.data(), width, first, end, grid);
+            }
+            for (int r = std::max(band.firstRow, y0); r < std::min(band.firstRow + band.rows, y0 + keptHeight); ++r) {
+                const double* from = band.values.data() + static_cast<std::size_t>(r - band.firstRow) * width + x0;
+                std::copy(from, from + keptWidth, keeping.begin() + static_cast<std::ptrdiff_t>(r - y0) * keptWidth);
+            }
+            row += band.rows;
+            reader.release();
         }
-        if (callbacks.progress) callbacks.progress(k, pairs);
-        if (k + 2 < check.keyframeCount) {
-            reading = std::async(std::launch::async, [&, k] { load(k + 2, slots[(k + 2) % 3]); });
+        if (compared) {
+            settlePending(coarse, maximum, grid);
+            PairCheck pair = judge(grid, height);
+            if (pair.pattern == CheckPattern::WholeArea) {
+                // Rare, and worth a second reading: the two whole maps, to try them swapped and mirrored.
+                std::vector<double> wider, deeper;
+                if (readFullMap(keyframeFilePath(list, k - 1), list.layout, wider) &&
+                    readFullMap(keyframeFilePath(list, k), list.layout, deeper)) {
+                    pair.hint = findHint(wider, keptMaximum, deeper, maximum, width, height);
+                }
+            }
+            pair.first = k - 1;
+            ++check.pairsChecked;
+            if (pair.disagrees()) check.disagreeing.push_back(std::move(pair));
         }
-        PairCheck pair = compareKeyframes(wider.map, wider.maximum, deeper.map, deeper.maximum, list.layout.width,
-                                          list.layout.height);
-        pair.first = k;
-        ++check.pairsChecked;
-        if (pair.disagrees()) check.disagreeing.push_back(std::move(pair));
+        kept.swap(keeping);
+        keptMaximum = maximum;
     }
     return check;
 }

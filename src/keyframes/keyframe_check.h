@@ -52,10 +52,11 @@ struct PairCheck {
     bool disagrees() const { return pattern != CheckPattern::None || limitTooLow; }
 };
 
-/// The full maps of two consecutive keyframes (H rows of W values, bottom row first) and the largest value of
-/// each, compared where they overlap.
+/// The full maps of two consecutive keyframes (H rows of W values, bottom row first), compared where they
+/// overlap. `widerMaximum` is the largest value of `wider`; `deeperMaximum`, when given, receives that of
+/// `deeper`, for the pair that follows.
 PairCheck compareKeyframes(const std::vector<double>& wider, double widerMaximum, const std::vector<double>& deeper,
-                           double deeperMaximum, int width, int height);
+                           int width, int height, double* deeperMaximum = nullptr);
 
 /// The largest value of a full map, 0 when it has none but zeros.
 double mapMaximum(const std::vector<double>& map);
@@ -77,8 +78,9 @@ struct KeyframeCheck {
     bool allAgree() const { return status.ok && !stopped && disagreeing.empty(); }
 };
 
-/// Compares every keyframe of the loaded `list` with the next one. Each full map is read once, the next one
-/// while the current pair is compared.
+/// Compares every keyframe of the loaded `list` with the next one. Each full map is read once, in bands of rows
+/// on a thread of its own while the bands read before are compared; of each keyframe only the part the next
+/// one covers is kept. A pair that disagrees all over is read again whole, to try it swapped and mirrored.
 KeyframeCheck checkKeyframes(const KeyframeList& list, const CheckCallbacks& callbacks = {});
 
 /// The line that tells a disagreeing pair, beginning "Keyframes K and K+1:".
