@@ -2,7 +2,7 @@
 
 #include <gtest/gtest.h>
 
-#include <atomic>
+#include <algorithm>
 
 #include "keyframes/sample_zoom.h"
 
@@ -89,6 +89,21 @@ TEST_P(DamagedZoom, IsFoundAndClassified) {
         EXPECT_EQ(found.limitTooLow, wanted.limitTooLow) << describePair(found);
         EXPECT_TRUE(describePair(found).starts_with("Keyframes " + std::to_string(wanted.first) + " and " +
                                                     std::to_string(wanted.first + 1) + ": "));
+    }
+    // The check reads the keyframes in bands and keeps only a part of each; the whole maps compared at once
+    // must say the same of every pair.
+    std::vector<double> wider, deeper;
+    ASSERT_TRUE(readFullMap(keyframeFilePath(list, 0), list.layout, wider).ok);
+    double widerMaximum = mapMaximum(wider);
+    for (int k = 0; k + 1 < list.keyframeCount(); ++k) {
+        ASSERT_TRUE(readFullMap(keyframeFilePath(list, k + 1), list.layout, deeper).ok);
+        PairCheck whole = compareKeyframes(wider, widerMaximum, deeper, kW, kH, &widerMaximum);
+        whole.first = k;
+        const auto found = std::find_if(check.disagreeing.begin(), check.disagreeing.end(),
+                                        [k](const PairCheck& p) { return p.first == k; });
+        const std::string told = found == check.disagreeing.end() ? std::string("agrees") : describePair(*found);
+        EXPECT_EQ(whole.disagrees() ? describePair(whole) : std::string("agrees"), told);
+        wider.swap(deeper);
     }
 }
 
