@@ -86,6 +86,9 @@ struct Grid {
     std::vector<std::uint8_t> cells;
     std::vector<int> pendingRows;  // rows holding blocks whose verdict waits for the fine map's maximum
     long limitBlocks = 0;
+    // Working rows of the passes, kept from one pair to the next.
+    std::vector<double> smallest, low, high;
+    std::vector<std::uint8_t> runs;
 
     void reset(int w, int h) {
         columns = w;
@@ -263,7 +266,9 @@ void classifyBlockRows(const CoarseView& coarse, double coarseMaximum, const dou
                        int first, int end, Grid& grid) {
     const int n = grid.columns;
     const BlockConstants constants{coarseMaximum, 1.0 - kRelativeTolerance, 1.0 + kRelativeTolerance};
-    thread_local std::vector<double> smallest, low, high;
+    std::vector<double>& smallest = grid.smallest;
+    std::vector<double>& low = grid.low;
+    std::vector<double>& high = grid.high;
     smallest.resize(n + 2);
     low.resize(n + 2);
     high.resize(n + 2);
@@ -310,7 +315,7 @@ long markCores(Grid& grid) {
     const int w = grid.columns;
     const int h = grid.rows;
     if (w < 3 || h < 3) return 0;
-    thread_local std::vector<std::uint8_t> runs;
+    std::vector<std::uint8_t>& runs = grid.runs;
     runs.assign(grid.cells.size(), 0);
     for (int j = 0; j < h; ++j) {
         const std::uint8_t* row = &grid.at(0, j);
