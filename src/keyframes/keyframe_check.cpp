@@ -198,7 +198,7 @@ struct BlockConstants {
 constexpr std::uint8_t kVerdicts[8] = {kAgrees,           kDisagrees, kPendingSomeZeros, kDisagrees,
                                        kAgrees,           kDisagrees, kPendingOnlyZeros, kDisagrees};
 
-/// Blocks i, i + 1, ... of a row: the fine rows' 2 x 2 blocks against the ranges of k's 3 x 3 pixels around them
+/// Blocks i, i + 1, ... of a row, whose verdicts start out as agreeing: the fine rows' 2 x 2 blocks against the ranges of k's 3 x 3 pixels around them
 /// (the ranges of columns i to i + 2). A block or neighbourhood holds values all over when its smallest value is
 /// not 0, only zeros when its largest is 0. Counts the steps that left a block pending in `pendingBlocks`. Returns the
 /// first block left.
@@ -230,8 +230,8 @@ int classifyRow(const BlockConstants& k, const double* fine0, const double* fine
         const auto belowCoarseLimit = Ops::lessOrEqual(mean, coarseMaximum);
         const int disagree = Ops::bits(Ops::both(
             allValues, Ops::either(Ops::both(coarseValues, outside), Ops::both(coarseOnlyZeros, belowCoarseLimit))));
-        const int valuesAll = Ops::bits(allValues);
-        const int pending = Ops::bits(coarseValues) & ~valuesAll;
+        const int pending = Ops::bits(coarseValues) & ~Ops::bits(allValues);
+        if ((disagree | pending) == 0) continue;  // the rows start out agreeing
         const int onlyZeros = Ops::bits(Ops::equal(fineLargest, zero));
         pendingBlocks += pending != 0;
         for (int lane = 0; lane < Ops::kLanes; ++lane) {
@@ -502,7 +502,8 @@ CheckHint findHint(const std::vector<double>& wider, double widerMaximum, const 
 }
 
 /// Reads every keyframe of a list, one after another, in bands of rows, on a thread of its own, a few bands
-/// ahead of the one being compared.
+/// ahead of the one being compared. While a band is at hand it also takes its maximum and copies its part of
+/// the keyframe's central half (with a border of one pixel), which the next keyframe is compared with.
 class BandReader {
 public:
     struct Band {
@@ -510,12 +511,20 @@ public:
         int firstRow = 0;
         int rows = 0;
         std::vector<double> values;
-        double maximum = 0.0;  // of its values, taken by the reading thread while they are at hand
+        double maximum = 0.0;
         Status status;
     };
 
-    explicit BandReader(const KeyframeList& list) : list_(list) {
-        for (Band& band : bands_) band.values.resize(static_cast<std::size_t>(kBandRows) * list.layout.width);
+    explicit BandReader(const KeyframeList& list)
+        : list_(list),
+          width_(list.layout.width),
+          height_(list.layout.height),
+          keptLeft_(width_ / 4 - 1),
+          keptBottom_(height_ / 4 - 1),
+          keptWidth_(width_ / 2 + 2),
+          keptHeight_(height_ / 2 + 2) {
+        for (Band& band : bands_) band.values.resize(static_cast<std::size_t>(kBandRows) * width_);
+        for (auto& part : kept_) part.resize(static_cast<std::size_t>(keptWidth_) * keptHeight_);
         thread_ = std::thread([this] { readAll(); });
     }
     ~BandReader() {
@@ -541,26 +550,46 @@ public:
         changed_.notify_all();
     }
 
+    /// The kept part of keyframe k, whole once its last band has come; valid until `finished(k + 1)`.
+    CoarseView kept(int k) const { return {kept_[k % 3].data(), static_cast<std::size_t>(keptWidth_)}; }
+    /// Keyframe k is compared: the part kept of the one before it may be reused.
+    void finished(int k) {
+        {
+            std::lock_guard lock(mutex_);
+            finished_ = k;
+        }
+        changed_.notify_all();
+    }
+
 private:
     void readAll() {
-        const int height = list_.layout.height;
         for (int k = 0; k < list_.keyframeCount(); ++k) {
             FullMapReader reader;
-            Status opened = reader.open(keyframeFilePath(list_, k), list_.layout);
-            for (int row = 0; row < height; row += kBandRows) {
+            const Status opened = reader.open(keyframeFilePath(list_, k), list_.layout);
+            // Keyframe k's part goes where that of keyframe k - 3 was, which the pair k - 3, k - 2 compared with.
+            std::vector<double>& part = kept_[k % 3];
+            for (int row = 0; row < height_; row += kBandRows) {
                 Band* band = nullptr;
                 {
                     std::unique_lock lock(mutex_);
-                    changed_.wait(lock, [this] { return stopping_ || read_ - taken_ < kBandsInFlight; });
+                    changed_.wait(lock, [&] {
+                        return stopping_ || (read_ - taken_ < kBandsInFlight && finished_ >= k - 2);
+                    });
                     if (stopping_) return;
                     band = &bands_[read_ % kBandsInFlight];
                 }
                 band->keyframe = k;
                 band->firstRow = row;
-                band->rows = std::min(kBandRows, height - row);
+                band->rows = std::min(kBandRows, height_ - row);
                 band->status = opened ? reader.readRows(band->rows, band->values.data()) : opened;
                 if (band->status) {
-                    band->maximum = largestValue(band->values.data(), static_cast<std::size_t>(band->rows) * list_.layout.width);
+                    band->maximum = largestValue(band->values.data(), static_cast<std::size_t>(band->rows) * width_);
+                    const int end = std::min(row + band->rows, keptBottom_ + keptHeight_);
+                    for (int r = std::max(row, keptBottom_); r < end; ++r) {
+                        const double* from = band->values.data() + static_cast<std::size_t>(r - row) * width_ + keptLeft_;
+                        std::copy(from, from + keptWidth_,
+                                  part.begin() + static_cast<std::ptrdiff_t>(r - keptBottom_) * keptWidth_);
+                    }
                 }
                 {
                     std::lock_guard lock(mutex_);
@@ -573,11 +602,15 @@ private:
     }
 
     const KeyframeList& list_;
+    const int width_, height_;
+    const int keptLeft_, keptBottom_, keptWidth_, keptHeight_;
     Band bands_[kBandsInFlight];
+    std::vector<double> kept_[3];
     std::mutex mutex_;
     std::condition_variable changed_;
-    long read_ = 0;   // bands read so far
-    long taken_ = 0;  // bands compared and given back
+    long read_ = 0;      // bands read so far
+    long taken_ = 0;     // bands compared and given back
+    int finished_ = -1;  // the last keyframe compared
     bool stopping_ = false;
     std::thread thread_;
 };
@@ -641,17 +674,8 @@ KeyframeCheck checkKeyframes(const KeyframeList& list, const CheckCallbacks& cal
         check.pairsChecked = pairs;
         return check;
     }
-    // Of the keyframe before, only the part that the next one covers is kept, with a border of one pixel; the
-    // band being read fills the copy for the next pair as it goes by.
-    const int x0 = width / 4 - 1;
-    const int y0 = height / 4 - 1;
-    const int keptWidth = width / 2 + 2;
-    const int keptHeight = height / 2 + 2;
-    std::vector<double> kept(static_cast<std::size_t>(keptWidth) * keptHeight);
-    std::vector<double> keeping(kept.size());
-    double keptMaximum = 0.0;
+    double keptMaximum = 0.0;  // of the keyframe before
     Grid grid;
-
     BandReader reader(list);
     for (int k = 0; k < check.keyframeCount; ++k) {
         const bool compared = k > 0;
@@ -663,7 +687,7 @@ KeyframeCheck checkKeyframes(const KeyframeList& list, const CheckCallbacks& cal
             if (callbacks.progress) callbacks.progress(k - 1, pairs);
             grid.reset(width / 2, height / 2);
         }
-        const CoarseView coarse{kept.data(), static_cast<std::size_t>(keptWidth)};
+        const CoarseView coarse = compared ? reader.kept(k - 1) : CoarseView{};
         double maximum = 0.0;
         for (int row = 0; row < height;) {
             const BandReader::Band& band = reader.next();
@@ -676,10 +700,6 @@ KeyframeCheck checkKeyframes(const KeyframeList& list, const CheckCallbacks& cal
                 const int first = band.firstRow / 2;
                 const int end = std::min(grid.rows, (band.firstRow + band.rows) / 2);
                 if (first < end) classifyBlockRows(coarse, keptMaximum, band.values.data(), width, first, end, grid);
-            }
-            for (int r = std::max(band.firstRow, y0); r < std::min(band.firstRow + band.rows, y0 + keptHeight); ++r) {
-                const double* from = band.values.data() + static_cast<std::size_t>(r - band.firstRow) * width + x0;
-                std::copy(from, from + keptWidth, keeping.begin() + static_cast<std::ptrdiff_t>(r - y0) * keptWidth);
             }
             row += band.rows;
             reader.release();
@@ -699,7 +719,7 @@ KeyframeCheck checkKeyframes(const KeyframeList& list, const CheckCallbacks& cal
             ++check.pairsChecked;
             if (pair.disagrees()) check.disagreeing.push_back(std::move(pair));
         }
-        kept.swap(keeping);
+        reader.finished(k);
         keptMaximum = maximum;
     }
     return check;
