@@ -5,6 +5,7 @@
 #include <cstdint>
 #include <cstdio>
 #include <limits>
+#include <memory>
 #include <mutex>
 #include <thread>
 
@@ -200,17 +201,19 @@ constexpr std::uint8_t kVerdicts[8] = {kAgrees,           kDisagrees, kPendingSo
 
 /// Blocks i, i + 1, ... of a row, whose verdicts start out as agreeing: the fine rows' 2 x 2 blocks against the ranges of k's 3 x 3 pixels around them
 /// (the ranges of columns i to i + 2). A block or neighbourhood holds values all over when its smallest value is
-/// not 0, only zeros when its largest is 0. Counts the steps that left a block pending in `pendingBlocks`. Returns the
-/// first block left.
+/// not 0, only zeros when its largest is 0. Counts the steps that left a block pending in `pendingBlocks` and keeps
+/// the largest fine value in `largest`. Returns the first block left.
 template <typename Ops>
 int classifyRow(const BlockConstants& k, const double* fine0, const double* fine1, const double* smallest,
-                const double* low, const double* high, int i, int end, std::uint8_t* out, int& pendingBlocks) {
+                const double* low, const double* high, int i, int end, std::uint8_t* out, int& pendingBlocks,
+                double& largest) {
     using V = typename Ops::V;
     const V zero = Ops::broadcast(0.0);
     const V quarter = Ops::broadcast(0.25);
     const V below = Ops::broadcast(k.below);
     const V above = Ops::broadcast(k.above);
     const V coarseMaximum = Ops::broadcast(k.coarseMaximum);
+    V maximum = Ops::broadcast(largest);
     for (; i + Ops::kLanes <= end; i += Ops::kLanes) {
         const V f0 = Ops::even(fine0 + 2 * i);
         const V f1 = Ops::odd(fine0 + 2 * i);
@@ -218,6 +221,7 @@ int classifyRow(const BlockConstants& k, const double* fine0, const double* fine
         const V f3 = Ops::odd(fine1 + 2 * i);
         const V fineSmallest = Ops::min(Ops::min(f0, f1), Ops::min(f2, f3));
         const V fineLargest = Ops::max(Ops::max(f0, f1), Ops::max(f2, f3));
+        maximum = Ops::max(maximum, fineLargest);
         const V coarseSmallest =
             Ops::min(Ops::min(Ops::load(smallest + i), Ops::load(smallest + i + 1)), Ops::load(smallest + i + 2));
         const V lo = Ops::min(Ops::min(Ops::load(low + i), Ops::load(low + i + 1)), Ops::load(low + i + 2));
@@ -239,6 +243,7 @@ int classifyRow(const BlockConstants& k, const double* fine0, const double* fine
                 kVerdicts[((disagree >> lane) & 1) | ((pending >> lane) & 1) << 1 | ((onlyZeros >> lane) & 1) << 2];
         }
     }
+    largest = Ops::largest(maximum);
     return i;
 }
 
@@ -261,9 +266,10 @@ double largestValue(const double* values, std::size_t count) {
 }
 
 /// Classifies the blocks of rows j = first to end - 1: `fine` holds the fine map's stored rows from 2 * first on,
-/// `stride` apart.
-void classifyBlockRows(const CoarseView& coarse, double coarseMaximum, const double* fine, std::size_t stride,
-                       int first, int end, Grid& grid) {
+/// `stride` apart. Returns the largest of the fine values in those blocks.
+double classifyBlockRows(const CoarseView& coarse, double coarseMaximum, const double* fine, std::size_t stride,
+                         int first, int end, Grid& grid) {
+    double largest = 0.0;
     const int n = grid.columns;
     const BlockConstants constants{coarseMaximum, 1.0 - kRelativeTolerance, 1.0 + kRelativeTolerance};
     std::vector<double>& smallest = grid.smallest;
@@ -283,10 +289,12 @@ void classifyBlockRows(const CoarseView& coarse, double coarseMaximum, const dou
         std::uint8_t* out = &grid.at(0, j);
         int pending = 0;
         const int i = classifyRow<RowLanes>(constants, fine0, fine1, smallest.data(), low.data(), high.data(), 0, n,
-                                            out, pending);
-        classifyRow<ScalarLanes>(constants, fine0, fine1, smallest.data(), low.data(), high.data(), i, n, out, pending);
+                                            out, pending, largest);
+        classifyRow<ScalarLanes>(constants, fine0, fine1, smallest.data(), low.data(), high.data(), i, n, out, pending,
+                                 largest);
         if (pending > 0) grid.pendingRows.push_back(j);
     }
+    return largest;
 }
 
 /// Settles the blocks that waited for the fine map's maximum, only found along the set's boundary. When k's values
@@ -502,16 +510,15 @@ CheckHint findHint(const std::vector<double>& wider, double widerMaximum, const 
 }
 
 /// Reads every keyframe of a list, one after another, in bands of rows, on a thread of its own, a few bands
-/// ahead of the one being compared. While a band is at hand it also takes its maximum and copies its part of
-/// the keyframe's central half (with a border of one pixel), which the next keyframe is compared with.
+/// ahead of the one being compared. While a band is at hand it also copies its part of the keyframe's central
+/// half (with a border of one pixel), which the next keyframe is compared with.
 class BandReader {
 public:
     struct Band {
         int keyframe = 0;
         int firstRow = 0;
         int rows = 0;
-        std::vector<double> values;
-        double maximum = 0.0;
+        std::unique_ptr<double[]> values;  // left unset until read: its pages are first touched by the reading
         Status status;
     };
 
@@ -523,8 +530,9 @@ public:
           keptBottom_(height_ / 4 - 1),
           keptWidth_(width_ / 2 + 2),
           keptHeight_(height_ / 2 + 2) {
-        for (Band& band : bands_) band.values.resize(static_cast<std::size_t>(kBandRows) * width_);
-        for (auto& part : kept_) part.resize(static_cast<std::size_t>(keptWidth_) * keptHeight_);
+        // Not filled with zeros here: every value is written by the reading thread before it is read.
+        for (Band& band : bands_) band.values.reset(new double[static_cast<std::size_t>(kBandRows) * width_]);
+        for (auto& part : kept_) part.reset(new double[static_cast<std::size_t>(keptWidth_) * keptHeight_]);
         thread_ = std::thread([this] { readAll(); });
     }
     ~BandReader() {
@@ -551,7 +559,7 @@ public:
     }
 
     /// The kept part of keyframe k, whole once its last band has come; valid until `finished(k + 1)`.
-    CoarseView kept(int k) const { return {kept_[k % 3].data(), static_cast<std::size_t>(keptWidth_)}; }
+    CoarseView kept(int k) const { return {kept_[k % 2].get(), static_cast<std::size_t>(keptWidth_)}; }
     /// Keyframe k is compared: the part kept of the one before it may be reused.
     void finished(int k) {
         {
@@ -566,14 +574,16 @@ private:
         for (int k = 0; k < list_.keyframeCount(); ++k) {
             FullMapReader reader;
             const Status opened = reader.open(keyframeFilePath(list_, k), list_.layout);
-            // Keyframe k's part goes where that of keyframe k - 3 was, which the pair k - 3, k - 2 compared with.
-            std::vector<double>& part = kept_[k % 3];
+            // Keyframe k's part goes where that of keyframe k - 2 was, which the pair k - 2, k - 1 compares with:
+            // a band that holds some of it waits until that pair is done (the reader is seldom that far ahead).
+            double* part = kept_[k % 2].get();
             for (int row = 0; row < height_; row += kBandRows) {
+                const bool keeps = row + kBandRows > keptBottom_ && row < keptBottom_ + keptHeight_;
                 Band* band = nullptr;
                 {
                     std::unique_lock lock(mutex_);
                     changed_.wait(lock, [&] {
-                        return stopping_ || (read_ - taken_ < kBandsInFlight && finished_ >= k - 2);
+                        return stopping_ || (read_ - taken_ < kBandsInFlight && (!keeps || finished_ >= k - 1));
                     });
                     if (stopping_) return;
                     band = &bands_[read_ % kBandsInFlight];
@@ -581,14 +591,12 @@ private:
                 band->keyframe = k;
                 band->firstRow = row;
                 band->rows = std::min(kBandRows, height_ - row);
-                band->status = opened ? reader.readRows(band->rows, band->values.data()) : opened;
+                band->status = opened ? reader.readRows(band->rows, band->values.get()) : opened;
                 if (band->status) {
-                    band->maximum = largestValue(band->values.data(), static_cast<std::size_t>(band->rows) * width_);
                     const int end = std::min(row + band->rows, keptBottom_ + keptHeight_);
                     for (int r = std::max(row, keptBottom_); r < end; ++r) {
-                        const double* from = band->values.data() + static_cast<std::size_t>(r - row) * width_ + keptLeft_;
-                        std::copy(from, from + keptWidth_,
-                                  part.begin() + static_cast<std::ptrdiff_t>(r - keptBottom_) * keptWidth_);
+                            const double* from = band->values.get() + static_cast<std::size_t>(r - row) * width_ + keptLeft_;
+                        std::copy(from, from + keptWidth_, part + static_cast<std::ptrdiff_t>(r - keptBottom_) * keptWidth_);
                     }
                 }
                 {
@@ -605,7 +613,7 @@ private:
     const int width_, height_;
     const int keptLeft_, keptBottom_, keptWidth_, keptHeight_;
     Band bands_[kBandsInFlight];
-    std::vector<double> kept_[3];
+    std::unique_ptr<double[]> kept_[2];
     std::mutex mutex_;
     std::condition_variable changed_;
     long read_ = 0;      // bands read so far
@@ -695,11 +703,19 @@ KeyframeCheck checkKeyframes(const KeyframeList& list, const CheckCallbacks& cal
                 check.status = band.status;
                 return check;
             }
-            maximum = std::max(maximum, band.maximum);
-            if (compared) {
-                const int first = band.firstRow / 2;
-                const int end = std::min(grid.rows, (band.firstRow + band.rows) / 2);
-                if (first < end) classifyBlockRows(coarse, keptMaximum, band.values.data(), width, first, end, grid);
+            // The maximum comes with the comparison, but for the values no block holds (all of keyframe 0, an odd
+            // last column or row).
+            const double* values = band.values.get();
+            const int first = band.firstRow / 2;
+            const int end = std::min(grid.rows, (band.firstRow + band.rows) / 2);
+            if (compared && first < end) {
+                maximum = std::max(maximum, classifyBlockRows(coarse, keptMaximum, values, width, first, end, grid));
+            }
+            if (!compared || width % 2 != 0) {
+                maximum = std::max(maximum, largestValue(values, static_cast<std::size_t>(band.rows) * width));
+            } else if (band.firstRow + band.rows > 2 * grid.rows) {
+                const int r = 2 * grid.rows - band.firstRow;  // the odd last row
+                maximum = std::max(maximum, largestValue(values + static_cast<std::size_t>(r) * width, width));
             }
             row += band.rows;
             reader.release();
