@@ -75,6 +75,7 @@ screenshots: build
 bench: build
 	$(BUILD_DIR)/bin/resampler_bench
 	$(BUILD_DIR)/bin/conversion_bench
+	$(BUILD_DIR)/bin/check_bench
 	$(BUILD_DIR)/bin/render_bench
 	$(BUILD_DIR)/bin/movie_bench
 	$(BUILD_DIR)/bin/preview_bench

@@ -6,6 +6,7 @@
 #include <cstdint>
 #include <filesystem>
 #include <mutex>
+#include <vector>
 
 #include "keyframes/keyframe_list.h"
 #include "output/movie_driver.h"
@@ -54,6 +55,9 @@ struct AppState {
     std::int32_t zScaleEvolutionRequest = 0;
     std::int32_t maxIterEvolutionRequest = 0;
     std::int32_t vertShiftEvolutionRequest = 0;
+    /// The first keyframe of each pair that the last keyframe check found disagreeing; the strip frames both
+    /// keyframes of these pairs until the folder is closed.
+    std::vector<int> disagreeingPairs;
 
     PreviewChoice preview;
     double singleFramePosition = 1.0;  ///< the last value entered in Compute One Frame

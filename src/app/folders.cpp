@@ -46,6 +46,8 @@ void MainWindow::openFolder(const QString& folder) {
 
     KeyframeList& list = state_.keyframes;
     closeFolder(list);
+    state_.disagreeingPairs.clear();
+    command(kCheckKeyframes)->setEnabled(false);
     strip_->keyframesChanged();
     list.folder = std::filesystem::path(folder.toStdString());
     setTitle(QStringLiteral("Zoomreel - ") + folder);
@@ -69,6 +71,7 @@ void MainWindow::openFolder(const QString& folder) {
         strip_->keyframesChanged();
         rememberFolder();
         setLoadedTitle();
+        command(kCheckKeyframes)->setEnabled(true);
     } else {
         say(QStringLiteral("This folder do not contain any QVY files!"), BoxIcon::None);
         scanMaps(list);
@@ -106,10 +109,12 @@ void MainWindow::leaveFolder() {
         return;
     }
     closeFolder(state_.keyframes);
+    state_.disagreeingPairs.clear();
     strip_->keyframesChanged();
     command(kFolderOpen)->setEnabled(true);
     command(kFolderClose)->setEnabled(false);
     command(kColorPalette)->setEnabled(true);
+    command(kCheckKeyframes)->setEnabled(false);
     setTitle(kCaption);
 }
 
@@ -121,8 +126,12 @@ int MainWindow::askPreviewBlock(int mapWidth, int mapHeight) {
     return choice.block;
 }
 
+void MainWindow::setWorkMenus(bool enabled) {
+    for (int position : {kFileMenu, kSetupMenu, kVideoMenu}) menus_[position]->menuAction()->setEnabled(enabled);
+}
+
 void MainWindow::startConversion() {
-    for (int position : {kFileMenu, kSetupMenu, kVideoMenu}) menus_[position]->menuAction()->setEnabled(false);
+    setWorkMenus(false);
     stopConversion_.store(false);
     // The thread converts into a list of its own; the window keeps showing the planned one (its count makes a
     // close ask first) until the thread hands the loaded keyframes over at its end.
@@ -158,8 +167,11 @@ void MainWindow::finishConversion(const ConversionResult& result, KeyframeList c
         converted.selectionEnd = -1;
         list = std::move(converted);
         setLoadedTitle();
-        for (int position : {kFileMenu, kSetupMenu, kVideoMenu}) menus_[position]->menuAction()->setEnabled(true);
+        setWorkMenus(true);
+        command(kCheckKeyframes)->setEnabled(true);
         strip_->keyframesChanged();
+        // A fresh conversion is the moment to find a map out of order or damaged, before any render.
+        startCheck();
         return;
     }
     // The keyframes written so far stay in the folder, each one whole. Opening the folder again shows them as
@@ -168,7 +180,7 @@ void MainWindow::finishConversion(const ConversionResult& result, KeyframeList c
     const int planned = list.keyframeCount();
     closeFolder(list);
     strip_->keyframesChanged();
-    for (int position : {kFileMenu, kSetupMenu, kVideoMenu}) menus_[position]->menuAction()->setEnabled(true);
+    setWorkMenus(true);
     command(kFolderOpen)->setEnabled(true);
     command(kFolderClose)->setEnabled(false);
     QString message = QString::fromStdString(result.status.message);

@@ -34,6 +34,11 @@ bool isFramed(const KeyframeList& list, int k) {
            (list.selectionEnd != -1 && list.selectionStart < k && k <= list.selectionEnd);
 }
 
+bool inDisagreeingPair(const std::vector<int>& pairs, int k) {
+    return std::find(pairs.begin(), pairs.end(), k) != pairs.end() ||
+           std::find(pairs.begin(), pairs.end(), k - 1) != pairs.end();
+}
+
 void selectByClick(KeyframeList& list, int k, bool shift) {
     if (!shift || list.selectionStart == -1) {
         list.selectionStart = k;
@@ -72,6 +77,7 @@ namespace {
 
 const QColor kLabelText(255, 220, 160);
 const QColor kLabelBackground(80, 120, 140);
+const QColor kDisagreementFrame(255, 160, 0);
 
 }  // namespace
 
@@ -177,12 +183,19 @@ void KeyframeStrip::paintGrid(QPainter& painter) {
     painter.setFont(labelFont_);
     const QFontMetrics metrics(labelFont_);
     QPen framePen(QColor(255, 0, 0), 3, Qt::SolidLine, Qt::SquareCap, Qt::MiterJoin);
+    QPen checkPen(kDisagreementFrame, 3, Qt::SolidLine, Qt::SquareCap, Qt::MiterJoin);
     int k = layout_.columns * scrollPosition();
     for (int row = 0; row <= layout_.rows && k < count; ++row) {
         for (int column = 0; column < layout_.columns && k < count; ++column, ++k) {
             const int x0 = kCellWidth * column;
             const int y0 = kCellHeight * row;
             painter.drawImage(x0 + 2, y0 + 2, thumbnails_[k]);
+            if (inDisagreeingPair(state_.disagreeingPairs, k)) {
+                // Inside the cell's edge, where the selection frame goes, so that both show.
+                painter.setPen(checkPen);
+                painter.setBrush(Qt::NoBrush);
+                painter.drawRect(x0 + 5, y0 + 5, kCellWidth - 9, kCellHeight - 9);
+            }
             const QString label = QString::number(k);
             const QRect box(x0 + 2, y0 + 2, metrics.horizontalAdvance(label), metrics.height());
             painter.fillRect(box, kLabelBackground);

@@ -31,6 +31,10 @@ int stripHitTest(const StripLayout& layout, int scrollPosition, int x, int y);
 /// Whether keyframe k carries the selection frame.
 bool isFramed(const KeyframeList& list, int k);
 
+/// Whether keyframe k belongs to one of the pairs (given by their first keyframe) that the check found
+/// disagreeing.
+bool inDisagreeingPair(const std::vector<int>& pairs, int k);
+
 /// A click on keyframe k, with or without Shift: click for the first keyframe, Shift+click for the last.
 void selectByClick(KeyframeList& list, int k, bool shift);
 
@@ -42,7 +46,7 @@ QImage imageOf(const Raster& raster);
 QFont labelFont();
 
 /// The main window's client area: the opened folder's keyframes as a grid of labelled thumbnails with the
-/// selection framed in red, scrolled by rows; while a conversion or a movie runs, the image it publishes.
+/// selection framed in red and the keyframes of pairs that disagree framed in orange within, scrolled by rows; while a conversion or a movie runs, the image it publishes.
 class KeyframeStrip final : public QAbstractScrollArea {
 public:
     KeyframeStrip(AppState& state, Interaction& interaction, QWidget* parent = nullptr);

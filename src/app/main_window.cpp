@@ -76,6 +76,8 @@ void MainWindow::buildMenus() {
     addCommand(setup, QStringLiteral("Flip Vertical"), kFlipVertical)->setCheckable(true);
     setup->addSeparator();
     addCommand(setup, QStringLiteral("Accelerate ..."), kAccelerate);
+    setup->addSeparator();
+    addCommand(setup, QStringLiteral("Check Key Frames..."), kCheckKeyframes)->setEnabled(false);
 
     QMenu* video = menus_[kVideoMenu] = menuBar()->addMenu(QStringLiteral("Video"));
     addCommand(video, QStringLiteral("Video Parameters..."), kVideoParameters);
@@ -154,6 +156,9 @@ void MainWindow::runCommand(int id) {
         case kComputeOneFrame:
             computeOneFrame();
             return;
+        case kCheckKeyframes:
+            startCheck();
+            return;
         case kFlipHorizontal:
             toggle(id, state_.flipHorizontal);
             return;
@@ -201,8 +206,10 @@ void MainWindow::shutDown() {
     // The abort comes first: a movie whose codec question is answered by the closing bridge then writes nothing.
     AbortMovie(state_.movie);
     stopConversion_.store(true);
+    stopCheck_.store(true);
     bridge_.close();
     if (conversionThread_.joinable()) conversionThread_.join();
+    if (checkThread_.joinable()) checkThread_.join();
     WaitForMovie(state_.movie);
 }
 

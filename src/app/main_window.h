@@ -11,6 +11,7 @@
 #include "app/interaction.h"
 #include "app/ui_bridge.h"
 #include "keyframes/conversion.h"
+#include "keyframes/keyframe_check.h"
 
 class QAction;
 class QMenu;
@@ -38,6 +39,7 @@ enum Command : int {
     kComputeOneFrame = 118,
     kFlipVertical = 119,
     kKeyframeByKeyframe = 120,
+    kCheckKeyframes = 121,
     kRecentFolder = 2000,  ///< + the entry's place in the list
 };
 
@@ -65,9 +67,11 @@ public:
     void openFolderAt(const QString& folder);
 
     bool converting() const { return conversionThread_.joinable(); }
+    bool checking() const { return checkThread_.joinable(); }
 
     /// Stops what runs on worker threads, so that the window can go: questions from them are answered with
-    /// "no", a movie is aborted and its files finished, a conversion stops after the keyframe it is writing.
+    /// "no", a movie is aborted and its files finished, a conversion stops after the keyframe it is writing, a
+    /// keyframe check after the pair it is comparing.
     void shutDown();
 
 protected:
@@ -96,6 +100,11 @@ private:
     void finishConversion(const ConversionResult& result, KeyframeList converted);
     int askPreviewBlock(int mapWidth, int mapHeight);
 
+    // Keyframe check
+    void startCheck();
+    void finishCheck(const KeyframeCheck& check);
+    void setWorkMenus(bool enabled);
+
     // Movie
     void makeVideo();
     void computeOneFrame();
@@ -112,6 +121,8 @@ private:
 
     std::thread conversionThread_;
     std::atomic<bool> stopConversion_{false};
+    std::thread checkThread_;
+    std::atomic<bool> stopCheck_{false};
     KeyframeList movieKeyframes_;  ///< the running movie's own copy of the folder's keyframes
     bool shutDown_ = false;
 };

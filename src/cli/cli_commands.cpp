@@ -6,12 +6,32 @@
 
 #include "cli/arguments.h"
 #include "keyframes/conversion.h"
+#include "keyframes/keyframe_check.h"
 #include "keyframes/keyframe_list.h"
 #include "keyframes/sample_maps.h"
 #include "platform/atomic_file.h"
 #include "platform/worker_pool.h"
 
 namespace zoomreel::cli {
+
+namespace {
+
+/// Checks the loaded keyframes of `list`, printing one line per pair that disagrees and the summary on stdout;
+/// a keyframe that cannot be read is told on stderr. True when every pair agrees.
+bool printCheck(const KeyframeList& list) {
+    const bool terminal = stderrIsTerminal();
+    CheckCallbacks callbacks;
+    callbacks.progress = [terminal](int pair, int pairs) {
+        if (terminal) std::fprintf(stderr, "\rChecking keyframes %d/%d", pair, pairs);
+    };
+    const KeyframeCheck check = checkKeyframes(list, callbacks);
+    if (terminal && check.pairsChecked > 0) std::fputc('\n', stderr);
+    for (const PairCheck& pair : check.disagreeing) std::printf("%s\n", describePair(pair).c_str());
+    std::fprintf(check.status ? stdout : stderr, "%s\n", describeCheck(check).c_str());
+    return check.allAgree();
+}
+
+}  // namespace
 
 int runSample(const std::vector<std::string>& args) {
     return guarded([&] {
@@ -74,6 +94,8 @@ int runConvert(const std::vector<std::string>& args) {
         std::printf("Converted %d QVB maps into QVY keyframes in %s (%d x %d, preview %d x %d)\n",
                     result.keyframesWritten, list.folder.string().c_str(), list.width, list.height,
                     list.layout.previewWidth, list.layout.previewHeight);
+        std::fflush(stdout);
+        printCheck(list);  // what it finds is for the user to judge: the conversion itself succeeded
         return kExitOk;
     });
 }
@@ -92,6 +114,18 @@ int runInfo(const std::vector<std::string>& args) {
                         s.average, s.maximum, static_cast<double>(s.zoomMantissa), s.zoomExponent, s.colorDivisor);
         }
         return kExitOk;
+    });
+}
+
+int runCheck(const std::vector<std::string>& args) {
+    return guarded([&] {
+        const Parsed parsed = parse(args, {});
+        KeyframeList list;
+        list.folder = folderArgument(parsed, "check");
+        requireFolder(list.folder);
+        if (Status status = scanKeyframes(list); !status) throw InputError{status.message};
+        if (list.keyframeCount() == 0) throw InputError{"This folder do not contain any QVY files!"};
+        return printCheck(list) ? kExitOk : kExitFailure;
     });
 }
 

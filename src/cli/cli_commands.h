@@ -16,6 +16,7 @@ inline constexpr int kExitInterrupted = 130;  ///< a movie stopped by Ctrl+C, it
 int runSample(const std::vector<std::string>& args);
 int runConvert(const std::vector<std::string>& args);
 int runInfo(const std::vector<std::string>& args);
+int runCheck(const std::vector<std::string>& args);
 int runRender(const std::vector<std::string>& args);
 int runFrame(const std::vector<std::string>& args);
 int runCodecs(const std::vector<std::string>& args);

@@ -14,6 +14,7 @@ const char* const kUsage =
     "  sample DIR [--maps N] [--size WxH] [--max-iter N]   write sample QVB maps of a Mandelbrot-set zoom\n"
     "  convert DIR [--preview-block N]                      convert DIR's QVB maps into QVY keyframes\n"
     "  info DIR                                             list DIR's keyframes\n"
+    "  check DIR                                            check that each keyframe agrees with the next\n"
     "  render DIR --from S --to E [options]                 make the movie of keyframes S to E\n"
     "  frame DIR --from S --to E --at X --out FILE.png [options]\n"
     "                                                       render the movie's first frame above X\n"
@@ -47,6 +48,7 @@ int main(int argc, char** argv) {
         if (command == "sample") return runSample(args);
         if (command == "convert") return runConvert(args);
         if (command == "info") return runInfo(args);
+        if (command == "check") return runCheck(args);
         if (command == "render") return runRender(args);
         if (command == "frame") return runFrame(args);
         if (command == "codecs") return runCodecs(args);

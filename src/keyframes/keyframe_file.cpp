@@ -162,4 +162,32 @@ Status readFullMap(const std::filesystem::path& path, const KeyframeLayout& expe
                      static_cast<std::size_t>(expected.width) * expected.height, map);
 }
 
+FullMapReader::~FullMapReader() {
+    if (file_ != nullptr) std::fclose(file_);
+}
+
+Status FullMapReader::open(const std::filesystem::path& path, const KeyframeLayout& expected) {
+    FileHandle handle;
+    if (Status s = openChecked(path, expected, handle); !s) return s;
+    if (std::fseek(handle.get(), static_cast<long>(expected.fullMapOffset()), SEEK_SET) != 0) {
+        return Status::failure("Cannot read the keyframe file " + quotedPath(path) + ".");
+    }
+    if (file_ != nullptr) std::fclose(file_);
+    file_ = handle.release();
+    path_ = path;
+    layout_ = expected;
+    rowsRead_ = 0;
+    return {};
+}
+
+Status FullMapReader::readRows(int rows, double* out) {
+    const std::size_t count = static_cast<std::size_t>(rows) * static_cast<std::size_t>(layout_.width);
+    if (file_ == nullptr || rows < 0 || rows > layout_.height - rowsRead_ ||
+        std::fread(out, sizeof(double), count, file_) != count) {
+        return Status::failure("Cannot read the keyframe file " + quotedPath(path_) + ".");
+    }
+    rowsRead_ += rows;
+    return {};
+}
+
 }  // namespace zoomreel

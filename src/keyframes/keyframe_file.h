@@ -2,6 +2,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <cstdio>
 #include <filesystem>
 #include <vector>
 
@@ -88,5 +89,26 @@ Status readPreviewMap(const std::filesystem::path& path, const KeyframeLayout& e
 
 /// Reads the full map (H rows of W values). The file must have `expected` as its layout.
 Status readFullMap(const std::filesystem::path& path, const KeyframeLayout& expected, std::vector<double>& map);
+
+/// Reads a full map a band of rows at a time, for readers that need not hold it whole: the file is opened and
+/// its layout checked once, then its rows follow one another, bottom row first.
+class FullMapReader {
+public:
+    FullMapReader() = default;
+    ~FullMapReader();
+    FullMapReader(const FullMapReader&) = delete;
+    FullMapReader& operator=(const FullMapReader&) = delete;
+
+    /// The file must have `expected` as its layout.
+    Status open(const std::filesystem::path& path, const KeyframeLayout& expected);
+    /// The next `rows` rows (rows * W values) into `out`; never past the last row.
+    Status readRows(int rows, double* out);
+
+private:
+    std::FILE* file_ = nullptr;
+    std::filesystem::path path_;
+    KeyframeLayout layout_;
+    int rowsRead_ = 0;
+};
 
 }  // namespace zoomreel

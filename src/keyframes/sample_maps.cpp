@@ -17,12 +17,11 @@ namespace zoomreel {
 
 namespace {
 
-// A point in the seahorse valley, between the main cardioid and the period-2 bulb. From the whole set down to a
-// view 2^-18 as wide, spirals and filaments fill every level at the default limit of 2000 iterations; a few
-// levels deeper the zoom passes by a small copy of the set, and past about 40 levels double precision runs out.
-constexpr double kCentreReal = -0.743643887037151;
-constexpr double kCentreImag = 0.131825904205330;
-// Width of the widest view (zoom 1) in the complex plane: around the centre above it takes in the main
+// Around the default centre (SampleOptions), spirals and filaments fill every level at the default limit of 2000
+// iterations; a few levels below 2^-18 the zoom passes by a small copy of the set, and past about 40 levels
+// double precision runs out.
+//
+// Width of the widest view (zoom 1) in the complex plane: around the default centre it takes in the main
 // cardioid, the bulbs on it and the antenna out to -2.
 constexpr double kWidestViewWidth = 3.0;
 
@@ -186,15 +185,15 @@ Status checkOptions(const SampleOptions& options) {
 // the point at offsets (x - W/2, H/2 - y) pixels from the centre, y = 0 being the top row. Because the pixel
 // size of the next wider view is exactly twice this one, pixel (x, y) there samples the very same point as
 // pixel (2x - W/2, 2y - H/2) here, so the levels of the zoom agree where they overlap.
-void computeView(int doublings, IterationMap& map, WorkerPool& pool) {
+void computeView(int doublings, double centreReal, double centreImag, IterationMap& map, WorkerPool& pool) {
     const double pixelSize = std::ldexp(kWidestViewWidth, -doublings) / map.width;
     const double halfWidth = 0.5 * map.width;
     const double halfHeight = 0.5 * map.height;
     pool.run([&](int worker, int workerCount) {
         for (int y = worker; y < map.height; y += workerCount) {
-            const double ci = kCentreImag + (halfHeight - y) * pixelSize;
+            const double ci = centreImag + (halfHeight - y) * pixelSize;
             for (int x = 0; x < map.width; ++x) {
-                const double cr = kCentreReal + (x - halfWidth) * pixelSize;
+                const double cr = centreReal + (x - halfWidth) * pixelSize;
                 const Escape escape = escapeTime(cr, ci, map.iterationLimit);
                 const std::size_t index = static_cast<std::size_t>(x) * map.height + y;
                 map.counts[index] = escape.count;
@@ -226,7 +225,7 @@ Status writeSampleMaps(const std::filesystem::path& folder, const SampleOptions&
     map.iterationLimit = options.maxIterations;
 
     for (int number = 1; number <= options.mapCount; ++number) {
-        computeView(options.mapCount - number, map, pool);
+        computeView(options.mapCount - number, options.centreReal, options.centreImag, map, pool);
         const std::filesystem::path path = folder / mapFileName(number, options.mapCount);
         if (Status status = writeIterationMap(path, map); !status) return status;  // its message names the file
         if (progress) progress(number, options.mapCount);

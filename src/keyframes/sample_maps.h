@@ -14,6 +14,10 @@ struct SampleOptions {
     int width = 640;
     int height = 360;
     int maxIterations = 2000;
+    /// The point every view is centred on: by default one in the seahorse valley, between the main cardioid and
+    /// the period-2 bulb, where spirals and filaments fill every level down to a view 2^-18 as wide.
+    double centreReal = -0.743643887037151;
+    double centreImag = 0.131825904205330;
 };
 
 /// Writes `options.mapCount` QVB maps of a Mandelbrot-set deep zoom into `folder` (created when missing).

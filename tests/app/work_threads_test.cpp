@@ -1,4 +1,5 @@
-// The conversion and the movie as the desktop program runs them on their threads, driven through the menus.
+// The conversion, the keyframe check and the movie as the desktop program runs them on their threads, driven
+// through the menus.
 #include <QComboBox>
 #include <QLineEdit>
 #include <QListWidget>
@@ -9,6 +10,7 @@
 #include "app/dialog_layout.h"
 #include "app/window_harness.h"
 #include "keyframes/sample_maps.h"
+#include "keyframes/sample_zoom.h"
 #include "output/movie_probe.h"
 #include "platform/worker_pool.h"
 #include "render/test_keyframes.h"
@@ -83,9 +85,11 @@ private slots:
         QVERIFY(!h.window->close());  // the maps being converted count as keyframes: the quit question comes
         QCOMPARE(h.ui.messages.back().text, QStringLiteral("Do you want to quit?"));
 
-        QTRY_VERIFY_WITH_TIMEOUT(!h.window->converting(), kWait);
+        // The keyframes are checked at once: the pairs agree.
+        QTRY_VERIFY_WITH_TIMEOUT(!h.window->converting() && !h.window->checking(), kWait);
         const QString path = QString::fromStdString(folder.string());
         QVERIFY(titlesOf(titles).contains(QStringLiteral("Files Conversion QVB -> QVY 0/3")));
+        QVERIFY(titlesOf(titles).contains(QStringLiteral("Checking Key Frames 1/2")));
         QVERIFY(titlesOf(titles).contains(QStringLiteral("Files Conversion QVB -> QVY 2/3")));
         QCOMPARE(h.title(), QStringLiteral("Zoomreel - %1 - 3 x [64 / 36]").arg(path));
         QCOMPARE(h.ui.dialogTitles, std::vector<QString>{QStringLiteral("Preview Frame Size")});
@@ -100,7 +104,10 @@ private slots:
             std::lock_guard lock(h.state->frameLock);
             QVERIFY(h.state->publishedImage == nullptr && h.state->publishedThumbnail == nullptr);
         }
-        QCOMPARE(h.ui.messages.size(), std::size_t{3});  // no error
+        QCOMPARE(h.ui.messages.size(), std::size_t{4});  // no error, and the check's findings
+        QCOMPARE(h.ui.messages.back().text, QStringLiteral("Checked 3 keyframes: all 2 pairs agree."));
+        QCOMPARE(h.ui.messages.back().icon, BoxIcon::Information);
+        QVERIFY(h.enabled(kCheckKeyframes));
     }
 
     void aFailureIsShownAndTheUserCanGoOn() {
@@ -130,6 +137,74 @@ private slots:
         QVERIFY(h.menuEnabled(kFileMenu) && h.enabled(kFolderOpen) && !h.enabled(kFolderClose));
         QCOMPARE(h.state->keyframes.keyframeCount(), 0);
         QVERIFY(h.window->close());
+    }
+};
+
+/// Six keyframes of 128 x 72 converted from a sample zoom in `folder`, keyframe 3 mirrored when `damaged`.
+bool convertedZoom(const std::filesystem::path& folder, bool damaged) {
+    const zoomreel::test::SampleZoom zoom(folder, {6, 128, 72, 500});
+    KeyframeList list;
+    return zoom.written && (!damaged || zoom.edit(3, zoomreel::test::mirrorLeftRight)) && zoom.convert(list);
+}
+
+class KeyframeCheckTest : public QObject {
+    Q_OBJECT
+private slots:
+    void findingsInOneBoxAndFramedInTheStrip() {
+        WindowHarness h;
+        QVERIFY(!h.enabled(kCheckKeyframes));  // no folder
+        const auto folder = h.work / "zoom";
+        QVERIFY(convertedZoom(folder, true));
+        h.open(folder);
+        QVERIFY(h.enabled(kCheckKeyframes));
+        QVERIFY(h.resizeClient(400, 160));  // three keyframes a row
+        QSignalSpy titles(h.window.get(), &QWidget::windowTitleChanged);
+        h.window->runCommand(kCheckKeyframes);
+        QVERIFY(h.window->checking());
+        QVERIFY(!h.menuEnabled(kFileMenu) && !h.menuEnabled(kSetupMenu) && !h.menuEnabled(kVideoMenu));
+        QTRY_VERIFY_WITH_TIMEOUT(!h.window->checking(), kWait);
+        QVERIFY(titlesOf(titles).contains(QStringLiteral("Checking Key Frames 0/5")));
+        QCOMPARE(h.title(), QStringLiteral("Zoomreel - %1 - 6 x [128 / 72]").arg(QString::fromStdString(folder.string())));
+        QVERIFY(h.menuEnabled(kFileMenu) && h.menuEnabled(kSetupMenu) && h.menuEnabled(kVideoMenu));
+
+        QCOMPARE(h.ui.messages.size(), std::size_t{1});
+        const ShownMessage& box = h.ui.messages.back();
+        QCOMPARE(box.caption, kCaption);
+        QCOMPARE(box.icon, BoxIcon::Warning);
+        const QStringList lines = box.text.split(QLatin1Char('\n'));
+        QCOMPARE(lines.size(), 4);
+        QVERIFY2(lines[0].startsWith(QStringLiteral("Keyframes 2 and 3: ")), qPrintable(box.text));
+        QVERIFY2(lines[1].startsWith(QStringLiteral("Keyframes 3 and 4: ")), qPrintable(box.text));
+        QCOMPARE(lines[3], QStringLiteral("Checked 6 keyframes: 2 of the 5 pairs disagree."));
+        QCOMPARE(h.state->disagreeingPairs, (std::vector<int>{2, 3}));
+
+        // Keyframes 2, 3 and 4 framed in orange, inside the selection's red frame on keyframe 2.
+        h.state->keyframes.selectionStart = 2;
+        const QImage shot = h.window->strip()->viewport()->grab().toImage();
+        const QColor orange(255, 160, 0);
+        QCOMPARE(shot.pixelColor(260 + 1, 40), QColor(255, 0, 0));
+        QCOMPARE(shot.pixelColor(260 + 5, 40), orange);
+        QCOMPARE(shot.pixelColor(0 + 5, 74 + 40), orange);    // keyframe 3, second row
+        QCOMPARE(shot.pixelColor(130 + 5, 74 + 40), orange);  // keyframe 4
+        QVERIFY(shot.pixelColor(130 + 5, 40) != orange);      // keyframe 1
+        QVERIFY(shot.pixelColor(260 + 5, 74 + 40) != orange); // keyframe 5
+
+        // Until the folder is closed.
+        h.ui.answers = {BoxAnswer::Ok};
+        h.window->runCommand(kFolderClose);
+        QVERIFY(h.state->disagreeingPairs.empty());
+        QVERIFY(!h.enabled(kCheckKeyframes));
+    }
+
+    void closingTheWindowStopsTheCheck() {
+        WindowHarness h;
+        QVERIFY(convertedZoom(h.work / "zoom", true));
+        h.open(h.work / "zoom");
+        h.window->runCommand(kCheckKeyframes);
+        h.window->shutDown();
+        QVERIFY(!h.window->checking());
+        QTest::qWait(50);
+        QVERIFY(h.ui.messages.empty());
     }
 };
 
@@ -289,6 +364,7 @@ private slots:
 };
 
 ZOOMREEL_APP_TEST(ConversionTest)
+ZOOMREEL_APP_TEST(KeyframeCheckTest)
 ZOOMREEL_APP_TEST(MovieTest)
 
 }  // namespace zoomreel::app::test

@@ -8,6 +8,7 @@
 
 #include <QImage>
 
+#include "keyframes/sample_zoom.h"
 #include "output/movie_probe.h"
 #include "test_util.h"
 
@@ -92,6 +93,9 @@ TEST(Cli, ErrorsNameTheProblemWithTheirExitStatus) {
         {"convert " + empty + " --preview-block 41", 1, "between 2 and 40"},
         {"convert " + empty + " --bogus 1", 2, "Unknown option"},
         {"convert", 2, "exactly one folder"},
+        {"check " + empty, 1, "This folder do not contain any QVY files!"},
+        {"check " + empty + "/missing", 1, "does not exist"},
+        {"check", 2, "exactly one folder"},
         {"dance", 2, "Unknown command"},
     };
     for (const Case& c : cases) {
@@ -99,6 +103,44 @@ TEST(Cli, ErrorsNameTheProblemWithTheirExitStatus) {
         EXPECT_EQ(o.status, c.status) << c.args << "\n" << o.err;
         EXPECT_NE(o.err.find(c.says), std::string::npos) << c.args << "\n" << o.err;
     }
+}
+
+TEST(Cli, CheckAndConvertTellThePairsThatDisagree) {
+    TempDir scratch;
+    const test::SampleZoom zoom(scratch / "zoom", {8, 128, 72, 500});
+    ASSERT_TRUE(zoom.written && zoom.edit(4, test::glitchDisc(60, 30, 8, 40)));
+    // The conversion succeeds and tells what the check found.
+    Outcome o = cli("convert " + zoom.folder.string(), scratch);
+    ASSERT_EQ(o.status, 0) << o.err;
+    auto rows = lines(o.out);
+    ASSERT_EQ(rows.size(), 4u) << o.out;
+    EXPECT_EQ(rows[3], "Checked 8 keyframes: 2 of the 7 pairs disagree.");
+
+    o = cli("check " + zoom.folder.string(), scratch);
+    EXPECT_EQ(o.status, 1) << o.err;
+    rows = lines(o.out);
+    ASSERT_EQ(rows.size(), 3u) << o.out;
+    // Within the disc around (60, 30) of keyframe 4 (where its 40 differs from what keyframe 3 shows), then the
+    // same disc in keyframe 5 at twice the size.
+    int left, right, top, bottom;
+    ASSERT_EQ(std::sscanf(rows[0].c_str(), "Keyframes 3 and 4: %*[0-9.]%% of the shared area disagrees, in a region at "
+                                           "x %d to %d, y %d to %d of keyframe 4: a glitch.",
+                          &left, &right, &top, &bottom), 4) << rows[0];
+    EXPECT_TRUE(left >= 51 && right <= 69 && top >= 21 && bottom <= 39 && left < right && top < bottom) << rows[0];
+    EXPECT_EQ(rows[1].rfind("Keyframes 4 and 5: ", 0), 0u) << rows[1];
+    EXPECT_EQ(rows[2], "Checked 8 keyframes: 2 of the 7 pairs disagree.");
+
+    ASSERT_EQ(cli("sample clean --maps 3 --size 64x36 --max-iter 300", scratch).status, 0);
+    ASSERT_EQ(cli("convert clean", scratch).status, 0);
+    o = cli("check clean", scratch);
+    EXPECT_EQ(o.status, 0) << o.err;
+    EXPECT_EQ(o.out, "Checked 3 keyframes: all 2 pairs agree.\n");
+
+    const auto keyframe = scratch / "clean" / "00001.qvy";
+    std::filesystem::resize_file(keyframe, std::filesystem::file_size(keyframe) - 8);
+    o = cli("check clean", scratch);
+    EXPECT_EQ(o.status, 1);
+    EXPECT_NE(o.err.find("00001.qvy"), std::string::npos) << o.err;
 }
 
 TEST(Cli, RenderFrameAndCodecs) {
