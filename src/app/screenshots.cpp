@@ -58,6 +58,7 @@ public:
     std::optional<QFont> chooseFont(QWidget*, const QFont&) override { return std::nullopt; }
     std::optional<QColor> chooseColor(QWidget*, const QColor&) override { return std::nullopt; }
     QString chooseProgram(QWidget*) override { return {}; }
+    QString chooseSoundFile(QWidget*) override { return {}; }
     QAction* popUp(QMenu&, const QPoint&) override { return nullptr; }
 };
 

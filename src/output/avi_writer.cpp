@@ -58,7 +58,7 @@ const ContainerSpec& specOf(MovieContainer container) {
 /// The compressors the writer knows, in the order the chooser lists them. Each is written from the pixel format
 /// named here: the one the encoder keeps exact where it can, and 4:2:0 for the lossy codecs that players expect
 /// in that form. H.265 and AV1 go in the containers that players take them in; the others wherever the muxer
-/// stores them.
+/// stores them natively (Matroska has no place for full RGB frames but an AVI-style header it frowns upon).
 struct EncoderSpec {
     FourCC code;
     std::array<const char*, 3> encoders;  ///< FFmpeg's encoders for it, the first present is used; none for those
@@ -71,7 +71,7 @@ struct EncoderSpec {
 // takes many times as long as rendering the frame.
 constexpr EncoderSpec kEncoders[] = {
     {makeFourCC("MSVC"), {}, AV_PIX_FMT_RGB555LE, kAvi | kMkv, "Microsoft Video 1"},
-    {makeFourCC("DIB "), {}, AV_PIX_FMT_BGR24, kAvi | kMkv, "Full frames (uncompressed 24-bit)"},
+    {makeFourCC("DIB "), {}, AV_PIX_FMT_BGR24, kAvi, "Full frames (uncompressed 24-bit)"},
     {makeFourCC("MJPG"), {"mjpeg"}, AV_PIX_FMT_YUVJ420P, kEveryContainer, "Motion JPEG"},
     {makeFourCC("FFV1"), {"ffv1"}, AV_PIX_FMT_BGR0, kAvi | kMkv, "FFV1, lossless"},
     {makeFourCC("HFYU"), {"huffyuv"}, AV_PIX_FMT_RGB24, kAvi | kMkv, "Huffyuv, lossless"},
@@ -235,7 +235,6 @@ struct AviWriter::Output {
     AVPacket* packet = nullptr;
     bool fileCreated = false;
     bool headerWritten = false;
-    bool topDownRaw = false;  ///< full frames stored from the top row (Matroska), not bottom-up as in AVI
     int frameRate = 1;
     int width = 0;
     int height = 0;
@@ -365,16 +364,6 @@ struct AviWriter::Output {
             if (msvideo1) {
                 const bool key = keyFrameEvery > 0 ? frame.index % keyFrameEvery == 0 : frame.index == 0;
                 standsAlone = msvideo1->encode(frame.pixels.data(), key, encoded);
-                bytes = encoded.data();
-                size = encoded.size();
-            } else if (topDownRaw) {
-                // Rows from the top, without padding.
-                encoded.resize(static_cast<std::size_t>(width) * 3 * height);
-                for (int y = 0; y < height; ++y) {
-                    std::memcpy(encoded.data() + static_cast<std::size_t>(y) * width * 3,
-                                frame.pixels.data() + static_cast<std::size_t>(height - 1 - y) * stride,
-                                static_cast<std::size_t>(width) * 3);
-                }
                 bytes = encoded.data();
                 size = encoded.size();
             }
@@ -577,8 +566,7 @@ AviStatus AviWriter::AppendFirst(const Raster& frame) {
         parameters->codec_id = AV_CODEC_ID_RAWVIDEO;
         parameters->format = AV_PIX_FMT_BGR24;
         parameters->bits_per_coded_sample = bitsPerPixel;
-        parameters->codec_tag = 0;  // BI_RGB in AVI: rows bottom-up, padded to 4 bytes
-        out.topDownRaw = !avi;
+        parameters->codec_tag = 0;  // BI_RGB: rows bottom-up, padded to 4 bytes
     } else if (spec->code == kDefaultCompressor) {
         // Sides that are not multiples of 4 are coded on the next multiple up: the stream declares that size, so
         // that every decoder shows the whole frame, plus at most 3 repeated rows at the top and columns at the
