@@ -602,11 +602,14 @@ AviStatus AviWriter::AppendFirst(const Raster& frame) {
         if (globalHeader) c->flags |= AV_CODEC_FLAG_GLOBAL_HEADER;
         // The colours a player is to show: BT.709 in limited range for the 4:2:0 codecs, JPEG's own full-range
         // BT.601 for Motion JPEG (its decoders take that whatever a tag says); the lossless ones keep RGB.
+        // MPEG-4 part 2 in AVI has nowhere to say so (its encoder writes no colour description and AVI holds no
+        // tags): it gets the BT.601 matrix that decoders take for a stream that says nothing.
+        const bool untagged = avi && spec->code == makeFourCC("FMP4");
         if (fourTwoZero(spec->format)) {
             const bool jpeg = spec->format == AV_PIX_FMT_YUVJ420P;
             c->color_primaries = AVCOL_PRI_BT709;
             c->color_trc = AVCOL_TRC_BT709;
-            c->colorspace = jpeg ? AVCOL_SPC_BT470BG : AVCOL_SPC_BT709;
+            c->colorspace = jpeg || untagged ? AVCOL_SPC_BT470BG : AVCOL_SPC_BT709;
             c->color_range = jpeg ? AVCOL_RANGE_JPEG : AVCOL_RANGE_MPEG;
         }
         // Key frames: the interval is the GOP length; 0 asks for none but the first.
@@ -654,7 +657,7 @@ AviStatus AviWriter::AppendFirst(const Raster& frame) {
         if (out.picture == nullptr || out.converter == nullptr || av_frame_get_buffer(out.picture, 0) < 0) {
             return fail("Unable to Allocate Memory");
         }
-        if (spec->format == AV_PIX_FMT_YUV420P) {
+        if (spec->format == AV_PIX_FMT_YUV420P && !untagged) {
             // RGB in full range to the BT.709 matrix in limited range, as the stream is tagged.
             const int* bt709 = sws_getCoefficients(SWS_CS_ITU709);
             sws_setColorspaceDetails(out.converter, bt709, 1, bt709, 0, 0, 1 << 16, 1 << 16);
