@@ -9,6 +9,9 @@
 #include "app/keyframe_strip.h"
 #include "app/program_icon.h"
 #include "app/video_parameters_dialog.h"
+#include "editors/accelerate_dialog.h"
+#include "editors/palette_editor.h"
+#include "editors/relief_3d_dialogs.h"
 #include "editors/setup_editors.h"
 
 namespace zoomreel::app {
@@ -137,9 +140,26 @@ void MainWindow::runCommand(int id) {
             }
             return;
         case kAccelerate:
-            // Its dialog comes with the remaining editors; without a selection it has nothing to work on.
-            hasSelectionEnd();
+            if (hasSelectionEnd()) {
+                AccelerateDialog dialog(this, state_, interaction_);
+                interaction_.runDialog(dialog);
+            }
             return;
+        case kColorPalette: {
+            PaletteEditorDialog dialog(this, state_, interaction_);
+            interaction_.runDialog(dialog);
+            return;
+        }
+        case kRelief: {
+            ReliefDialog dialog(this, state_, interaction_);
+            interaction_.runDialog(dialog);
+            return;
+        }
+        case k3D: {
+            Projection3DDialog dialog(this, state_, interaction_);
+            interaction_.runDialog(dialog);
+            return;
+        }
         case kVideoParameters: {
             VideoParametersDialog dialog(this, interaction_, state_);
             interaction_.runDialog(dialog);
@@ -176,8 +196,7 @@ void MainWindow::toggle(int id, bool& flag) {
 
 bool MainWindow::hasSelectionEnd() {
     if (state_.keyframes.selectionEnd != -1) return true;
-    say(QStringLiteral("You have to select key frames!\nClick to Select First.\nShift+Click to Select Last"),
-        BoxIcon::Warning);
+    say(kSelectKeyframesText, BoxIcon::Warning);
     return false;
 }
 
