@@ -222,11 +222,10 @@ int main(int argc, char** argv) {
     yes.dialogShot = [&](QDialog& dialog) {
         auto* palette = dynamic_cast<PaletteEditorDialog*>(&dialog);
         if (palette == nullptr) return;
-        const std::pair<int, QColor> points[] = {{70, QColor(40, 90, 200)},
-                                                 {150, QColor(250, 250, 235)},
-                                                 {230, QColor(240, 170, 40)},
-                                                 {330, QColor(150, 30, 20)},
-                                                 {430, QColor(20, 150, 190)}};
+        // The middle point of the default palette is recoloured; the others are inserted first.
+        const std::pair<int, QColor> points[] = {{70, QColor(20, 50, 160)},    {150, QColor(120, 190, 250)},
+                                                 {230, QColor(250, 245, 225)}, {255, QColor(245, 160, 30)},
+                                                 {330, QColor(150, 30, 20)},   {430, QColor(20, 150, 190)}};
         for (const auto& [position, color] : points) {
             bandClick(*palette, position, Qt::LeftButton, Qt::ShiftModifier);
             yes.colors.push_back(color);
