@@ -48,6 +48,14 @@ struct EditorFixture {
     }
 };
 
+/// The bytes of a curve file holding `points`.
+inline std::vector<std::uint8_t> curveBytes(const std::vector<KeyPoint>& points) {
+    zoomreel::test::ByteWriter bytes;
+    bytes.i32(static_cast<std::int32_t>(points.size()));
+    for (const KeyPoint& p : points) bytes.f32(p.x).f32(p.y);
+    return bytes.bytes();
+}
+
 inline void press(QWidget& dialog, int id) { control<QAbstractButton>(dialog, id)->click(); }
 
 inline QString text(const QWidget& dialog, int id) {

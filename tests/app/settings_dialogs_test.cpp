@@ -25,35 +25,29 @@ const QColor kGrey(120, 120, 120);
 void type(QWidget& dialog, int id, const char* value) { control<QLineEdit>(dialog, id)->setText(value); }
 bool checked(QWidget& dialog, int id) { return control<QAbstractButton>(dialog, id)->isChecked(); }
 
-/// The dialog pixel over palette position `a` of the band, halfway down it.
-QPoint bandAt(const PaletteEditorDialog& e, int a) {
-    const int n = e.band()->width() - 4;
-    return {e.band()->x() + 2 + (a * n + kColorTableSize - 1) / kColorTableSize, e.band()->y() + e.band()->height() / 2};
-}
-
-void mouse(PaletteEditorDialog& e, QEvent::Type type, QPoint at, Qt::MouseButton button = Qt::LeftButton,
+/// A mouse event over palette position `a` of the band, halfway down it.
+void mouse(PaletteEditorDialog& e, QEvent::Type type, int a, Qt::MouseButton button = Qt::LeftButton,
            Qt::KeyboardModifiers modifiers = {}) {
-    const QPoint local = at - e.band()->pos();
+    QWidget* band = e.band();
+    const QPoint at(2 + (a * (band->width() - 4) + kColorTableSize - 1) / kColorTableSize, band->height() / 2);
     const Qt::MouseButtons held = type == QEvent::MouseButtonRelease ? Qt::NoButton : Qt::MouseButtons(button);
-    QMouseEvent event(type, local, e.band()->mapToGlobal(local), type == QEvent::MouseMove ? Qt::NoButton : button,
-                      held, modifiers);
-    QApplication::sendEvent(e.band(), &event);
+    QMouseEvent event(type, at, band->mapToGlobal(at), type == QEvent::MouseMove ? Qt::NoButton : button, held,
+                      modifiers);
+    QApplication::sendEvent(band, &event);
 }
 void click(PaletteEditorDialog& e, int a, Qt::KeyboardModifiers modifiers = {}, Qt::MouseButton button = Qt::LeftButton) {
-    mouse(e, QEvent::MouseButtonPress, bandAt(e, a), button, modifiers);
-    mouse(e, QEvent::MouseButtonRelease, bandAt(e, a), button, modifiers);
+    mouse(e, QEvent::MouseButtonPress, a, button, modifiers);
+    mouse(e, QEvent::MouseButtonRelease, a, button, modifiers);
+}
+void drag(PaletteEditorDialog& e, int from, std::initializer_list<int> via) {
+    mouse(e, QEvent::MouseButtonPress, from);
+    for (int a : via) mouse(e, QEvent::MouseMove, a);
+    mouse(e, QEvent::MouseButtonRelease, *(via.end() - 1));
 }
 std::vector<int> positions(const Palette& palette) {
     std::vector<int> at;
     for (const ColorPoint& p : palette.points) at.push_back(p.position);
     return at;
-}
-
-std::vector<std::uint8_t> curveBytes(std::vector<KeyPoint> points) {
-    ByteWriter bytes;
-    bytes.i32(static_cast<std::int32_t>(points.size()));
-    for (const KeyPoint& p : points) bytes.f32(p.x).f32(p.y);
-    return bytes.bytes();
 }
 
 }  // namespace
@@ -185,6 +179,16 @@ private slots:
             press(d, 1);
         });
         QCOMPARE(f.h.state->projection.zScale, 80.0);
+
+        WindowHarness noFolder;  // nothing to read or write: the values stay in memory
+        noFolder.ui.dialogs.push_back([](QDialog& d) {
+            type(d, 1049, "60");
+            press(d, 1);
+            return d.result();
+        });
+        noFolder.window->runCommand(k3D);
+        QCOMPARE(noFolder.state->projection.zScale, 60.0);
+        QVERIFY(!std::filesystem::exists("3D.qvs"));
     }
 
     // The default palette's band and three markers, then every gesture, and Save's bytes.
@@ -216,13 +220,8 @@ private slots:
             QCOMPARE(palette.points[1].blue, before.entries[100].blue);
             QVERIFY(std::memcmp(&table, &before, sizeof table) == 0);
 
-            mouse(e, QEvent::MouseButtonPress, bandAt(e, 100));  // onto its neighbour: stops one step before it
-            mouse(e, QEvent::MouseMove, bandAt(e, 254), Qt::LeftButton);
-            mouse(e, QEvent::MouseMove, bandAt(e, 255), Qt::LeftButton);
-            mouse(e, QEvent::MouseButtonRelease, bandAt(e, 255));
-            mouse(e, QEvent::MouseButtonPress, bandAt(e, 0));  // the first point stays
-            mouse(e, QEvent::MouseMove, bandAt(e, 50), Qt::LeftButton);
-            mouse(e, QEvent::MouseButtonRelease, bandAt(e, 50));
+            drag(e, 100, {254, 255});  // onto its neighbour: stops one step before it
+            drag(e, 0, {50});          // the first point stays
             QCOMPARE(positions(palette), (std::vector<int>{0, 254, 255, 511}));
 
             f.h.ui.colors = {QColor(10, 20, 30), std::nullopt};
@@ -248,6 +247,11 @@ private slots:
         expected.u8(p.blue).u8(p.green).u8(p.red).u8(0).i32(255).u8(30).u8(20).u8(10).u8(0);
         QCOMPARE(readBytes(f.file("palette.qvs")), expected.bytes());
 
+        palette.colorSensitivity = 1;  // as a program that has not read the file yet: the field shows the file's
+        f.run<PaletteEditorDialog>(kColorPalette, [&](PaletteEditorDialog& e) {
+            QCOMPARE(text(e, 1002), QStringLiteral("2.500000"));
+            press(e, 2);
+        });
         std::filesystem::remove(f.file("palette.qvs"));
         std::filesystem::create_directory(f.file("palette.qvs"));  // no file can be written under that name
         f.run<PaletteEditorDialog>(kColorPalette, [&](PaletteEditorDialog& e) {

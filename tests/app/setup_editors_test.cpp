@@ -58,13 +58,6 @@ void drag(CurveEditor& editor, QPoint from, QPoint to) {
     QTest::mouseRelease(graph, Qt::LeftButton, {}, to - graph->pos());
 }
 
-std::vector<std::uint8_t> curveBytes(std::vector<KeyPoint> points) {
-    ByteWriter bytes;
-    bytes.i32(static_cast<std::int32_t>(points.size()));
-    for (const KeyPoint& p : points) bytes.f32(p.x).f32(p.y);
-    return bytes.bytes();
-}
-
 }  // namespace
 
 class SetupEditorsTest : public QObject {
