@@ -16,6 +16,15 @@
 
 namespace zoomreel::app {
 
+namespace {
+/// A setup editor or dialog, modal, owned by the main window.
+template <typename Dialog>
+void runEditor(QWidget* owner, AppState& state, Interaction& interaction) {
+    Dialog dialog(owner, state, interaction);
+    interaction.runDialog(dialog);
+}
+}  // namespace
+
 MainWindow::MainWindow(AppState& state, Interaction& interaction)
     : state_(state), interaction_(interaction), bridge_(this) {
     setTitle(kFirstTitle);
@@ -128,38 +137,23 @@ void MainWindow::runCommand(int id) {
             leaveFolder();
             return;
         case kSpeedSetup:
-            if (hasSelectionEnd()) {
-                SpeedSetupDialog dialog(this, state_, interaction_);
-                interaction_.runDialog(dialog);
-            }
+            if (hasSelectionEnd()) runEditor<SpeedSetupDialog>(this, state_, interaction_);
             return;
         case kColorSetup:
-            if (hasSelectionEnd()) {
-                ColorSetupDialog dialog(this, state_, interaction_);
-                interaction_.runDialog(dialog);
-            }
+            if (hasSelectionEnd()) runEditor<ColorSetupDialog>(this, state_, interaction_);
             return;
         case kAccelerate:
-            if (hasSelectionEnd()) {
-                AccelerateDialog dialog(this, state_, interaction_);
-                interaction_.runDialog(dialog);
-            }
+            if (hasSelectionEnd()) runEditor<AccelerateDialog>(this, state_, interaction_);
             return;
-        case kColorPalette: {
-            PaletteEditorDialog dialog(this, state_, interaction_);
-            interaction_.runDialog(dialog);
+        case kColorPalette:
+            runEditor<PaletteEditorDialog>(this, state_, interaction_);
             return;
-        }
-        case kRelief: {
-            ReliefDialog dialog(this, state_, interaction_);
-            interaction_.runDialog(dialog);
+        case kRelief:
+            runEditor<ReliefDialog>(this, state_, interaction_);
             return;
-        }
-        case k3D: {
-            Projection3DDialog dialog(this, state_, interaction_);
-            interaction_.runDialog(dialog);
+        case k3D:
+            runEditor<Projection3DDialog>(this, state_, interaction_);
             return;
-        }
         case kVideoParameters: {
             VideoParametersDialog dialog(this, interaction_, state_);
             interaction_.runDialog(dialog);

@@ -101,12 +101,9 @@ void AccelerateDialog::accept() {
     for (KeyPoint& point : speed.points) {
         if (scaled(point)) point.y = static_cast<float>(static_cast<double>(point.y) / factor);
     }
-    if (const auto file = folderSettingsFile(state_.keyframes, kSpeedFile); !file.empty()) {
-        if (const Status saved = saveCurve(file, speed); !saved) {
-            interaction_.message(this, kCaption, QString::fromStdString(saved.message), BoxIcon::Error,
-                                 BoxButtons::Ok);
-            return;
-        }
+    if (!saveInFolder(*this, interaction_, state_.keyframes, kSpeedFile,
+                      [&](const std::filesystem::path& file) { return saveCurve(file, speed); })) {
+        return;
     }
     done(kOk);
 }

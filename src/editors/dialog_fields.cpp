@@ -9,6 +9,7 @@
 #include <string>
 
 #include "app/dialog_layout.h"
+#include "app/interaction.h"
 #include "platform/text_scan.h"
 #include "settings/settings_file.h"
 
@@ -65,6 +66,17 @@ QString durationText(int frames, int fps) {
 std::filesystem::path folderSettingsFile(const KeyframeList& list, std::string_view fileName) {
     if (list.folder.empty()) return {};
     return settingsFilePath(list, fileName);
+}
+
+bool saveInFolder(QDialog& dialog, Interaction& interaction, const KeyframeList& list, std::string_view fileName,
+                  const std::function<Status(const std::filesystem::path& file)>& save) {
+    const std::filesystem::path file = folderSettingsFile(list, fileName);
+    if (file.empty()) return true;
+    const Status saved = save(file);
+    if (!saved) {
+        interaction.message(&dialog, kCaption, QString::fromStdString(saved.message), BoxIcon::Error, BoxButtons::Ok);
+    }
+    return saved.ok;
 }
 
 QCheckBox* placeCheckBox(const DialogLayout& layout, QWidget& parent, int id, const QString& text, int x, int y,

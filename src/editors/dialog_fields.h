@@ -8,9 +8,11 @@
 
 #include <cstdint>
 #include <filesystem>
+#include <functional>
 #include <string_view>
 
 #include "keyframes/keyframe_list.h"
+#include "platform/status.h"
 
 class QCheckBox;
 class QLineEdit;
@@ -19,6 +21,7 @@ class QPushButton;
 namespace zoomreel::app {
 
 class DialogLayout;
+class Interaction;
 
 /// Shows `value` in `edit` with `format` ("%5.2lf", "%d", ...) and remembers it with the text, so that a field the
 /// user has left alone gives the exact value back rather than the rounded text.
@@ -38,6 +41,11 @@ QString durationText(int frames, int fps);
 /// The file `fileName` among the opened folder's settings; empty while no folder has been chosen, when the
 /// dialogs work on the values in memory only.
 std::filesystem::path folderSettingsFile(const KeyframeList& list, std::string_view fileName);
+
+/// Writes the folder's settings file `fileName` with `save`; true when that worked or no folder has been chosen.
+/// A failure is shown with its reason, owned by `dialog`, which then stays open.
+bool saveInFolder(QDialog& dialog, Interaction& interaction, const KeyframeList& list, std::string_view fileName,
+                  const std::function<Status(const std::filesystem::path& file)>& save);
 
 /// A check box at its rectangle, grown to the height this platform draws it.
 QCheckBox* placeCheckBox(const DialogLayout& layout, QWidget& parent, int id, const QString& text, int x, int y,

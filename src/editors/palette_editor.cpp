@@ -84,12 +84,9 @@ PaletteEditorDialog::PaletteEditorDialog(QWidget* owner, AppState& state, Intera
 void PaletteEditorDialog::accept() {
     Palette& palette = state_.palette;
     readNumber(*sensitivity_, palette.colorSensitivity);
-    if (const auto file = folderSettingsFile(state_.keyframes, kPaletteFileName); !file.empty()) {
-        if (const Status saved = savePalette(file, palette); !saved) {
-            interaction_.message(this, kCaption, QString::fromStdString(saved.message), BoxIcon::Error,
-                                 BoxButtons::Ok);
-            return;
-        }
+    if (!saveInFolder(*this, interaction_, state_.keyframes, kPaletteFileName,
+                      [&](const std::filesystem::path& file) { return savePalette(file, palette); })) {
+        return;
     }
     done(kSave);
 }

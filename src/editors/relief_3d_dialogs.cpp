@@ -92,20 +92,6 @@ void addButtons(const DialogLayout& layout, QDialog& dialog, int x, int y) {
     QObject::connect(cancel, &QPushButton::clicked, &dialog, &QDialog::reject);
 }
 
-/// Writes a settings record to its file, when a folder has been chosen; false, with the reason shown, when that
-/// fails.
-template <typename Record>
-bool saveToFolder(QDialog& dialog, Interaction& interaction, const KeyframeList& list, const char* fileName,
-                  const Record& record, Status (*save)(const std::filesystem::path&, const Record&)) {
-    const std::filesystem::path file = folderSettingsFile(list, fileName);
-    if (file.empty()) return true;
-    const Status saved = save(file, record);
-    if (!saved) {
-        interaction.message(&dialog, kCaption, QString::fromStdString(saved.message), BoxIcon::Error, BoxButtons::Ok);
-    }
-    return saved.ok;
-}
-
 }  // namespace
 
 ReliefDialog::ReliefDialog(QWidget* owner, AppState& state, Interaction& interaction)
@@ -164,7 +150,10 @@ void ReliefDialog::accept() {
         relief.distanceEstimator = 1;
         relief.deWrapToZero = wrapToZero_->isChecked() ? 1 : 0;
     }
-    if (!saveToFolder(*this, interaction_, state_.keyframes, kReliefFileName, relief, &saveRelief)) return;
+    if (!saveInFolder(*this, interaction_, state_.keyframes, kReliefFileName,
+                      [&](const std::filesystem::path& file) { return saveRelief(file, relief); })) {
+        return;
+    }
     state_.relief = relief;
     done(kOk);
 }
@@ -234,7 +223,10 @@ void Projection3DDialog::accept() {
     if (fieldEdited(*angle_) && readNumber(*angle_, degrees)) projection.setProjectionAngle(degrees * std::numbers::pi / 180.0);
     readNumber(*vertShift_, projection.vertShift);
     readControls(projection, numbers_, flags_);
-    if (!saveToFolder(*this, interaction_, state_.keyframes, k3DFileName, projection, &save3D)) return;
+    if (!saveInFolder(*this, interaction_, state_.keyframes, k3DFileName,
+                      [&](const std::filesystem::path& file) { return save3D(file, projection); })) {
+        return;
+    }
     state_.projection = projection;
     done(kOk);
 }
