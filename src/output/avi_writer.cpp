@@ -262,8 +262,11 @@ struct AviWriter::Output {
     std::deque<QueuedFrame> queue;
     std::vector<std::vector<std::uint8_t>> spare;
     bool closing = false;
-    std::string writeError;  ///< the first frame that failed since the caller last heard of one
+    std::string writeError;  ///< the failure, until the caller hears of it
     std::string writeErrorDetail;
+    /// A frame or its sound could not be written: the file misses part of the movie, whether or not the caller
+    /// has heard of it yet, and is never given the movie's name. Frames queued after it are dropped.
+    bool failed = false;
     std::thread encoder;
 
     /// Lets the encoding thread write what is queued, then ends it.
@@ -418,22 +421,26 @@ struct AviWriter::Output {
             std::string text = "Unable to write frame " + std::to_string(frame.index + 1) + " to the movie file.";
             std::string detail;
             bool written = false;
-            try {
-                written = writeFrame(frame, detail);
-                if (written) {
-                    framesDone = frame.index + 1;
-                    written = writeSound(clock.sampleAt(firstFrame + framesDone) - soundStart, false, text, detail);
+            // After a failure the file is lost anyway: the frames still queued are passed over.
+            if (!failed) {
+                try {
+                    written = writeFrame(frame, detail);
+                    if (written) {
+                        framesDone = frame.index + 1;
+                        written = writeSound(clock.sampleAt(firstFrame + framesDone) - soundStart, false, text, detail);
+                    }
+                } catch (const std::bad_alloc&) {
+                    detail = errorText(AVERROR(ENOMEM));
                 }
-            } catch (const std::bad_alloc&) {
-                detail = errorText(AVERROR(ENOMEM));
-            }
-            if (written && format->pb != nullptr && format->pb->error < 0) {
-                detail = errorText(format->pb->error);
-                written = false;
+                if (written && format->pb != nullptr && format->pb->error < 0) {
+                    detail = errorText(format->pb->error);
+                    written = false;
+                }
             }
             {
                 std::lock_guard lock(mutex);
-                if (!written && writeError.empty()) {
+                if (!written && !failed) {
+                    failed = true;
                     writeError = text;
                     writeErrorDetail = detail;
                 }
@@ -775,12 +782,15 @@ AviStatus AviWriter::Release() {
     std::unique_ptr<Output> out = std::move(output_);
     AviStatus status = kAviOk;
     out->stopEncoder();
-    if (!out->writeError.empty()) {
-        lastError = out->writeError;
-        lastErrorDetail = out->writeErrorDetail;
+    if (out->failed) {
+        // Its message went to the caller with a later `AppendFrame` already, unless no frame came after it.
+        if (!out->writeError.empty()) {
+            lastError = out->writeError;
+            lastErrorDetail = out->writeErrorDetail;
+        }
         status = kAviFail;
     }
-    if (out->headerWritten) {
+    if (out->headerWritten && status == kAviOk) {
         // The encoder's delayed frames, then the index and the final sizes: without them no player opens the file.
         std::string detail;
         if (out->codec != nullptr && avcodec_send_frame(out->codec, nullptr) >= 0 &&

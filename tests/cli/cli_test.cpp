@@ -272,8 +272,12 @@ TEST(Cli, MoviesWithASoundtrackAndWhatIsRefused) {
 
     o = cli("codecs", scratch);
     for (const std::string& line : lines(o.out)) {
-        if (line.rfind("MSVC ", 0) == 0) EXPECT_EQ(line.substr(line.size() - 7), "avi mkv");
-        if (line.rfind("H264 ", 0) == 0) EXPECT_EQ(line.substr(line.size() - 11), "avi mp4 mkv");
+        if (line.rfind("MSVC ", 0) == 0) {
+            EXPECT_EQ(line.substr(line.size() - 7), "avi mkv");
+        }
+        if (line.rfind("H264 ", 0) == 0) {
+            EXPECT_EQ(line.substr(line.size() - 11), "avi mp4 mkv");
+        }
     }
 
     ASSERT_EQ(cli("preview maps --from 1 --to 3 --out silent.avi", scratch).status, 0);
@@ -322,6 +326,10 @@ TEST(Cli, MoviesWithASoundtrackAndWhatIsRefused) {
     o = cli(movie + "--container mkv --codec FFV1 --frames-per-movie 10 --audio broken.mkv", scratch);
     EXPECT_EQ(o.status, 1);
     EXPECT_NE(o.err.find("The soundtrack \"broken.mkv\" cannot be decoded at 1.1"), std::string::npos) << o.err;
+    EXPECT_EQ(o.err.find("Movie is done!"), std::string::npos) << o.err;
+    EXPECT_EQ(o.out.find("004"), std::string::npos) << o.out;
+    EXPECT_FALSE(std::filesystem::exists(scratch / "maps" / "film(1-3)004.mkv"));
+    EXPECT_FALSE(std::filesystem::exists(scratch / "maps" / "film(1-3)004.mkv.part"));
     for (int file = 1; file <= 3; ++file) {
         const auto finished = test::decodeMovie(scratch / "maps" / movieFileName(1, 3, file, MovieContainer::Matroska));
         EXPECT_EQ(finished.frames.size(), 10u) << file;
