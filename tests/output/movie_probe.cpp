@@ -42,7 +42,6 @@ DecodedMovie decodeMovie(const std::filesystem::path& path) {
     const int soundIndex = av_find_best_stream(format, AVMEDIA_TYPE_AUDIO, -1, -1, nullptr, 0);
     AVCodecContext* sound = soundIndex < 0 ? nullptr : openDecoder(format->streams[soundIndex]);
     movie.opened = true;
-    movie.format = format->iformat->name;
     movie.codec = codec->codec->name;
     const AVStream* stream = format->streams[videoIndex];
     const unsigned tag = stream->codecpar->codec_tag;
@@ -135,13 +134,11 @@ void writeWav(const std::filesystem::path& path, int rate, int channels, const s
 }
 
 std::vector<std::int16_t> toneSamples(int rate, int channels, double seconds, double frequency) {
-    const auto count = static_cast<std::size_t>(seconds * rate);
-    std::vector<std::int16_t> samples(count * channels);
-    for (std::size_t i = 0; i < count; ++i) {
-        for (int c = 0; c < channels; ++c) {
-            const double phase = 2 * std::numbers::pi * frequency * (c + 1) * static_cast<double>(i) / rate;
-            samples[i * channels + c] = static_cast<std::int16_t>(std::lround(12000 * std::sin(phase)));
-        }
+    std::vector<std::int16_t> samples(static_cast<std::size_t>(seconds * rate) * channels);
+    for (std::size_t i = 0; i < samples.size(); ++i) {
+        const double t = static_cast<double>(i / channels) / rate;
+        const double phase = 2 * std::numbers::pi * frequency * static_cast<double>(i % channels + 1) * t;
+        samples[i] = static_cast<std::int16_t>(std::lround(12000 * std::sin(phase)));
     }
     return samples;
 }
