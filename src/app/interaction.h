@@ -57,5 +57,8 @@ public:
 
 /// The caption of the program's message boxes.
 inline const QString kCaption = QStringLiteral("Zoomreel");
+/// The warning of the commands that work on the selected keyframes when none are selected.
+inline const QString kSelectKeyframesText =
+    QStringLiteral("You have to select key frames!\nClick to Select First.\nShift+Click to Select Last");
 
 }  // namespace zoomreel::app

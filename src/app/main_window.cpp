@@ -9,9 +9,21 @@
 #include "app/keyframe_strip.h"
 #include "app/program_icon.h"
 #include "app/video_parameters_dialog.h"
+#include "editors/accelerate_dialog.h"
+#include "editors/palette_editor.h"
+#include "editors/relief_3d_dialogs.h"
 #include "editors/setup_editors.h"
 
 namespace zoomreel::app {
+
+namespace {
+/// A setup editor or dialog, modal, owned by the main window.
+template <typename Dialog>
+void runEditor(QWidget* owner, AppState& state, Interaction& interaction) {
+    Dialog dialog(owner, state, interaction);
+    interaction.runDialog(dialog);
+}
+}  // namespace
 
 MainWindow::MainWindow(AppState& state, Interaction& interaction)
     : state_(state), interaction_(interaction), bridge_(this) {
@@ -127,20 +139,22 @@ void MainWindow::runCommand(int id) {
             leaveFolder();
             return;
         case kSpeedSetup:
-            if (hasSelectionEnd()) {
-                SpeedSetupDialog dialog(this, state_, interaction_);
-                interaction_.runDialog(dialog);
-            }
+            if (hasSelectionEnd()) runEditor<SpeedSetupDialog>(this, state_, interaction_);
             return;
         case kColorSetup:
-            if (hasSelectionEnd()) {
-                ColorSetupDialog dialog(this, state_, interaction_);
-                interaction_.runDialog(dialog);
-            }
+            if (hasSelectionEnd()) runEditor<ColorSetupDialog>(this, state_, interaction_);
             return;
         case kAccelerate:
-            // Its dialog comes with the remaining editors; without a selection it has nothing to work on.
-            hasSelectionEnd();
+            if (hasSelectionEnd()) runEditor<AccelerateDialog>(this, state_, interaction_);
+            return;
+        case kColorPalette:
+            runEditor<PaletteEditorDialog>(this, state_, interaction_);
+            return;
+        case kRelief:
+            runEditor<ReliefDialog>(this, state_, interaction_);
+            return;
+        case k3D:
+            runEditor<Projection3DDialog>(this, state_, interaction_);
             return;
         case kVideoParameters: {
             VideoParametersDialog dialog(this, interaction_, state_);
@@ -181,8 +195,7 @@ void MainWindow::toggle(int id, bool& flag) {
 
 bool MainWindow::hasSelectionEnd() {
     if (state_.keyframes.selectionEnd != -1) return true;
-    say(QStringLiteral("You have to select key frames!\nClick to Select First.\nShift+Click to Select Last"),
-        BoxIcon::Warning);
+    say(kSelectKeyframesText, BoxIcon::Warning);
     return false;
 }
 

@@ -5,7 +5,9 @@
 //
 // FOLDER holds converted keyframes (and the settings files to render with). OUTDIR receives main-window.png, the
 // keyframe strip with a selection, speed-editor.png and color-editor.png, the editors with their preview window
-// after a few gestures, and rendering.png, the window while a movie is being made.
+// after a few gestures, palette-editor.png and 3d-dialog.png, and rendering.png, the window while a movie is being
+// made.
+#include <QAbstractButton>
 #include <QAction>
 #include <QApplication>
 #include <QDialog>
@@ -24,11 +26,13 @@
 #include <set>
 
 #include <algorithm>
+#include <deque>
 
 #include "app/app_state.h"
 #include "app/interaction.h"
 #include "app/keyframe_strip.h"
 #include "app/main_window.h"
+#include "editors/palette_editor.h"
 #include "editors/setup_editors.h"
 #include "platform/text_image.h"
 
@@ -48,15 +52,26 @@ public:
             editor->show();
             editorShot(*editor);
             editor->reject();
+        } else if (dialogShot) {
+            dialog.show();
+            dialogShot(dialog);
+            dialog.reject();
         } else {
             dialog.accept();
         }
         return dialog.result();
     }
     std::function<void(CurveEditor& editor)> editorShot;
+    std::function<void(QDialog& dialog)> dialogShot;
+    std::deque<QColor> colors;  ///< the colour chooser's answers
     QString chooseFolder(QWidget*, const QString&) override { return {}; }
     std::optional<QFont> chooseFont(QWidget*, const QFont&) override { return std::nullopt; }
-    std::optional<QColor> chooseColor(QWidget*, const QColor&) override { return std::nullopt; }
+    std::optional<QColor> chooseColor(QWidget*, const QColor&) override {
+        if (colors.empty()) return std::nullopt;
+        const QColor color = colors.front();
+        colors.pop_front();
+        return color;
+    }
     QString chooseProgram(QWidget*) override { return {}; }
     QAction* popUp(QMenu&, const QPoint&) override { return nullptr; }
 };
@@ -105,6 +120,17 @@ void gesture(CurveEditor& editor, QEvent::Type type, double j, int h, Qt::Keyboa
     QMouseEvent event(type, local, editor.graph()->mapToGlobal(local), button,
                       type == QEvent::MouseButtonPress ? Qt::LeftButton : Qt::NoButton, modifiers);
     QApplication::sendEvent(editor.graph(), &event);
+}
+
+/// A click on the palette editor's band at palette position `a`.
+void bandClick(PaletteEditorDialog& editor, int a, Qt::MouseButton button, Qt::KeyboardModifiers modifiers = {}) {
+    QWidget* band = editor.band();
+    const QPoint local(2 + (a * (band->width() - 4) + 511) / 512, band->height() / 2);
+    for (const QEvent::Type type : {QEvent::MouseButtonPress, QEvent::MouseButtonRelease}) {
+        QMouseEvent event(type, local, band->mapToGlobal(local), button,
+                          type == QEvent::MouseButtonPress ? Qt::MouseButtons(button) : Qt::NoButton, modifiers);
+        QApplication::sendEvent(band, &event);
+    }
 }
 
 bool save(const QImage& image, const std::filesystem::path& path) {
@@ -191,6 +217,31 @@ int main(int argc, char** argv) {
     shootEditor(kColorSetup, {{2.0, 140}, {6.5, 300}, {9.0, 200}}, "color-editor.png");
     state->keyframes.selectionStart = std::min(8, count - 1);
     state->keyframes.selectionEnd = std::min(12, count - 1);
+
+    // The palette editor with a few colour points set, rounded; and the 3D dialog as it opens. Both are cancelled.
+    yes.dialogShot = [&](QDialog& dialog) {
+        auto* palette = dynamic_cast<PaletteEditorDialog*>(&dialog);
+        if (palette == nullptr) return;
+        // The middle point of the default palette is recoloured; the others are inserted first.
+        const std::pair<int, QColor> points[] = {{70, QColor(20, 50, 160)},    {150, QColor(120, 190, 250)},
+                                                 {230, QColor(250, 245, 225)}, {255, QColor(245, 160, 30)},
+                                                 {330, QColor(150, 30, 20)},   {430, QColor(20, 150, 190)}};
+        for (const auto& [position, color] : points) {
+            bandClick(*palette, position, Qt::LeftButton, Qt::ShiftModifier);
+            yes.colors.push_back(color);
+            bandClick(*palette, position, Qt::RightButton);
+        }
+        palette->findChild<QAbstractButton*>(controlName(1001))->click();
+        QApplication::processEvents();
+        ok = save(framed(dialog), out / "palette-editor.png") && ok;
+    };
+    window.runCommand(kColorPalette);
+    yes.dialogShot = [&](QDialog& dialog) {
+        QApplication::processEvents();
+        ok = save(framed(dialog), out / "3d-dialog.png") && ok;
+    };
+    window.runCommand(k3D);
+    yes.dialogShot = nullptr;
 
     // A movie under way: wait for a few frames, take the picture, stop the movie.
     zoomreel::VideoParameters video = state->video();

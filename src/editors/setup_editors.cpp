@@ -11,6 +11,7 @@
 
 #include <cmath>
 
+#include "editors/dialog_fields.h"
 #include "platform/text_scan.h"
 #include "settings/render_settings.h"
 #include "settings/settings_file.h"
@@ -48,13 +49,6 @@ SpeedMode speedModeOf(const AppState& state) {
         return {"Vertical Shift evolution", "EvVertDec3D.qvs", "Vertical Shift relative to base", 10.0, 1.0f, true};
     }
     return {"Speed Setup", "speed.qvs", "Speed Graph (Images number / Key Frame)", 40.0, kEditorSpeedDefault, false};
-}
-
-/// "mm:ss.hh" of n frames at `fps` frames per second, the hundredths truncated.
-QString duration(int frames, int fps) {
-    const double seconds = static_cast<double>(frames) / std::max(fps, 1);
-    const int whole = static_cast<int>(seconds);
-    return QString::asprintf("%02d:%02d.%02d", whole / 60, whole % 60, static_cast<int>((seconds - whole) * 100));
 }
 
 EditedCurve curveOfMode(int mode) {
@@ -103,7 +97,7 @@ void SpeedSetupDialog::pointerAt(float position) {
     const SpeedFrameCount frames =
         countSpeedFrames(editedCurve(), list.keyframeCount(), list.selectionStart, list.selectionEnd, position);
     const int fps = state_.video().fps;
-    time_->setText(duration(frames.upToLimit, fps) + QStringLiteral(" / ") + duration(frames.total, fps));
+    time_->setText(durationText(frames.upToLimit, fps) + QStringLiteral(" / ") + durationText(frames.total, fps));
 }
 
 Status SpeedSetupDialog::writeFiles() {

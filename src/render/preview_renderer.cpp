@@ -108,31 +108,39 @@ Status RenderPreviewFrame(PreviewRenderer& renderer, const PreviewSettings& sett
     const double t = frameGeometry(h, pw, ph).t;
     const std::vector<double>& level0 = renderer.levels[0];
     const std::vector<double>& level1 = renderer.levels[1];
-    thread_local std::vector<int> columns;
+    std::vector<int>& columns = renderer.columns;
     columns.resize(static_cast<std::size_t>(pw));
     for (int j = 0; j < pw; ++j) columns[j] = static_cast<int>((j - halfW) * t + halfW);
-    double minimum = kNoSample;
-    for (int i = 0; i < ph; ++i) {
-        const int r = static_cast<int>((i - halfH) * t + halfH);
-        const bool innerRow = quarterH < r && r < halfH + quarterH;
-        const bool rowInside = r >= 0 && r < ph;
-        double* out = renderer.frameMap.data() + static_cast<std::size_t>(i) * pw;
-        // Level 1 row 2r - ph/2, read at column 2c - pw/2.
-        const double* inner = innerRow ? level1.data() + static_cast<std::size_t>(2 * r - halfH) * pw : nullptr;
-        const double* outer = rowInside ? level0.data() + static_cast<std::size_t>(r) * pw : nullptr;
-        for (int j = 0; j < pw; ++j) {
-            const int c = columns[j];
-            if (innerRow && quarterW < c && c < halfW + quarterW) {
-                out[j] = inner[2 * c - halfW];
-            } else if (rowInside && c >= 0 && c < pw) {
-                const double value = outer[c];
-                out[j] = value;
-                if (value != 0 && value < minimum) minimum = value;
-            } else {
-                out[j] = 0;
+    if (!renderer.pool) renderer.pool = std::make_unique<WorkerPool>();
+    WorkerPool& pool = *renderer.pool;
+    std::vector<double> minima(static_cast<std::size_t>(pool.workerCount()), kNoSample);
+    pool.run([&](int worker, int workerCount) {
+        double minimum = kNoSample;
+        for (int i = worker; i < ph; i += workerCount) {
+            const int r = static_cast<int>((i - halfH) * t + halfH);
+            const bool innerRow = quarterH < r && r < halfH + quarterH;
+            const bool rowInside = r >= 0 && r < ph;
+            double* out = renderer.frameMap.data() + static_cast<std::size_t>(i) * pw;
+            // Level 1 row 2r - ph/2, read at column 2c - pw/2.
+            const double* inner = innerRow ? level1.data() + static_cast<std::size_t>(2 * r - halfH) * pw : nullptr;
+            const double* outer = rowInside ? level0.data() + static_cast<std::size_t>(r) * pw : nullptr;
+            for (int j = 0; j < pw; ++j) {
+                const int c = columns[j];
+                if (innerRow && quarterW < c && c < halfW + quarterW) {
+                    out[j] = inner[2 * c - halfW];
+                } else if (rowInside && c >= 0 && c < pw) {
+                    const double value = outer[c];
+                    out[j] = value;
+                    if (value != 0 && value < minimum) minimum = value;
+                } else {
+                    out[j] = 0;
+                }
             }
         }
-    }
+        minima[worker] = minimum;
+    });
+    double minimum = kNoSample;
+    for (double m : minima) minimum = m < minimum ? m : minimum;
 
     // The movie's colour rule; the subtracted minimum is this frame's own, without smoothing over frames. A frame
     // whose level-0 samples are all 0 has no minimum to take off.
@@ -150,7 +158,7 @@ Status RenderPreviewFrame(PreviewRenderer& renderer, const PreviewSettings& sett
     job.colorShift = wrapColorShift(w, scale.paletteLength);
     job.paletteLength = scale.paletteLength;
     job.palette = settings.usePalette ? userPalette.data() : renderer.palette.data();
-    colorLevelRows(job, 0, 1);
+    RenderLevel(pool, job);
     return {};
 }
 

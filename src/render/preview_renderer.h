@@ -2,12 +2,14 @@
 
 #include <array>
 #include <cstdint>
+#include <memory>
 #include <vector>
 
 #include "keyframes/keyframe_file.h"
 #include "keyframes/keyframe_list.h"
 #include "platform/raster.h"
 #include "platform/status.h"
+#include "platform/worker_pool.h"
 #include "settings/palette.h"
 
 namespace zoomreel {
@@ -24,8 +26,10 @@ struct PreviewRenderer {
     std::array<std::vector<double>, 2> levels;       ///< preview maps, ph rows of pw values, stored row 0 first
     std::array<std::int32_t, 2> levelKeyframes{-1, -1};  ///< which keyframe each level holds
     std::vector<double> frameMap;        ///< the sampled values of the frame, ph rows of pw
+    std::vector<int> columns;            ///< the level-0 column each frame column samples
     Raster frame;                        ///< the coloured frame, pw x ph
     std::uint64_t mapsRead = 0;          ///< preview maps read from files
+    std::unique_ptr<WorkerPool> pool;    ///< rows shared out over the processors; made with the first frame
 };
 
 /// What a preview frame reads besides its position and colours. The list and the table are borrowed.

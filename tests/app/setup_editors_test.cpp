@@ -12,7 +12,7 @@
 
 #include "app/app_test.h"
 #include "app/layout_check.h"
-#include "app/window_harness.h"
+#include "app/editor_fixture.h"
 #include "editors/setup_editors.h"
 #include "render/test_keyframes.h"
 #include "settings/render_settings.h"
@@ -22,35 +22,6 @@ namespace zoomreel::app::test {
 namespace {
 
 using zoomreel::test::ByteWriter;
-
-constexpr int kStart = 2;
-constexpr int kEnd = 10;
-
-/// A folder of keyframes with preview maps, selected from kStart to kEnd, in a main window.
-struct EditorFixture {
-    WindowHarness h;
-    KeyframeList& list = h.state->keyframes;
-
-    explicit EditorFixture(int count = 12, int start = kStart, int end = kEnd) {
-        const auto folder = h.work / "maps";
-        zoomreel::test::writeTestKeyframes(folder, count, zoomreel::test::kKeyframeWidth,
-                                           zoomreel::test::kKeyframeHeight, 20, 12);
-        list.folder = folder;
-        scanKeyframes(list);
-        list.selectionStart = start;
-        list.selectionEnd = end;
-    }
-    std::filesystem::path file(const char* name) const { return settingsFilePath(list, name); }
-    /// Opens the editor of `command` and runs `drive` on it; the editor's result.
-    int run(int command, const std::function<void(CurveEditor&)>& drive) {
-        h.ui.dialogs.push_back([&](QDialog& dialog) {
-            drive(dynamic_cast<CurveEditor&>(dialog));
-            return dialog.result();
-        });
-        h.window->runCommand(command);
-        return h.ui.dialogTitles.empty() ? -1 : h.ui.unexpectedDialogs == 0 ? 0 : -1;
-    }
-};
 
 /// The dialog pixel over keyframe selectionStart + scroll + j, at height `my`: P comes out whole there.
 QPoint at(const CurveEditor& editor, int j, int my) {
@@ -85,17 +56,6 @@ void drag(CurveEditor& editor, QPoint from, QPoint to) {
     QTest::mousePress(graph, Qt::LeftButton, {}, from - graph->pos());
     move(editor, to, Qt::LeftButton);
     QTest::mouseRelease(graph, Qt::LeftButton, {}, to - graph->pos());
-}
-
-void press(QWidget& dialog, int id) { control<QAbstractButton>(dialog, id)->click(); }
-
-QString text(const QWidget& dialog, int id) { return control<QLabel>(dialog, id)->text(); }
-
-std::vector<std::uint8_t> curveBytes(std::vector<KeyPoint> points) {
-    ByteWriter bytes;
-    bytes.i32(static_cast<std::int32_t>(points.size()));
-    for (const KeyPoint& p : points) bytes.f32(p.x).f32(p.y);
-    return bytes.bytes();
 }
 
 }  // namespace

@@ -1,0 +1,66 @@
+#pragma once
+
+// A folder of keyframes with preview maps, selected, in a main window answered by a script: what the setup
+// editors and the settings dialogs are opened on in the tests.
+
+#include <QAbstractButton>
+#include <QDialog>
+#include <QLabel>
+#include <QLineEdit>
+
+#include <functional>
+#include <type_traits>
+
+#include "app/dialog_layout.h"
+#include "app/window_harness.h"
+#include "editors/curve_editor.h"
+#include "render/test_keyframes.h"
+#include "settings/settings_file.h"
+
+namespace zoomreel::app::test {
+
+inline constexpr int kStart = 2;
+inline constexpr int kEnd = 10;
+
+struct EditorFixture {
+    WindowHarness h;
+    KeyframeList& list = h.state->keyframes;
+
+    explicit EditorFixture(int count = 12, int start = kStart, int end = kEnd) {
+        const auto folder = h.work / "maps";
+        zoomreel::test::writeTestKeyframes(folder, count, zoomreel::test::kKeyframeWidth,
+                                           zoomreel::test::kKeyframeHeight, 20, 12);
+        list.folder = folder;
+        scanKeyframes(list);
+        list.selectionStart = start;
+        list.selectionEnd = end;
+    }
+    std::filesystem::path file(const char* name) const { return settingsFilePath(list, name); }
+    /// Opens the dialog of `command` and runs `drive` on it; 0 when the dialog was opened and handled.
+    template <typename Dialog = CurveEditor>
+    int run(int command, const std::type_identity_t<std::function<void(Dialog&)>>& drive) {
+        h.ui.dialogs.push_back([&](QDialog& dialog) {
+            drive(dynamic_cast<Dialog&>(dialog));
+            return dialog.result();
+        });
+        h.window->runCommand(command);
+        return h.ui.dialogTitles.empty() ? -1 : h.ui.unexpectedDialogs == 0 ? 0 : -1;
+    }
+};
+
+/// The bytes of a curve file holding `points`.
+inline std::vector<std::uint8_t> curveBytes(const std::vector<KeyPoint>& points) {
+    zoomreel::test::ByteWriter bytes;
+    bytes.i32(static_cast<std::int32_t>(points.size()));
+    for (const KeyPoint& p : points) bytes.f32(p.x).f32(p.y);
+    return bytes.bytes();
+}
+
+inline void press(QWidget& dialog, int id) { control<QAbstractButton>(dialog, id)->click(); }
+
+inline QString text(const QWidget& dialog, int id) {
+    if (auto* label = control<QLabel>(dialog, id)) return label->text();
+    return control<QLineEdit>(dialog, id)->text();
+}
+
+}  // namespace zoomreel::app::test
