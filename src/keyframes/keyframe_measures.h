@@ -16,7 +16,7 @@
 namespace zoomreel {
 
 /// The distribution of the absolute differences between the values of neighbouring pixels (left and right,
-/// below and above) of one full map, where both pixels hold a value (a 0 marks no value). Each pair counts for
+/// below and above, half of them taken) of one full map, where both pixels hold a value (a 0 marks no value). Each pair counts for
 /// the share of the zoom to the next keyframe during which it is on screen: the whole central half of the map
 /// all along, a pixel further out until the shrinking visible rectangle leaves it (at the map's edge, at once).
 struct KeyframeMeasures {
@@ -51,13 +51,17 @@ public:
 
 private:
     void addRow(int row, const double* values);
+    void flush();
 
     int width_, height_;
     int nextRow_ = 0;
     std::vector<std::uint8_t> columnWeights_;
     std::vector<double> previous_;  // the row below the next one
-    std::uint64_t pairWeight_ = 0;
-    std::vector<std::uint64_t> horizontal_, vertical_;  // histograms, two so that neighbouring pairs rarely wait
+    std::uint64_t acrossWeights_[17] = {};  // by the row's weight: the weight of its pairs left and right
+    std::uint64_t upWeights_[17] = {};      // ... and of its pairs with the row below
+    std::uint64_t pairWeight_ = 0;          // of every pair so far, with values or not
+    std::vector<std::uint32_t> counts_;     // histograms of the rows since the last flush
+    std::vector<std::uint64_t> totals_;
 };
 
 /// Measures a whole full map (H rows of W values, bottom row first).
