@@ -12,7 +12,9 @@
 
 #include "keyframes/keyframe_check.h"
 #include "keyframes/keyframe_file.h"
+#include "keyframes/curve_suggestion.h"
 #include "keyframes/keyframe_measures.h"
+#include "output/movie_driver.h"
 #include "standard_workload.h"
 
 namespace zoomreel {
@@ -93,6 +95,36 @@ void BM_MeasureMap(benchmark::State& state) {
     }
 }
 BENCHMARK(BM_MeasureMap)->Unit(benchmark::kMillisecond)->UseRealTime();
+
+/// Both suggestions for a selection of 100 keyframes from their measures (the workload's, over and over): the
+/// divisor, then the speed that follows it, scaled to 60 seconds at 30 frames per second with the movie's own walk.
+/// The goal is under 10 ms.
+void BM_SuggestHundredKeyframes(benchmark::State& state) {
+    const KeyframeList& list = workload().list;
+    const MeasuresOutcome measured = keyframeMeasures(list, 0, list.keyframeCount() - 1);
+    if (!measured.status) {
+        state.SkipWithError("measuring failed");
+        return;
+    }
+    constexpr int kKeyframes = 100;
+    std::vector<KeyframeMeasures> measures;
+    for (int k = 0; k < kKeyframes; ++k) measures.push_back(measured.measures[k % measured.measures.size()]);
+    const WalkLimits limits{0, kKeyframes - 1, kKeyframes, false};
+    const FrameCounter countFrames = [&](const KeyPointCurve& speed) { return countMovieFrames(speed, limits); };
+    SpeedRequest request;
+    request.selectionEnd = kKeyframes - 1;
+    request.frames = 60 * 30;
+    request.speed = KeyPointCurve{{{0.0f, 40.0f}}};
+    const KeyPointCurve divisor{{{0.0f, 2.0f}}};
+    for (auto _ : state) {
+        const CurveSuggestion colours = suggestColorDivisor(measures, 0, kKeyframes - 1, divisor);
+        request.colorDivisor = colours.curve;
+        const CurveSuggestion speed = suggestSpeed(measures, request, countFrames);
+        if (!speed.status || speed.frames != request.frames) state.SkipWithError("no suggestion of 1800 frames");
+        benchmark::DoNotOptimize(speed.curve);
+    }
+}
+BENCHMARK(BM_SuggestHundredKeyframes)->Unit(benchmark::kMillisecond)->UseRealTime();
 
 // One pair compared in memory, without file access: what the reading has to hide.
 void BM_ComparePair(benchmark::State& state) {
