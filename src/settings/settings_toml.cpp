@@ -15,6 +15,7 @@
 #include <limits>
 #include <numbers>
 #include <optional>
+#include <span>
 #include <vector>
 
 #include "settings/settings_file.h"
@@ -621,10 +622,10 @@ std::string parseErrorMessage(const toml::parse_error& error) {
 
 std::string defaultPoint(float value) { return "[0.0, " + formatFloat32(value) + "]"; }
 
-void printCurves(const FolderSettings& s, std::string& out) {
+void printCurves(const FolderSettings& s, std::span<const CurveKind> kinds, std::string& out) {
     out += "# Key points [x, y], x the keyframe position, ascending; one file per curve.\n[curves]\n";
-    for (int k = 0; k < kCurveKindCount; ++k) {
-        const auto kind = static_cast<CurveKind>(k);
+    for (const CurveKind kind : kinds) {
+        const int k = static_cast<int>(kind);
         const CurveDescription& description = describeCurve(kind);
         const KeyPointCurve& curve = s.curves[kind];
         out += "# \"" + std::string(description.fileName) + "\": " + std::string(kCurveMeanings[k]) +
@@ -746,7 +747,9 @@ FolderSettings loadFolderSettings(const KeyframeList& list) {
 
 std::string settingsToToml(const FolderSettings& s) {
     std::string out = "# Zoomreel settings; \"zoomreel-cli import DIR FILE\" gives them to the folder DIR.\n\n";
-    printCurves(s, out);
+    CurveKind kinds[kCurveKindCount];
+    for (int k = 0; k < kCurveKindCount; ++k) kinds[k] = static_cast<CurveKind>(k);
+    printCurves(s, kinds, out);
     printPalette(s, out);
     printRecord(kReliefFields, s.relief, Section::Relief, kReliefFileName,
                 s.present[slot(SettingsFile::Relief)], "", out);
@@ -755,6 +758,12 @@ std::string settingsToToml(const FolderSettings& s) {
                 "; projectionAngle in degrees (the file holds radians)", out);
     printRecord(kSubtractionFields, s.subtraction, Section::SubtractMinimum, kSubtractMinimumFileName,
                 s.present[slot(SettingsFile::SubtractMinimum)], "", out);
+    return out;
+}
+
+std::string curvesToToml(const FolderSettings& settings, std::span<const CurveKind> kinds) {
+    std::string out;
+    printCurves(settings, kinds, out);
     return out;
 }
 
