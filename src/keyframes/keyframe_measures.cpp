@@ -16,7 +16,7 @@
 
 #include "keyframes/band_reader.h"
 #include "platform/atomic_file.h"
-#include "settings/settings_file.h"
+#include "platform/file_reader.h"
 
 namespace zoomreel {
 namespace {
