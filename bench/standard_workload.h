@@ -4,6 +4,7 @@
 // rendered at a final width of 1280. It is made in a child process, so that the benchmark's own peak resident
 // size counts what the benchmark itself holds.
 
+#include <fcntl.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -64,6 +65,28 @@ struct Workload {
 inline Workload& workload() {
     static Workload w;
     return w;
+}
+
+/// Drops the keyframe files from the file cache (they are written out first), so that the next reading comes
+/// from the disk.
+inline void dropFromCache(const KeyframeList& list) {
+    for (int k = 0; k < list.keyframeCount(); ++k) {
+        const int fd = ::open(keyframeFilePath(list, k).c_str(), O_RDONLY);
+        if (fd < 0) continue;
+        ::fdatasync(fd);
+        ::posix_fadvise(fd, 0, 0, POSIX_FADV_DONTNEED);
+        ::close(fd);
+    }
+}
+
+/// Before each repetition of a benchmark whose argument 0 says "from the disk": the keyframes dropped from the
+/// file cache, outside the timing.
+template <typename State>
+void prepare(State& state, const KeyframeList& list) {
+    if (state.range(0) == 0) return;
+    state.PauseTiming();
+    dropFromCache(list);
+    state.ResumeTiming();
 }
 
 }  // namespace zoomreel::bench

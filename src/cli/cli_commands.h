@@ -26,5 +26,7 @@ int runPreviewFrame(const std::vector<std::string>& args);
 int runShow(const std::vector<std::string>& args);
 int runSet(const std::vector<std::string>& args);
 int runImport(const std::vector<std::string>& args);
+// Suggested speed and colour divisor curves: suggest_command.cpp.
+int runSuggest(const std::vector<std::string>& args);
 
 }  // namespace zoomreel::cli

@@ -27,6 +27,8 @@ const char* const kUsage =
     "  show DIR                                             print DIR's settings as TOML\n"
     "  set DIR KEY=VALUE [KEY=VALUE ...]                    change settings; keys and values as show prints them\n"
     "  import DIR FILE.toml                                 apply the settings that FILE.toml (- : stdin) holds\n"
+    "  suggest DIR --from S --to E [--duration MM:SS | --frames N] [--apply]\n"
+    "                                                       suggest the speed and colour divisor from the keyframes\n"
     "options of render and frame (for this run only; nothing is saved):\n"
     "  --width N  --height3d N  --fps N  --frames-per-movie N  --zoom-text  --no-zoom-text\n"
     "  --codec C (MSVC, raw, MJPG, H264, HEVC, AV1, ...)  --quality Q (0-100)  --keyframe-interval K\n"
@@ -60,6 +62,7 @@ int main(int argc, char** argv) {
         if (command == "show") return runShow(args);
         if (command == "set") return runSet(args);
         if (command == "import") return runImport(args);
+        if (command == "suggest") return runSuggest(args);
         if (command == "--help" || command == "-h" || command == "help") {
             std::fputs(kUsage, stdout);
             return kExitOk;

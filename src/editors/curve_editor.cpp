@@ -1,5 +1,6 @@
 #include "editors/curve_editor.h"
 
+#include <QApplication>
 #include <QCheckBox>
 #include <QGroupBox>
 #include <QLabel>
@@ -27,6 +28,7 @@ constexpr int kScrollBar = 1012;
 constexpr int kZoomBar = 1013;
 constexpr int kReadout = 1014;
 constexpr int kX10 = 1018;
+constexpr int kSuggestButton = 1025;
 constexpr int kInitialZoom = 10;
 
 }  // namespace
@@ -63,6 +65,8 @@ CurveEditor::CurveEditor(QWidget* owner, AppState& state, Interaction& interacti
     connect(save, &QPushButton::clicked, this, &CurveEditor::accept);
     connect(button(kCancelButton, QStringLiteral("Cancel"), 639), &QPushButton::clicked, this, &CurveEditor::reject);
     previewButton_ = button(kPreviewButton, QStringLiteral("Preview"), 490);
+    suggestButton_ = button(kSuggestButton, QStringLiteral("Suggest"), 250);
+    connect(suggestButton_, &QPushButton::clicked, this, [this] { suggest(); });
     connect(previewButton_, &QPushButton::clicked, this, [this] {
         if (preview_) preview_->previewButton();
     });
@@ -281,6 +285,27 @@ void CurveEditor::restore(bool redoing) {
     if (step.curve != edited_) undone(step.curve);
     to.push_back(std::move(step));
     refresh();
+}
+
+bool CurveEditor::refused(const Status& status) {
+    if (status) return false;
+    interaction_.message(this, kCaption, QString::fromStdString(status.message), BoxIcon::Warning, BoxButtons::Ok);
+    return true;
+}
+
+std::optional<std::vector<KeyframeMeasures>> CurveEditor::selectionMeasures() {
+    const KeyframeList& list = state_.keyframes;
+    QApplication::setOverrideCursor(Qt::WaitCursor);
+    const MeasuresOutcome outcome = keyframeMeasures(list, list.selectionStart, list.selectionEnd);
+    QApplication::restoreOverrideCursor();
+    // Measures that could not be kept are as good; they are taken again next time.
+    if (refused(outcome.status)) return std::nullopt;
+    return outcome.measures;
+}
+
+void CurveEditor::replaceEditedCurve(const KeyPointCurve& replacement) {
+    changeCurve([&](KeyPointCurve& curve) { curve = replacement; });
+    if (preview_ && lastPosition_ < 0) preview_->requestPosition(static_cast<float>(view_.selectionStart));
 }
 
 void CurveEditor::scrolled(int scroll) {

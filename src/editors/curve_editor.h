@@ -2,11 +2,13 @@
 
 // What the speed and colour setup editors share: the graph of one key-point curve over the selection with its
 // mouse gestures, zoom, scrolling, coordinate readout and keyframe thumbnails, the live preview and the preview
-// video, Save and Cancel, and undo.
+// video, Save and Cancel, undo, and the "Suggest" button that replaces the curve over the selection by one proposed
+// from what the keyframes hold.
 
 #include <QDialog>
 
 #include <memory>
+#include <optional>
 #include <vector>
 
 #include "app/app_state.h"
@@ -14,6 +16,7 @@
 #include "app/interaction.h"
 #include "editors/curve_graph.h"
 #include "editors/preview_host.h"
+#include "keyframes/keyframe_measures.h"
 #include "output/preview.h"
 
 class QCheckBox;
@@ -71,6 +74,15 @@ protected:
     /// Repaints the graph and renders the preview again at the last position.
     void refresh();
 
+    /// "Suggest": proposes the edited curve over the selection.
+    virtual void suggest() = 0;
+    /// Shows a failed status's message and says true; false for success.
+    bool refused(const Status& status);
+    /// The measures of the selection's keyframes (read where not kept), or nothing after a message.
+    std::optional<std::vector<KeyframeMeasures>> selectionMeasures();
+    /// Replaces the edited curve as one undo step, the preview shown with it at once.
+    void replaceEditedCurve(const KeyPointCurve& curve);
+
     AppState& state_;
     Interaction& interaction_;
     DialogLayout layout_;
@@ -78,6 +90,7 @@ protected:
     GraphView view_;
     QCheckBox* x10_ = nullptr;
     QPushButton* previewButton_ = nullptr;
+    QPushButton* suggestButton_ = nullptr;
 
 private:
     void mouse(QMouseEvent* event, QPoint position);

@@ -9,9 +9,12 @@
 #include <QRadioButton>
 #include <QScrollBar>
 
+#include <algorithm>
 #include <cmath>
+#include <optional>
 
 #include "editors/dialog_fields.h"
+#include "keyframes/curve_suggestion.h"
 #include "platform/text_scan.h"
 #include "settings/render_settings.h"
 #include "settings/settings_file.h"
@@ -27,6 +30,10 @@ constexpr int kRotateMode = 1021;
 constexpr int kSubtract = 1019;
 constexpr int kAverage = 1020;
 constexpr int kOffsetBar = 1022;
+constexpr int kDurationField = 1000;
+constexpr int kToday = 1001;
+constexpr int kOk = 1;
+constexpr int kCancel = 2;
 
 /// What the speed editor edits: the speed curve, or the evolution curve a request flag names.
 struct SpeedMode {
@@ -65,6 +72,26 @@ void loadColourCurves(const KeyframeList& list, PreviewSetup& setup) {
                          curveDefault(CurveKind::ColorDivisor, list));
 }
 
+/// "Suggest Speed": the duration the selection is to last, typed over today's; nothing when cancelled.
+std::optional<QString> askDuration(QWidget* owner, Interaction& interaction, const QString& today) {
+    QDialog dialog(owner);
+    const DialogLayout layout(dialog, QStringLiteral("Suggest Speed"), 250, 250, 186, 58);
+    layout.place(new QLabel(QStringLiteral("Duration of the selection:"), &dialog), 0, 7, 9, 88, 8);
+    auto* field = DialogLayout::tallEnough(layout.place(new QLineEdit(today, &dialog), kDurationField, 97, 7, 82, 12));
+    field->setMaxLength(32);
+    layout.place(new QLabel(QStringLiteral("Today: ") + today + QStringLiteral("   (MM:SS)"), &dialog), kToday, 7,
+                 23, 172, 8);
+    QPushButton* ok = placeButton(layout, dialog, kOk, QStringLiteral("OK"), 75, 38);
+    ok->setDefault(true);
+    QPushButton* cancel = placeButton(layout, dialog, kCancel, QStringLiteral("Cancel"), 129, 38);
+    QObject::connect(ok, &QPushButton::clicked, &dialog, [&] { dialog.done(kOk); });
+    QObject::connect(cancel, &QPushButton::clicked, &dialog, [&] { dialog.done(kCancel); });
+    field->setFocus();
+    field->selectAll();
+    if (interaction.runDialog(dialog) != kOk) return std::nullopt;
+    return field->text().trimmed();
+}
+
 }  // namespace
 
 SpeedSetupDialog::SpeedSetupDialog(QWidget* owner, AppState& state, Interaction& interaction)
@@ -79,6 +106,8 @@ SpeedSetupDialog::SpeedSetupDialog(QWidget* owner, AppState& state, Interaction&
     time_ = layout_.place(new QLabel(QStringLiteral(" / "), this), kTime, 406, 18, 142, 8);
     // No preview video of an evolution curve: the video would walk its factors as if they were speeds.
     previewButton_->setEnabled(!mode.evolution);
+    // An evolution curve holds factors, not images per keyframe: there is no duration for it to fit.
+    suggestButton_->setEnabled(!mode.evolution);
     setEdited(EditedCurve::Speed, GraphAxis::Speed);
     open([&](PreviewSetup& setup) {
         loadCurveWithDefault(settingsFilePath(state_.keyframes, fileName_), setup.speed, mode.defaultValue);
@@ -102,6 +131,39 @@ void SpeedSetupDialog::pointerAt(float position) {
 
 Status SpeedSetupDialog::writeFiles() {
     return saveCurve(settingsFilePath(state_.keyframes, fileName_), editedCurve());
+}
+
+void SpeedSetupDialog::suggest() {
+    const KeyframeList& list = state_.keyframes;
+    const int start = list.selectionStart;
+    const int end = list.selectionEnd;
+    if (refused(checkSuggestionSelection(start, end))) return;
+    const FrameCounter countFrames = [&](const KeyPointCurve& speed) {
+        return countSpeedFrames(speed, list.keyframeCount(), start, end).total;
+    };
+    const int fps = std::max(1, state_.video().fps);
+    const auto typed = askDuration(this, interaction_, durationText(countFrames(editedCurve()), fps));
+    if (!typed) return;
+    const auto seconds = parseDuration(typed->toStdString());
+    if (!seconds) {
+        refused(Status::failure("Cannot read a duration MM:SS from \"" + typed->toStdString() + "\"."));
+        return;
+    }
+    const PreviewSetup& setup = source_.current();
+    SpeedRequest request;
+    request.selectionStart = start;
+    request.selectionEnd = end;
+    request.frames = framesOfDuration(*seconds, fps);
+    request.speed = editedCurve();
+    request.colorDivisor = setup.colorDivisor;
+    request.colorSensitivity = setup.colorSensitivity;
+    // Refused before any keyframe is read.
+    if (refused(checkSpeedFrames(request, countFrames))) return;
+    const auto measures = selectionMeasures();
+    if (!measures) return;
+    const CurveSuggestion speed = suggestSpeed(*measures, request, countFrames);
+    if (refused(speed.status)) return;
+    replaceEditedCurve(speed.curve);
 }
 
 ColorSetupDialog::ColorSetupDialog(QWidget* owner, AppState& state, Interaction& interaction)
@@ -172,6 +234,18 @@ void ColorSetupDialog::showMode(int mode) {
 
 void ColorSetupDialog::undone(EditedCurve curve) {
     showMode(curve == EditedCurve::ColorAdd ? 0 : curve == EditedCurve::ColorRotate ? 2 : 1);
+}
+
+void ColorSetupDialog::suggest() {
+    const KeyframeList& list = state_.keyframes;
+    if (refused(checkSuggestionSelection(list.selectionStart, list.selectionEnd))) return;
+    showMode(1);
+    const auto measures = selectionMeasures();
+    if (!measures) return;
+    const CurveSuggestion divisor =
+        suggestColorDivisor(*measures, list.selectionStart, list.selectionEnd, editedCurve());
+    if (refused(divisor.status)) return;
+    replaceEditedCurve(divisor.curve);
 }
 
 Status ColorSetupDialog::writeFiles() {

@@ -1,7 +1,7 @@
 #pragma once
 
 // "Speed Setup" (dialog 131) and "Color Setup" (dialog 132): the graph editors of the speed curve, the three 3D
-// evolution curves and the three colour curves, with live preview, preview video and undo.
+// evolution curves and the three colour curves, with live preview, preview video, undo and suggested curves.
 
 #include "editors/curve_editor.h"
 
@@ -23,6 +23,9 @@ public:
 private:
     void pointerAt(float position) override;
     Status writeFiles() override;
+    /// Asks how long the selection is to last (today's duration to start from), then replaces the speed curve
+    /// over it by one that spends more images where there is more detail to follow.
+    void suggest() override;
 
     std::string fileName_;
     QLabel* time_ = nullptr;
@@ -38,6 +41,9 @@ private:
     void showMode(int mode);
     void undone(EditedCurve curve) override;
     Status writeFiles() override;
+    /// Shows the colour divisor and replaces it over the selection by one that keeps the colour density of the
+    /// selection's first keyframe.
+    void suggest() override;
 
     QRadioButton* modes_[3] = {nullptr, nullptr, nullptr};  ///< by mode: 0 add, 1 division, 2 rotate
     class QScrollBar* offsetBar_ = nullptr;

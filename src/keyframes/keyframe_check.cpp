@@ -1,13 +1,12 @@
 #include "keyframes/keyframe_check.h"
 
+#include "keyframes/band_reader.h"
+
 #include <algorithm>
-#include <condition_variable>
 #include <cstdint>
 #include <cstdio>
 #include <limits>
-#include <memory>
-#include <mutex>
-#include <thread>
+#include <vector>
 
 #if defined(__SSE2__)
 #include <emmintrin.h>
@@ -74,12 +73,6 @@ enum : std::uint8_t {
     kPendingSomeZeros = 32,
     kPendingOnlyZeros = 64,
 };
-
-// Keyframes are read in bands of this many rows (even, so that no block straddles two bands), three bands in
-// turn: one being compared while the next ones are read. At 1920 x 1080 a band is 480 KiB, which stays in the
-// processor's cache from its reading to its comparison.
-constexpr int kBandRows = 32;
-constexpr int kBandsInFlight = 3;
 
 struct Grid {
     int columns = 0;  // W / 2
@@ -509,120 +502,6 @@ CheckHint findHint(const std::vector<double>& wider, double widerMaximum, const 
     return CheckHint::None;
 }
 
-/// Reads every keyframe of a list, one after another, in bands of rows, on a thread of its own, a few bands
-/// ahead of the one being compared. While a band is at hand it also copies its part of the keyframe's central
-/// half (with a border of one pixel), which the next keyframe is compared with.
-class BandReader {
-public:
-    struct Band {
-        int keyframe = 0;
-        int firstRow = 0;
-        int rows = 0;
-        std::unique_ptr<double[]> values;  // left unset until read: its pages are first touched by the reading
-        Status status;
-    };
-
-    explicit BandReader(const KeyframeList& list)
-        : list_(list),
-          width_(list.layout.width),
-          height_(list.layout.height),
-          keptLeft_(width_ / 4 - 1),
-          keptBottom_(height_ / 4 - 1),
-          keptWidth_(width_ / 2 + 2),
-          keptHeight_(height_ / 2 + 2) {
-        // Not filled with zeros here: every value is written by the reading thread before it is read.
-        for (Band& band : bands_) band.values.reset(new double[static_cast<std::size_t>(kBandRows) * width_]);
-        for (auto& part : kept_) part.reset(new double[static_cast<std::size_t>(keptWidth_) * keptHeight_]);
-        thread_ = std::thread([this] { readAll(); });
-    }
-    ~BandReader() {
-        {
-            std::lock_guard lock(mutex_);
-            stopping_ = true;
-        }
-        changed_.notify_all();
-        thread_.join();
-    }
-
-    /// The next band, in reading order, once it is read; it stays as it is until `release`.
-    const Band& next() {
-        std::unique_lock lock(mutex_);
-        changed_.wait(lock, [this] { return read_ > taken_; });
-        return bands_[taken_ % kBandsInFlight];
-    }
-    void release() {
-        {
-            std::lock_guard lock(mutex_);
-            ++taken_;
-        }
-        changed_.notify_all();
-    }
-
-    /// The kept part of keyframe k, whole once its last band has come; valid until `finished(k + 1)`.
-    CoarseView kept(int k) const { return {kept_[k % 2].get(), static_cast<std::size_t>(keptWidth_)}; }
-    /// Keyframe k is compared: the part kept of the one before it may be reused.
-    void finished(int k) {
-        {
-            std::lock_guard lock(mutex_);
-            finished_ = k;
-        }
-        changed_.notify_all();
-    }
-
-private:
-    void readAll() {
-        for (int k = 0; k < list_.keyframeCount(); ++k) {
-            FullMapReader reader;
-            const Status opened = reader.open(keyframeFilePath(list_, k), list_.layout);
-            // Keyframe k's part goes where that of keyframe k - 2 was, which the pair k - 2, k - 1 compares with:
-            // a band that holds some of it waits until that pair is done (the reader is seldom that far ahead).
-            double* part = kept_[k % 2].get();
-            for (int row = 0; row < height_; row += kBandRows) {
-                const bool keeps = row + kBandRows > keptBottom_ && row < keptBottom_ + keptHeight_;
-                Band* band = nullptr;
-                {
-                    std::unique_lock lock(mutex_);
-                    changed_.wait(lock, [&] {
-                        return stopping_ || (read_ - taken_ < kBandsInFlight && (!keeps || finished_ >= k - 1));
-                    });
-                    if (stopping_) return;
-                    band = &bands_[read_ % kBandsInFlight];
-                }
-                band->keyframe = k;
-                band->firstRow = row;
-                band->rows = std::min(kBandRows, height_ - row);
-                band->status = opened ? reader.readRows(band->rows, band->values.get()) : opened;
-                if (band->status) {
-                    const int end = std::min(row + band->rows, keptBottom_ + keptHeight_);
-                    for (int r = std::max(row, keptBottom_); r < end; ++r) {
-                            const double* from = band->values.get() + static_cast<std::size_t>(r - row) * width_ + keptLeft_;
-                        std::copy(from, from + keptWidth_, part + static_cast<std::ptrdiff_t>(r - keptBottom_) * keptWidth_);
-                    }
-                }
-                {
-                    std::lock_guard lock(mutex_);
-                    ++read_;
-                }
-                changed_.notify_all();
-                if (!band->status) return;  // the comparison stops at this band
-            }
-        }
-    }
-
-    const KeyframeList& list_;
-    const int width_, height_;
-    const int keptLeft_, keptBottom_, keptWidth_, keptHeight_;
-    Band bands_[kBandsInFlight];
-    std::unique_ptr<double[]> kept_[2];
-    std::mutex mutex_;
-    std::condition_variable changed_;
-    long read_ = 0;      // bands read so far
-    long taken_ = 0;     // bands compared and given back
-    int finished_ = -1;  // the last keyframe compared
-    bool stopping_ = false;
-    std::thread thread_;
-};
-
 std::string percent(double share) {
     char text[32];
     const double p = 100.0 * share;
@@ -684,7 +563,9 @@ KeyframeCheck checkKeyframes(const KeyframeList& list, const CheckCallbacks& cal
     }
     double keptMaximum = 0.0;  // of the keyframe before
     Grid grid;
-    BandReader reader(list);
+    std::vector<int> keyframes(static_cast<std::size_t>(check.keyframeCount));
+    for (int k = 0; k < check.keyframeCount; ++k) keyframes[k] = k;
+    BandReader reader(list, std::move(keyframes), true);
     for (int k = 0; k < check.keyframeCount; ++k) {
         const bool compared = k > 0;
         if (compared) {
@@ -695,7 +576,8 @@ KeyframeCheck checkKeyframes(const KeyframeList& list, const CheckCallbacks& cal
             if (callbacks.progress) callbacks.progress(k - 1, pairs);
             grid.reset(width / 2, height / 2);
         }
-        const CoarseView coarse = compared ? reader.kept(k - 1) : CoarseView{};
+        const BandReader::Part part = compared ? reader.kept(k - 1) : BandReader::Part{};
+        const CoarseView coarse{part.origin, part.stride};
         double maximum = 0.0;
         for (int row = 0; row < height;) {
             const BandReader::Band& band = reader.next();
@@ -703,6 +585,7 @@ KeyframeCheck checkKeyframes(const KeyframeList& list, const CheckCallbacks& cal
                 check.status = band.status;
                 return check;
             }
+            if (callbacks.band) callbacks.band(k, band.firstRow, band.rows, band.values.get());
             // The maximum comes with the comparison, but for the values no block holds (all of keyframe 0, an odd
             // last column or row).
             const double* values = band.values.get();

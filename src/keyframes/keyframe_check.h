@@ -66,6 +66,10 @@ struct CheckCallbacks {
     std::function<void(int pair, int pairCount)> progress;
     /// Asked before each pair: true ends the check there.
     std::function<bool()> stopRequested;
+    /// Every band of rows as it is read, on the checking thread: rows `firstRow` to `firstRow + rows - 1` of
+    /// keyframe `keyframe`, W values each, bottom row first, valid during the call. A pass that needs the values
+    /// as well (the keyframe measures) takes them here instead of reading the files again.
+    std::function<void(int keyframe, int firstRow, int rows, const double* values)> band;
 };
 
 struct KeyframeCheck {

@@ -16,7 +16,7 @@
 #include "platform/raster.h"
 #include "platform/status.h"
 #include "platform/worker_pool.h"
-#include "output/zoom_caption.h"
+#include "render/zoom_caption.h"
 #include "render/level_coloring.h"
 #include "render/projection.h"
 #include "settings/palette.h"

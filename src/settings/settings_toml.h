@@ -4,6 +4,7 @@
 // Every number is printed so that it reads back bit for bit, so a setup copied through the text is the same setup.
 
 #include <array>
+#include <span>
 #include <string>
 #include <string_view>
 
@@ -43,6 +44,9 @@ FolderSettings loadFolderSettings(const KeyframeList& list);
 /// The whole setup as TOML, each section after a comment that names its file; `applySettingsToml` accepts it as
 /// it stands and gives back the same values bit for bit.
 std::string settingsToToml(const FolderSettings& settings);
+
+/// The `[curves]` section with only the curves `kinds`, in that order, as `settingsToToml` prints them.
+std::string curvesToToml(const FolderSettings& settings, std::span<const CurveKind> kinds);
 
 /// Applies every setting a TOML document names to `settings` and marks their files in `changed`. Every value is
 /// checked first; at the first that is wrong the result is a one-line message naming its key (after `sourceName`

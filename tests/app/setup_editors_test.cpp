@@ -13,6 +13,7 @@
 #include "app/app_test.h"
 #include "app/layout_check.h"
 #include "app/editor_fixture.h"
+#include "editors/dialog_fields.h"
 #include "editors/setup_editors.h"
 #include "render/test_keyframes.h"
 #include "settings/render_settings.h"
@@ -219,6 +220,46 @@ private slots:
             press(e, kCancelButton);
         });
         QVERIFY(!std::filesystem::exists(f.file("SubIM.qvs")));
+    }
+
+    // "Suggest" in both editors: the speed asks for the duration with today's shown, and replaces the points inside
+    // the selection as one undo step; the divisor keeps its value at the selection's start. A duration of zero is
+    // refused with one line and changes nothing.
+    void suggestReplacesTheCurveInsideTheSelection() {
+        EditorFixture f;
+        auto answerDuration = [&](const QString& typed, QString* shown) {
+            f.h.ui.dialogs.push_back([=](QDialog& d) {
+                if (shown) *shown = text(d, 1000);
+                control<QLineEdit>(d, 1000)->setText(typed);
+                QTest::keyClick(control<QLineEdit>(d, 1000), Qt::Key_Return);
+                return d.result();
+            });
+        };
+        f.run(kSpeedSetup, [&](CurveEditor& e) {
+            const KeyPointCurve today = e.source().current().speed;
+            QString shown;
+            answerDuration(QStringLiteral("00:00"), &shown);
+            press(e, 1025);
+            QCOMPARE(f.h.ui.messages.size(), std::size_t{1});
+            QVERIFY(!f.h.ui.messages.back().text.contains('\n'));
+            QVERIFY(e.source().current().speed.points == today.points);
+            QCOMPARE(shown, durationText(countSpeedFrames(today, 12, kStart, kEnd).total, f.h.state->video().fps));
+            answerDuration(QStringLiteral("00:12"), nullptr);
+            press(e, 1025);
+            const KeyPointCurve& suggested = e.source().current().speed;
+            QCOMPARE(countSpeedFrames(suggested, 12, kStart, kEnd).total, 12 * f.h.state->video().fps);
+            QVERIFY(suggested.points.front() == today.points.front());
+            e.undo();
+            QVERIFY(e.source().current().speed.points == today.points);
+            e.reject();
+        });
+        f.run(kColorSetup, [&](CurveEditor& e) {
+            press(e, 1025);
+            const KeyPointCurve& divisor = e.source().current().colorDivisor;
+            QVERIFY(divisor.count() >= 2);
+            QCOMPARE(evaluateLog(divisor, static_cast<float>(kStart)), 1.0f);
+            e.reject();
+        });
     }
 };
 

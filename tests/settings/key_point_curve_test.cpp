@@ -151,12 +151,9 @@ TEST(KeyPointCurve, FileRoundTripAndDamagedFiles) {
     EXPECT_NE(failed.message.find("speed.qvs"), std::string::npos);
 }
 
-TEST(KeyPointCurve, DefaultsAndFileNames) {
+// The colour divisor starts from keyframe 0's once the keyframes are loaded; each curve has its interpolation.
+TEST(KeyPointCurve, ColorDivisorDefaultAndInterpolation) {
     KeyframeList list;
-    list.folder = "/some/folder";
-    EXPECT_EQ(settingsFilePath(list, describeCurve(CurveKind::VertShiftEvolution).fileName),
-              std::filesystem::path("/some/folder/EvVertDec3D.qvs"));
-    // The colour divisor starts from keyframe 0's once the keyframes are loaded.
     EXPECT_EQ(curveDefault(CurveKind::ColorDivisor, list), 10.0f);
     list.loaded = true;
     list.summaries.resize(2);

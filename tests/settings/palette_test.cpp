@@ -26,9 +26,6 @@ TEST(Palette, DefaultPaletteExpansion) {
     const ColorTable linear = expanded(paletteOf(defaultPalettePoints()));
     for (int k = 0; k <= 255; ++k) EXPECT_EQ(linear.entries[k].blue, k);
     for (int k = 0; k <= 256; ++k) EXPECT_EQ(linear.entries[255 + k].blue, 255 + (-255 * k) / 256) << k;
-    EXPECT_EQ(linear.entries[256].blue, 255);
-    EXPECT_EQ(linear.entries[383].blue, 128);
-    EXPECT_EQ(linear.entries[511].blue, 0);
     for (const TableColor& c : linear.entries) EXPECT_EQ(c.green + c.red, 0);
 
     const ColorTable rounded = expanded(paletteOf(defaultPalettePoints(), 1));
@@ -47,8 +44,6 @@ TEST(Palette, BlackToWhiteLinear) {
         EXPECT_EQ(c.blue, 255 * k / 511);
         EXPECT_TRUE(c.green == c.blue && c.red == c.blue);
     }
-    EXPECT_EQ(linear.entries[255].blue, 127);
-    EXPECT_EQ(linear.entries[510].blue, 254);
 }
 
 TEST(Palette, EditingKeepsTheLookAndItsBounds) {

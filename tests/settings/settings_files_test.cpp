@@ -61,15 +61,8 @@ TEST(RenderSettings, ExactLayoutsAndRoundTrips) {
 
 TEST(RenderSettings, MissingAndShortFilesKeepWhatTheyCannotGive) {
     TempDir dir;
-    // A fresh program: 3D on at 50 degrees, relief off, no subtraction over 30 frames.
-    Projection3DSettings projection;
-    EXPECT_EQ(projection.active, 1);
-    EXPECT_NEAR(projection.projectionAngle * 180.0 / M_PI, 50.0, 1e-9);
-    EXPECT_EQ(projection.sinAngle, std::sin(projection.projectionAngle));
-    EXPECT_EQ(ReliefSettings{}.active, 0);
-    EXPECT_EQ(SubtractMinimumSettings{}.averageFrames, 30);
-
     // A folder without the files keeps the values in force, sine and cosine included.
+    Projection3DSettings projection;
     projection.setProjectionAngle(1.0);
     projection.maxIter = 5.0;
     EXPECT_FALSE(load3D(dir / k3DFileName, projection));

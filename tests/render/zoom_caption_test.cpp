@@ -11,7 +11,7 @@
 #include <thread>
 #include <vector>
 
-#include "output/zoom_caption.h"
+#include "render/zoom_caption.h"
 #include "platform/text_image.h"
 
 namespace zoomreel {

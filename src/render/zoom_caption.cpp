@@ -1,4 +1,4 @@
-#include "output/zoom_caption.h"
+#include "render/zoom_caption.h"
 
 #include <algorithm>
 #include <cmath>
