@@ -6,7 +6,7 @@ set -euo pipefail
 packages=(
   build-essential cmake ninja-build pkg-config
   qt6-base-dev qt6-base-dev-tools libgl-dev
-  libavformat-dev libavcodec-dev libavutil-dev libswscale-dev ffmpeg
+  libavformat-dev libavcodec-dev libavutil-dev libswscale-dev libswresample-dev ffmpeg
   libgtest-dev libgmock-dev libbenchmark-dev
   libtomlplusplus-dev
   fonts-liberation2 fontconfig

@@ -53,6 +53,7 @@ public:
         bytes_.push_back(v);
         return *this;
     }
+    ByteWriter& u16(std::uint16_t v) { return put(&v, 2); }
     ByteWriter& i32(std::int32_t v) { return put(&v, 4); }
     ByteWriter& f32(float v) { return put(&v, 4); }
     ByteWriter& f64(double v) { return put(&v, 8); }

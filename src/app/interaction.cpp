@@ -60,6 +60,16 @@ QString ModalInteraction::chooseProgram(QWidget* owner) {
     return dialog.selectedFiles().front();
 }
 
+QString ModalInteraction::chooseSoundFile(QWidget* owner) {
+    QFileDialog dialog(owner);
+    dialog.setFileMode(QFileDialog::ExistingFile);
+    dialog.setNameFilters({QStringLiteral("Sound files (*.wav *.flac *.mp3 *.ogg *.oga *.opus *.m4a *.aac *.aif *.aiff "
+                                          "*.wma *.mka)"),
+                           QStringLiteral("All files (*)")});
+    if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty()) return {};
+    return dialog.selectedFiles().front();
+}
+
 QAction* ModalInteraction::popUp(QMenu& menu, const QPoint& globalPosition) { return menu.exec(globalPosition); }
 
 }  // namespace zoomreel::app

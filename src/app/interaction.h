@@ -38,6 +38,8 @@ public:
     virtual std::optional<QColor> chooseColor(QWidget* owner, const QColor& initial) = 0;
     /// A program to run; an empty text when the user cancelled.
     virtual QString chooseProgram(QWidget* owner) = 0;
+    /// A sound file for the movie's soundtrack; an empty text when the user cancelled.
+    virtual QString chooseSoundFile(QWidget* owner) = 0;
     /// Shows `menu` at `globalPosition` and returns the item chosen, or nullptr.
     virtual QAction* popUp(QMenu& menu, const QPoint& globalPosition) = 0;
 };
@@ -52,6 +54,7 @@ public:
     std::optional<QFont> chooseFont(QWidget* owner, const QFont& initial) override;
     std::optional<QColor> chooseColor(QWidget* owner, const QColor& initial) override;
     QString chooseProgram(QWidget* owner) override;
+    QString chooseSoundFile(QWidget* owner) override;
     QAction* popUp(QMenu& menu, const QPoint& globalPosition) override;
 };
 

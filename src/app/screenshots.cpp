@@ -73,6 +73,7 @@ public:
         return color;
     }
     QString chooseProgram(QWidget*) override { return {}; }
+    QString chooseSoundFile(QWidget*) override { return {}; }
     QAction* popUp(QMenu&, const QPoint&) override { return nullptr; }
 };
 

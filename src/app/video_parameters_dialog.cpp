@@ -1,6 +1,7 @@
 #include "app/video_parameters_dialog.h"
 
 #include <QCheckBox>
+#include <QComboBox>
 #include <QFont>
 #include <QFrame>
 #include <QLabel>
@@ -45,6 +46,15 @@ namespace {
 
 constexpr int kSave = 1;
 constexpr int kCancel = 2;
+// The program's own controls, after the design's.
+constexpr int kContainer = 1020;
+constexpr int kSoundtrackButton = 1021;
+constexpr int kSoundtrack = 1022;
+constexpr int kClearSoundtrack = 1023;
+constexpr int kSoundtrackStart = 1024;
+
+/// The containers as the list shows them, in the order of `kAllContainers`.
+const char* const kContainerLabels[] = {"AVI", "MP4", "Matroska"};
 
 QString text(const std::string& value) { return QString::fromStdString(value); }
 
@@ -76,7 +86,7 @@ VideoParametersDialog::VideoParametersDialog(QWidget* owner, Interaction& intera
         state_.setVideo(video_);
     }
 
-    const DialogLayout layout(*this, QStringLiteral("Video Parameters"), 100, 50, 250, 146);
+    const DialogLayout layout(*this, QStringLiteral("Video Parameters"), 100, 50, 250, 200);
     const auto label = [&](const QString& caption, int x, int y, int width) {
         layout.place(new QLabel(caption, this), 0, x, y, width, 8);
     };
@@ -115,13 +125,29 @@ VideoParametersDialog::VideoParametersDialog(QWidget* owner, Interaction& intera
     QPushButton* browser = button(1007, QStringLiteral("Video Browser"), 7, 101, 60);
     videoBrowser_ = edit(1010, text(video_.videoBrowser), 72, 101, 171, true);
 
-    QPushButton* save = button(kSave, QStringLiteral("Save"), 138, 125, 50);
+    // The movie's files: their container, and the soundtrack they carry from the start given.
+    label(QStringLiteral("Container:"), 7, 122, 60);
+    container_ = layout.place(new QComboBox(this), kContainer, 72, 119, 80, 14);
+    for (std::size_t i = 0; i < std::size(kAllContainers); ++i) {
+        container_->addItem(QString::fromLatin1(kContainerLabels[i]),
+                            QString::fromLatin1(containerName(kAllContainers[i])));
+        if (kAllContainers[i] == video_.container) container_->setCurrentIndex(static_cast<int>(i));
+    }
+    QPushButton* soundtrack = button(kSoundtrackButton, QStringLiteral("Soundtrack"), 7, 137, 60);
+    soundtrack_ = edit(kSoundtrack, text(video_.soundtrack), 72, 137, 118, true);
+    QPushButton* clear = button(kClearSoundtrack, QStringLiteral("Clear"), 193, 137, 50);
+    label(QStringLiteral("Start (seconds):"), 7, 158, 62);
+    soundtrackStart_ = edit(kSoundtrackStart, QString::number(video_.soundtrackStart, 'g', 10), 72, 155, 47, false);
+
+    QPushButton* save = button(kSave, QStringLiteral("Save"), 138, 179, 50);
     save->setDefault(true);
-    QPushButton* cancel = button(kCancel, QStringLiteral("Cancel"), 193, 125, 50);
+    QPushButton* cancel = button(kCancel, QStringLiteral("Cancel"), 193, 179, 50);
 
     connect(font, &QPushButton::clicked, this, &VideoParametersDialog::chooseFont);
     connect(color, &QPushButton::clicked, this, &VideoParametersDialog::chooseColor);
     connect(browser, &QPushButton::clicked, this, &VideoParametersDialog::chooseVideoBrowser);
+    connect(soundtrack, &QPushButton::clicked, this, &VideoParametersDialog::chooseSoundtrack);
+    connect(clear, &QPushButton::clicked, this, &VideoParametersDialog::clearSoundtrack);
     connect(save, &QPushButton::clicked, this, &VideoParametersDialog::accept);
     connect(cancel, &QPushButton::clicked, this, &VideoParametersDialog::reject);
 }
@@ -132,6 +158,12 @@ void VideoParametersDialog::accept() {
     scanField(*finalWidth_, video_.finalWidth);
     scanField(*height3D_, video_.height3D);
     video_.showZoomText = showZoomText_->isChecked() ? 1 : 0;
+    if (const auto container = findContainer(container_->currentData().toString().toStdString())) {
+        video_.container = *container;
+    }
+    bool isNumber = false;
+    const double start = soundtrackStart_->text().trimmed().toDouble(&isNumber);
+    if (isNumber && start >= 0 && std::isfinite(start)) video_.soundtrackStart = start;
     state_.setVideo(video_);
 
     const Status saved = SaveVideoParameters(state_.workingDirectory, video_);
@@ -186,6 +218,24 @@ void VideoParametersDialog::chooseVideoBrowser() {
     video_.videoBrowser = program.toStdString();
     state_.setVideo(video_);
     videoBrowser_->setText(program);
+}
+
+void VideoParametersDialog::chooseSoundtrack() {
+    QString file;
+    {
+        const WorkingDirectoryGuard keepWorkingDirectory;
+        file = interaction_.chooseSoundFile(this);
+    }
+    if (file.isEmpty()) return;
+    video_.soundtrack = file.toStdString();
+    state_.setVideo(video_);
+    soundtrack_->setText(file);
+}
+
+void VideoParametersDialog::clearSoundtrack() {
+    video_.soundtrack.clear();
+    state_.setVideo(video_);
+    soundtrack_->clear();
 }
 
 }  // namespace zoomreel::app

@@ -61,6 +61,21 @@ InterruptAsAbort::~InterruptAsAbort() {
 
 bool InterruptAsAbort::interrupted() { return interruptSeen.load(); }
 
+void readMovieFileOptions(const Parsed& parsed, VideoParameters& video) {
+    if (auto v = option(parsed, "--container")) {
+        const std::optional<MovieContainer> container = findContainer(*v);
+        if (!container) throw InputError{"Unknown container \"" + *v + "\": choose avi, mp4 or mkv."};
+        video.container = *container;
+    }
+    // An empty name asks for no soundtrack, whatever the saved settings say.
+    if (auto v = option(parsed, "--audio")) video.soundtrack = *v;
+    if (auto v = option(parsed, "--audio-start")) {
+        const double start = parseFloat(*v, "the soundtrack's start");
+        if (start < 0) throw InputError{"The soundtrack's start must be 0 seconds or more, not " + *v + "."};
+        video.soundtrackStart = start;
+    }
+}
+
 Status writePng(const Raster& image, const std::filesystem::path& path) {
     QImage picture(image.width(), image.height(), QImage::Format_RGB888);
     for (int y = 0; y < image.height(); ++y) {

@@ -11,6 +11,7 @@
 #include "keyframes/keyframe_list.h"
 #include "platform/raster.h"
 #include "platform/status.h"
+#include "settings/video_parameters.h"
 
 namespace zoomreel::cli {
 
@@ -32,6 +33,10 @@ public:
 private:
     void (*previous_)(int) = nullptr;
 };
+
+/// --container, --audio and --audio-start over the saved values of `video`; an unknown container, a negative or
+/// unreadable start are refused with a one-line message.
+void readMovieFileOptions(const Parsed& parsed, VideoParameters& video);
 
 /// The image as a 24-bit PNG file, written under a temporary name and renamed into place.
 Status writePng(const Raster& image, const std::filesystem::path& path);

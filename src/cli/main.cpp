@@ -18,7 +18,8 @@ const char* const kUsage =
     "  render DIR --from S --to E [options]                 make the movie of keyframes S to E\n"
     "  frame DIR --from S --to E --at X --out FILE.png [options]\n"
     "                                                       render the movie's first frame above X\n"
-    "  preview DIR --from S --to E [--out FILE] [--codec C] [--play] [--player PROGRAM]\n"
+    "  preview DIR --from S --to E [--out FILE] [--codec C] [--container K] [--audio FILE] [--audio-start SECONDS]\n"
+    "          [--play] [--player PROGRAM]\n"
     "                                                       make the editors' preview video of keyframes S to E\n"
     "  preview-frame DIR --from S --to E --at X --out FILE.png\n"
     "                                                       render the editors' preview frame at X\n"
@@ -30,7 +31,9 @@ const char* const kUsage =
     "                                                       suggest the speed and colour divisor from the keyframes\n"
     "options of render and frame (for this run only; nothing is saved):\n"
     "  --width N  --height3d N  --fps N  --frames-per-movie N  --zoom-text  --no-zoom-text\n"
-    "  --codec C (MSVC, raw, MJPG, ...)  --quality Q (0-100)  --keyframe-interval K\n"
+    "  --codec C (MSVC, raw, MJPG, H264, HEVC, AV1, ...)  --quality Q (0-100)  --keyframe-interval K\n"
+    "  --container avi|mp4|mkv (render, preview)  files film(S-E)NNN.avi, .mp4 or .mkv\n"
+    "  --audio FILE  --audio-start SECONDS (render, preview)  a soundtrack, from SECONDS into it (\"\": none)\n"
     "  --keyframe-by-keyframe  --flip-horizontal  --flip-vertical\n"
     "  --resume (render only)  go on with the stopped movie of S to E from its first unfinished file\n";
 

@@ -20,7 +20,8 @@ namespace {
 
 const std::vector<std::string> kMovieOptions = {"--from",  "--to",      "--width",   "--height3d",
                                                 "--fps",   "--frames-per-movie",   "--codec",
-                                                "--quality", "--keyframe-interval", "--at", "--out"};
+                                                "--quality", "--keyframe-interval", "--at", "--out",
+                                                "--container", "--audio", "--audio-start"};
 const std::vector<std::string> kMovieFlags = {"--zoom-text", "--no-zoom-text", "--keyframe-by-keyframe",
                                               "--flip-horizontal", "--flip-vertical", "--resume"};
 
@@ -55,10 +56,16 @@ MovieSetup readMovieSetup(const Parsed& parsed, const char* command) {
     if (flag(parsed, "--zoom-text")) video.showZoomText = 1;
     if (flag(parsed, "--no-zoom-text")) video.showZoomText = 0;
 
+    readMovieFileOptions(parsed, video);
+    setup.codec.compressor = defaultCompressorFor(video.container);
     if (auto v = option(parsed, "--codec")) {
         const std::optional<FourCC> code = findCompressor(*v);
         if (!code) throw InputError{"Unknown codec \"" + *v + "\". Run \"zoomreel-cli codecs\" for the list."};
         setup.codec.compressor = *code;
+    }
+    // A codec the container cannot hold is told at once; the frame size is checked when it is known.
+    if (Status fits = checkMovieFormat(video.container, setup.codec.compressor, 0, 0); !fits) {
+        throw InputError{fits.message};
     }
     std::int32_t quality = setup.codec.quality / 100;
     bounded("--quality", "quality", 0, 100, quality);
@@ -188,11 +195,12 @@ int runCodecs(const std::vector<std::string>& args) {
         const Parsed parsed = parse(args, {});
         if (!parsed.positional.empty()) throw UsageError{"The command \"codecs\" takes no arguments."};
         for (const CompressorInfo& info : availableCompressors()) {
-            if (info.code == kUncompressed) {
-                std::printf("raw   %s\n", info.description.c_str());
-            } else {
-                std::printf("%s  %s\n", fourCCText(info.code).c_str(), info.description.c_str());
+            std::string containers;
+            for (const MovieContainer container : info.containers) {
+                containers += (containers.empty() ? "" : " ") + std::string(containerName(container));
             }
+            const std::string code = info.code == kUncompressed ? "raw" : fourCCText(info.code);
+            std::printf("%-4s  %-34s  %s\n", code.c_str(), info.description.c_str(), containers.c_str());
         }
         return kExitOk;
     });

@@ -14,15 +14,23 @@ namespace zoomreel::cli {
 
 int runPreview(const std::vector<std::string>& args) {
     return guarded([&] {
-        const Parsed parsed = parse(args, {"--from", "--to", "--out", "--codec", "--player"}, {"--play"});
+        const Parsed parsed = parse(args,
+                                    {"--from", "--to", "--out", "--codec", "--player", "--container", "--audio",
+                                     "--audio-start"},
+                                    {"--play"});
         const KeyframeList list = readSelection(parsed, "preview");
         VideoParameters video;
         LoadVideoParameters(std::filesystem::current_path(), video);
+        readMovieFileOptions(parsed, video);
         CompressorChoice codec;
+        codec.compressor = defaultCompressorFor(video.container);
         if (auto v = option(parsed, "--codec")) {
             const std::optional<FourCC> code = findCompressor(*v);
             if (!code) throw InputError{"Unknown codec \"" + *v + "\". Run \"zoomreel-cli codecs\" for the list."};
             codec.compressor = *code;
+        }
+        if (Status fits = checkMovieFormat(video.container, codec.compressor, 0, 0); !fits) {
+            throw InputError{fits.message};
         }
         // --player names the program to play the video with, and so asks for it to be played.
         const std::optional<std::string> player = option(parsed, "--player");
@@ -36,8 +44,12 @@ int runPreview(const std::vector<std::string>& args) {
         PreviewVideoRequest request;
         request.keyframes = &list;
         request.setup = loadPreviewSetup(list);
-        request.file = option(parsed, "--out").value_or((std::filesystem::current_path() / "preview.avi").string());
+        request.file = option(parsed, "--out").value_or(
+            (std::filesystem::current_path() / previewFileName(video.container)).string());
         request.frameRate = video.fps;
+        request.container = video.container;
+        request.soundtrack = video.soundtrack;
+        request.soundtrackStart = video.soundtrackStart;
         request.chooseCompressor = [codec](const CompressorRequest&) { return std::optional<CompressorChoice>(codec); };
         if (play) request.videoBrowser = browser;
 

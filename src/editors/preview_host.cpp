@@ -89,8 +89,11 @@ void PreviewHost::previewButton() {
     PreviewVideoRequest request;
     request.keyframes = &state_.keyframes;
     request.setup = source_.copy();
-    request.file = state_.workingDirectory / "preview.avi";
+    request.file = state_.workingDirectory / previewFileName(video.container);
     request.frameRate = video.fps;
+    request.container = video.container;
+    request.soundtrack = video.soundtrack;
+    request.soundtrackStart = video.soundtrackStart;
     request.videoBrowser = video.videoBrowser;
     request.chooseCompressor = [this](const CompressorRequest& codecs) {
         return bridge_.ask<std::optional<CompressorChoice>>(

@@ -4,6 +4,7 @@
 #include "platform/worker_pool.h"
 
 #include <algorithm>
+#include <array>
 #include <cctype>
 #include <climits>
 #include <condition_variable>
@@ -19,6 +20,7 @@ extern "C" {
 #include <libavcodec/avcodec.h>
 #include <libavformat/avformat.h>
 #include <libavutil/error.h>
+#include <libavutil/channel_layout.h>
 #include <libavutil/imgutils.h>
 #include <libavutil/log.h>
 #include <libavutil/opt.h>
@@ -28,26 +30,56 @@ extern "C" {
 namespace zoomreel {
 namespace {
 
+constexpr unsigned kAvi = 1u << static_cast<int>(MovieContainer::Avi);
+constexpr unsigned kMp4 = 1u << static_cast<int>(MovieContainer::Mp4);
+constexpr unsigned kMkv = 1u << static_cast<int>(MovieContainer::Matroska);
+constexpr unsigned kEveryContainer = kAvi | kMp4 | kMkv;
+
+/// The containers, with libavformat's muxer and the codec of the sound in each.
+struct ContainerSpec {
+    MovieContainer container;
+    const char* muxer;
+    const char* sound;
+    const char* fileText;
+};
+constexpr ContainerSpec kContainers[] = {
+    {MovieContainer::Avi, "avi", "pcm_s16le", "an AVI file"},
+    {MovieContainer::Mp4, "mp4", "aac", "an MP4 file"},
+    {MovieContainer::Matroska, "matroska", "flac", "a Matroska file"},
+};
+
+const ContainerSpec& specOf(MovieContainer container) {
+    for (const ContainerSpec& spec : kContainers) {
+        if (spec.container == container) return spec;
+    }
+    return kContainers[0];
+}
+
 /// The compressors the writer knows, in the order the chooser lists them. Each is written from the pixel format
 /// named here: the one the encoder keeps exact where it can, and 4:2:0 for the lossy codecs that players expect
-/// in that form.
+/// in that form. H.265 and AV1 go in the containers that players take them in; the others wherever the muxer
+/// stores them natively (Matroska has no place for full RGB frames but an AVI-style header it frowns upon).
 struct EncoderSpec {
     FourCC code;
-    const char* encoder;  ///< FFmpeg's encoder; none for those the writer makes itself
+    std::array<const char*, 3> encoders;  ///< FFmpeg's encoders for it, the first present is used; none for those
+                                          ///< the writer makes itself
     AVPixelFormat format;
+    unsigned containers;
     const char* description;
 };
 // Microsoft Video 1 has an encoder of its own here: FFmpeg's searches each block's colours so thoroughly that it
 // takes many times as long as rendering the frame.
 constexpr EncoderSpec kEncoders[] = {
-    {makeFourCC("MSVC"), nullptr, AV_PIX_FMT_RGB555LE, "Microsoft Video 1"},
-    {makeFourCC("DIB "), nullptr, AV_PIX_FMT_BGR24, "Full frames (uncompressed 24-bit)"},
-    {makeFourCC("MJPG"), "mjpeg", AV_PIX_FMT_YUVJ420P, "Motion JPEG"},
-    {makeFourCC("FFV1"), "ffv1", AV_PIX_FMT_BGR0, "FFV1, lossless"},
-    {makeFourCC("HFYU"), "huffyuv", AV_PIX_FMT_RGB24, "Huffyuv, lossless"},
-    {makeFourCC("ULRG"), "utvideo", AV_PIX_FMT_GBRP, "Ut Video, lossless RGB"},
-    {makeFourCC("FMP4"), "mpeg4", AV_PIX_FMT_YUV420P, "MPEG-4 part 2"},
-    {makeFourCC("H264"), "libx264", AV_PIX_FMT_YUV420P, "H.264"},
+    {makeFourCC("MSVC"), {}, AV_PIX_FMT_RGB555LE, kAvi | kMkv, "Microsoft Video 1"},
+    {makeFourCC("DIB "), {}, AV_PIX_FMT_BGR24, kAvi, "Full frames (uncompressed 24-bit)"},
+    {makeFourCC("MJPG"), {"mjpeg"}, AV_PIX_FMT_YUVJ420P, kEveryContainer, "Motion JPEG"},
+    {makeFourCC("FFV1"), {"ffv1"}, AV_PIX_FMT_BGR0, kAvi | kMkv, "FFV1, lossless"},
+    {makeFourCC("HFYU"), {"huffyuv"}, AV_PIX_FMT_RGB24, kAvi | kMkv, "Huffyuv, lossless"},
+    {makeFourCC("ULRG"), {"utvideo"}, AV_PIX_FMT_GBRP, kAvi | kMkv, "Ut Video, lossless RGB"},
+    {makeFourCC("FMP4"), {"mpeg4"}, AV_PIX_FMT_YUV420P, kEveryContainer, "MPEG-4 part 2"},
+    {makeFourCC("H264"), {"libx264"}, AV_PIX_FMT_YUV420P, kEveryContainer, "H.264"},
+    {makeFourCC("HEVC"), {"libx265"}, AV_PIX_FMT_YUV420P, kMp4 | kMkv, "H.265"},
+    {makeFourCC("AV01"), {"libaom-av1", "libsvtav1", "librav1e"}, AV_PIX_FMT_YUV420P, kMp4 | kMkv, "AV1"},
 };
 
 const EncoderSpec* findSpec(const FourCC& code) {
@@ -57,8 +89,25 @@ const EncoderSpec* findSpec(const FourCC& code) {
     return nullptr;
 }
 
-bool available(const EncoderSpec& spec) {
-    return spec.encoder == nullptr || avcodec_find_encoder_by_name(spec.encoder) != nullptr;
+/// The first of the spec's encoders that this machine's libavcodec has; none for the writer's own.
+const AVCodec* encoderOf(const EncoderSpec& spec) {
+    for (const char* name : spec.encoders) {
+        if (name == nullptr) break;
+        if (const AVCodec* codec = avcodec_find_encoder_by_name(name)) return codec;
+    }
+    return nullptr;
+}
+
+bool available(const EncoderSpec& spec) { return spec.encoders[0] == nullptr || encoderOf(spec) != nullptr; }
+
+bool fourTwoZero(AVPixelFormat format) { return format == AV_PIX_FMT_YUV420P || format == AV_PIX_FMT_YUVJ420P; }
+
+std::vector<MovieContainer> containersOf(unsigned mask) {
+    std::vector<MovieContainer> result;
+    for (const MovieContainer container : kAllContainers) {
+        if ((mask & (1u << static_cast<int>(container))) != 0) result.push_back(container);
+    }
+    return result;
 }
 
 /// FFmpeg's last error-level message on this thread: the writer passes it on as the detail of a failure, instead
@@ -75,11 +124,6 @@ void recordLibraryMessage(void* context, int level, const char* format, va_list 
     lastLibraryMessage = text;
 }
 
-void quietLibrary() {
-    static std::once_flag once;
-    std::call_once(once, [] { av_log_set_callback(recordLibraryMessage); });
-}
-
 std::string errorText(int code) {
     char text[AV_ERROR_MAX_STRING_SIZE] = {};
     av_strerror(code, text, sizeof text);
@@ -93,6 +137,8 @@ std::string compressorFailureText(int code) {
     return "Compression is not supported for this type of data.";
 }
 
+std::string codecName(const FourCC& code) { return code == kUncompressed ? "raw" : fourCCText(code); }
+
 struct QueuedFrame {
     std::vector<std::uint8_t> pixels;
     std::int64_t index = 0;
@@ -100,24 +146,51 @@ struct QueuedFrame {
 
 }  // namespace
 
+void keepLibraryMessages() {
+    static std::once_flag once;
+    std::call_once(once, [] { av_log_set_callback(recordLibraryMessage); });
+}
+
 std::string fourCCText(const FourCC& code) { return std::string(code.data(), code.size()); }
+
+std::string containerFileText(MovieContainer container) { return specOf(container).fileText; }
+
+std::string containerNames(const std::vector<MovieContainer>& containers) {
+    std::string text;
+    for (std::size_t i = 0; i < containers.size(); ++i) {
+        text += i == 0 ? "" : i + 1 == containers.size() ? " and " : ", ";
+        text += containerName(containers[i]);
+    }
+    return text;
+}
 
 const std::vector<CompressorInfo>& availableCompressors() {
     static const std::vector<CompressorInfo> list = [] {
-        quietLibrary();
+        keepLibraryMessages();
         std::vector<CompressorInfo> result;
         for (const EncoderSpec& spec : kEncoders) {
-            if (available(spec)) result.push_back({spec.code, spec.description});
+            if (available(spec)) result.push_back({spec.code, spec.description, containersOf(spec.containers)});
         }
         return result;
     }();
     return list;
 }
 
+std::vector<CompressorInfo> compressorsFor(MovieContainer container) {
+    std::vector<CompressorInfo> result;
+    for (const CompressorInfo& info : availableCompressors()) {
+        if (std::find(info.containers.begin(), info.containers.end(), container) != info.containers.end()) {
+            result.push_back(info);
+        }
+    }
+    return result;
+}
+
 std::optional<FourCC> findCompressor(const std::string& text) {
     std::string upper = text;
     for (char& c : upper) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
     if (upper == "RAW" || upper == "DIB") return kUncompressed;
+    if (upper == "AV1") upper = "AV01";
     if (upper.size() != 4) return std::nullopt;
     for (const CompressorInfo& info : availableCompressors()) {
         if (fourCCText(info.code) == upper) return info.code;
@@ -125,7 +198,30 @@ std::optional<FourCC> findCompressor(const std::string& text) {
     return std::nullopt;
 }
 
-/// Everything that exists from a successful set-up to `Release`: the muxer, the encoder and the thread that feeds
+FourCC defaultCompressorFor(MovieContainer container) {
+    return container == MovieContainer::Mp4 ? makeFourCC("H264") : kDefaultCompressor;
+}
+
+Status checkMovieFormat(MovieContainer container, const FourCC& code, int width, int height) {
+    const EncoderSpec* spec = findSpec(code);
+    if (spec == nullptr || !available(*spec)) {
+        return Status::failure("There is no compressor \"" + codecName(code) +
+                               "\" on this machine; \"zoomreel-cli codecs\" lists those there are.");
+    }
+    if ((spec->containers & (1u << static_cast<int>(container))) == 0) {
+        return Status::failure("The codec " + codecName(code) + " cannot go in " + containerFileText(container) +
+                               "; it goes in " + containerNames(containersOf(spec->containers)) + ".");
+    }
+    if (fourTwoZero(spec->format) && (width % 2 != 0 || height % 2 != 0)) {
+        return Status::failure("The codec " + codecName(code) +
+                               " keeps colour at half the resolution and takes only frames of even width and "
+                               "height, not " + std::to_string(width) + " x " + std::to_string(height) +
+                               ": choose an even size or another codec.");
+    }
+    return {};
+}
+
+/// Everything that exists from a successful set-up to `Release`: the muxer, the encoders and the thread that feeds
 /// them from a short queue of frame copies.
 struct AviWriter::Output {
     AVFormatContext* format = nullptr;
@@ -144,6 +240,20 @@ struct AviWriter::Output {
     int height = 0;
     int stride = 0;
 
+    // The sound: the samples from `soundStart` (of the movie's sound) to the first sample of the frame after the
+    // last one written, encoded after each frame.
+    MovieSound* sound = nullptr;
+    SoundClock clock;
+    std::int64_t firstFrame = 0;
+    std::int64_t soundStart = 0;
+    std::int64_t soundWritten = 0;  ///< samples of this file handed to the encoder
+    std::int64_t framesDone = 0;    ///< one past the index of the last frame written
+    AVStream* soundStream = nullptr;
+    AVCodecContext* soundCodec = nullptr;
+    AVFrame* soundFrame = nullptr;
+    int soundFrameSize = 0;  ///< the encoder's samples per frame; 0: any number, up to `kSoundChunk`
+    static constexpr int kSoundChunk = 4096;
+
     // The queue between `AppendNext` and the encoding thread. A few frames are enough to even out the encoder's
     // pace; beyond that the caller waits, so memory stays bounded when the encoder is the slower.
     static constexpr std::size_t kQueuedFrames = 3;
@@ -152,8 +262,11 @@ struct AviWriter::Output {
     std::deque<QueuedFrame> queue;
     std::vector<std::vector<std::uint8_t>> spare;
     bool closing = false;
-    std::string writeError;  ///< the first frame that failed since the caller last heard of one
+    std::string writeError;  ///< the failure, until the caller hears of it
     std::string writeErrorDetail;
+    /// A frame or its sound could not be written: the file misses part of the movie, whether or not the caller
+    /// has heard of it yet, and is never given the movie's name. Frames queued after it are dropped.
+    bool failed = false;
     std::thread encoder;
 
     /// Lets the encoding thread write what is queued, then ends it.
@@ -171,26 +284,34 @@ struct AviWriter::Output {
         stopEncoder();
         sws_freeContext(converter);
         av_frame_free(&picture);
+        av_frame_free(&soundFrame);
         av_packet_free(&packet);
         avcodec_free_context(&codec);
+        avcodec_free_context(&soundCodec);
         if (format != nullptr) {
             if (format->pb != nullptr) avio_closep(&format->pb);
             avformat_free_context(format);
         }
     }
 
-    /// Writes every packet the encoder has ready; false, with the reason, when the file refused one.
-    bool drainPackets(std::string& detail) {
+    /// Hands a packet to the muxer: interleaved with the other stream's when the file has sound.
+    int mux(AVPacket* p) {
+        return soundStream != nullptr ? av_interleaved_write_frame(format, p) : av_write_frame(format, p);
+    }
+
+    /// Writes every packet `encoderContext` has ready into `target`; false, with the reason, when the file
+    /// refused one.
+    bool drainPackets(AVCodecContext* encoderContext, AVStream* target, std::string& detail) {
         for (;;) {
-            const int got = avcodec_receive_packet(codec, packet);
+            const int got = avcodec_receive_packet(encoderContext, packet);
             if (got == AVERROR(EAGAIN) || got == AVERROR_EOF) return true;
             if (got < 0) {
                 detail = errorText(got);
                 return false;
             }
-            av_packet_rescale_ts(packet, codec->time_base, stream->time_base);
-            packet->stream_index = stream->index;
-            const int wrote = av_interleaved_write_frame(format, packet);
+            av_packet_rescale_ts(packet, encoderContext->time_base, target->time_base);
+            packet->stream_index = target->index;
+            const int wrote = mux(packet);
             if (wrote < 0) {
                 detail = errorText(wrote);
                 return false;
@@ -198,12 +319,48 @@ struct AviWriter::Output {
         }
     }
 
+    /// Encodes the file's sound up to its sample `end`: whole encoder frames, and with `last` the rest too and
+    /// what the encoder holds back. A soundtrack that fails to decode is the failure's text itself.
+    bool writeSound(std::int64_t end, bool last, std::string& text, std::string& detail) {
+        if (soundCodec == nullptr) return true;
+        for (;;) {
+            const std::int64_t due = end - soundWritten;
+            std::int64_t count = soundFrameSize > 0 ? (due >= soundFrameSize || last ? std::min<std::int64_t>(due, soundFrameSize) : 0)
+                                                    : std::min<std::int64_t>(due, kSoundChunk);
+            if (count <= 0) break;
+            soundFrame->nb_samples = soundFrameSize > 0 ? soundFrameSize : kSoundChunk;
+            if (const int writable = av_frame_make_writable(soundFrame); writable < 0) {
+                detail = errorText(writable);
+                return false;
+            }
+            soundFrame->nb_samples = static_cast<int>(count);
+            if (Status s = sound->read(soundStart + soundWritten, static_cast<int>(count), soundFrame->extended_data);
+                !s) {
+                text = s.message;
+                return false;
+            }
+            soundFrame->pts = soundWritten;
+            soundWritten += count;
+            if (const int sent = avcodec_send_frame(soundCodec, soundFrame); sent < 0) {
+                detail = errorText(sent);
+                return false;
+            }
+            if (!drainPackets(soundCodec, soundStream, detail)) return false;
+        }
+        if (!last) return true;
+        if (const int sent = avcodec_send_frame(soundCodec, nullptr); sent < 0 && sent != AVERROR_EOF) {
+            detail = errorText(sent);
+            return false;
+        }
+        return drainPackets(soundCodec, soundStream, detail);
+    }
+
     /// One frame: encoded (or, for full frames, written as it is: the rows are already bottom-up and padded, as an
     /// AVI file stores them). Runs on the encoding thread.
-    bool writeFrame(const QueuedFrame& frame, std::string& detail) {
+    bool writeFrame(QueuedFrame& frame, std::string& detail) {
         if (codec == nullptr) {
             // Full frames are written as they are; Microsoft Video 1 is encoded here. The packet borrows the
-            // bytes for the one call, which writes them at once.
+            // bytes for the one call, which writes them (or, interleaved with sound, copies them) at once.
             bool standsAlone = true;
             const std::uint8_t* bytes = frame.pixels.data();
             std::size_t size = frame.pixels.size();
@@ -221,7 +378,7 @@ struct AviWriter::Output {
             if (standsAlone) packet->flags |= AV_PKT_FLAG_KEY;
             packet->stream_index = stream->index;
             av_packet_rescale_ts(packet, AVRational{1, frameRate}, stream->time_base);
-            const int wrote = av_write_frame(format, packet);
+            const int wrote = mux(packet);
             packet->data = nullptr;
             packet->size = 0;
             if (wrote < 0) {
@@ -245,7 +402,7 @@ struct AviWriter::Output {
             detail = errorText(sent);
             return false;
         }
-        return drainPackets(detail);
+        return drainPackets(codec, stream, detail);
     }
 
     void encodeLoop() {
@@ -261,21 +418,30 @@ struct AviWriter::Output {
                 frame = std::move(queue.front());
                 queue.pop_front();
             }
+            std::string text = "Unable to write frame " + std::to_string(frame.index + 1) + " to the movie file.";
             std::string detail;
             bool written = false;
-            try {
-                written = writeFrame(frame, detail);
-            } catch (const std::bad_alloc&) {
-                detail = errorText(AVERROR(ENOMEM));
-            }
-            if (written && format->pb != nullptr && format->pb->error < 0) {
-                detail = errorText(format->pb->error);
-                written = false;
+            // After a failure the file is lost anyway: the frames still queued are passed over.
+            if (!failed) {
+                try {
+                    written = writeFrame(frame, detail);
+                    if (written) {
+                        framesDone = frame.index + 1;
+                        written = writeSound(clock.sampleAt(firstFrame + framesDone) - soundStart, false, text, detail);
+                    }
+                } catch (const std::bad_alloc&) {
+                    detail = errorText(AVERROR(ENOMEM));
+                }
+                if (written && format->pb != nullptr && format->pb->error < 0) {
+                    detail = errorText(format->pb->error);
+                    written = false;
+                }
             }
             {
                 std::lock_guard lock(mutex);
-                if (!written && writeError.empty()) {
-                    writeError = "Unable to write frame " + std::to_string(frame.index + 1) + " to the movie file.";
+                if (!written && !failed) {
+                    failed = true;
+                    writeError = text;
                     writeErrorDetail = detail;
                 }
                 // The spare list has room for every copy made (reserved at set-up): this cannot throw.
@@ -292,9 +458,18 @@ std::filesystem::path partialFileName(const std::filesystem::path& fileName) {
     return partial;
 }
 
-AviWriter::AviWriter(std::filesystem::path fileName, FourCC compressorCode, std::int32_t rate)
-    : frameRate(rate), compressor(compressorCode), fileName_(std::move(fileName)) {
-    quietLibrary();
+AviWriter::AviWriter(std::filesystem::path fileName, FourCC compressorCode, std::int32_t rate,
+                     MovieContainer movieContainer)
+    : frameRate(rate), compressor(compressorCode), container(movieContainer), fileName_(std::move(fileName)) {
+    keepLibraryMessages();
+}
+
+void AviWriter::setSound(MovieSound* sound, std::int64_t firstFrame) {
+    sound_ = sound;
+    firstFrame_ = firstFrame;
+    if (sound_ == nullptr) return;
+    soundClock_ = sound_->clock.forFile(firstFrame, frameRate);
+    sound_->clock = soundClock_;
 }
 
 AviWriter::~AviWriter() { Release(); }
@@ -309,7 +484,7 @@ std::string AviWriter::failureMessage() const {
 int AviWriter::ChooseCompressor(const CompressorChooser& chooser, int width, int height) {
     if (!chooser) return 0;
     CompressorRequest request;
-    request.compressors = availableCompressors();
+    request.compressors = compressorsFor(container);
     request.initial.compressor = compressor;
     request.initial.keyFrameEvery = 1;
     request.initial.quality = 8500;
@@ -356,18 +531,29 @@ AviStatus AviWriter::AppendFirst(const Raster& frame) {
     out.packet = av_packet_alloc();
     if (out.packet == nullptr || frame.empty()) return fail("Unable to Allocate Memory");
 
+    // The codec must exist here, fit the container and take the frame's size.
+    const EncoderSpec* spec = findSpec(compressor);
+    if (spec == nullptr || !available(*spec)) {
+        return fail("A suitable compressor cannot be found.",
+                    "There is no compressor \"" + fourCCText(compressor) + "\" on this machine.");
+    }
+    if (Status fits = checkMovieFormat(container, compressor, width, height); !fits) return fail(fits.message);
+
     // The file. It is created here and nowhere else, under the name of the movie with ".part" added, and takes
     // the movie's name only once it is finished: a movie killed or stopped by a full disk never leaves a file that
     // looks finished but has no index, and an existing movie of that name stays until the new one replaces it.
     // Named through the file protocol: a folder such as "zoom:1" would otherwise be taken for a protocol.
+    const ContainerSpec& box = specOf(container);
     const std::string path = "file:" + partialFileName(fileName_).string();
-    if (avformat_alloc_output_context2(&out.format, nullptr, "avi", path.c_str()) < 0 || out.format == nullptr) {
+    if (avformat_alloc_output_context2(&out.format, nullptr, box.muxer, path.c_str()) < 0 || out.format == nullptr) {
         return fail("Unable to Create the Movie File");
     }
     if (const int opened = avio_open(&out.format->pb, path.c_str(), AVIO_FLAG_WRITE); opened < 0) {
         return fail("Unable to Create the Movie File", errorText(opened));
     }
     out.fileCreated = true;
+    const bool avi = container == MovieContainer::Avi;
+    const bool globalHeader = (out.format->oformat->flags & AVFMT_GLOBALHEADER) != 0;
 
     // The stream: one frame lasts 1 / frameRate seconds.
     out.stream = avformat_new_stream(out.format, nullptr);
@@ -379,11 +565,6 @@ AviStatus AviWriter::AppendFirst(const Raster& frame) {
     out.stream->avg_frame_rate = AVRational{frameRate, 1};
 
     // The encoder, with the key-frame interval and quality mapped onto its own controls.
-    const EncoderSpec* spec = findSpec(compressor);
-    if (spec == nullptr || !available(*spec)) {
-        return fail("A suitable compressor cannot be found.",
-                    "There is no compressor \"" + fourCCText(compressor) + "\" on this machine.");
-    }
     AVCodecParameters* parameters = out.stream->codecpar;
     parameters->codec_type = AVMEDIA_TYPE_VIDEO;
     parameters->width = width;
@@ -409,7 +590,7 @@ AviStatus AviWriter::AppendFirst(const Raster& frame) {
         }
         out.keyFrameEvery = keyFrameEvery;
     } else {
-        const AVCodec* encoder = avcodec_find_encoder_by_name(spec->encoder);
+        const AVCodec* encoder = encoderOf(*spec);
         out.codec = avcodec_alloc_context3(encoder);
         if (out.codec == nullptr) return fail("There is not enough memory to complete the operation.");
         AVCodecContext* c = out.codec;
@@ -418,24 +599,55 @@ AviStatus AviWriter::AppendFirst(const Raster& frame) {
         c->pix_fmt = spec->format;
         c->time_base = AVRational{1, frameRate};
         c->framerate = AVRational{frameRate, 1};
-        c->codec_tag = static_cast<unsigned>(MKTAG(compressor[0], compressor[1], compressor[2], compressor[3]));
-        if (out.format->oformat->flags & AVFMT_GLOBALHEADER) c->flags |= AV_CODEC_FLAG_GLOBAL_HEADER;
+        // AVI names the codec by the FourCC; MP4 and Matroska by their own codes, which the muxer chooses, but for
+        // H.265 in MP4 the "hvc1" that players look for (the muxer's default, "hev1", many refuse).
+        if (avi) {
+            c->codec_tag = static_cast<unsigned>(MKTAG(compressor[0], compressor[1], compressor[2], compressor[3]));
+        } else if (spec->code == makeFourCC("HEVC") && container == MovieContainer::Mp4) {
+            c->codec_tag = static_cast<unsigned>(MKTAG('h', 'v', 'c', '1'));
+        }
+        if (globalHeader) c->flags |= AV_CODEC_FLAG_GLOBAL_HEADER;
+        // The colours a player is to show: BT.709 in limited range for the 4:2:0 codecs, JPEG's own full-range
+        // BT.601 for Motion JPEG (its decoders take that whatever a tag says); the lossless ones keep RGB.
+        // MPEG-4 part 2 in AVI has nowhere to say so (its encoder writes no colour description and AVI holds no
+        // tags): it gets the BT.601 matrix that decoders take for a stream that says nothing.
+        const bool untagged = avi && spec->code == makeFourCC("FMP4");
+        if (fourTwoZero(spec->format)) {
+            const bool jpeg = spec->format == AV_PIX_FMT_YUVJ420P;
+            c->color_primaries = AVCOL_PRI_BT709;
+            c->color_trc = AVCOL_TRC_BT709;
+            c->colorspace = jpeg || untagged ? AVCOL_SPC_BT470BG : AVCOL_SPC_BT709;
+            c->color_range = jpeg ? AVCOL_RANGE_JPEG : AVCOL_RANGE_MPEG;
+        }
         // Key frames: the interval is the GOP length; 0 asks for none but the first.
         const int interval = keyFrameEvery > 0 ? keyFrameEvery : INT_MAX / 2;
         c->gop_size = interval;
         c->keyint_min = std::min(interval, 25);
         // Quality, 0 to 100. Motion JPEG and MPEG-4 run at a fixed quantiser from 31 (quality 0) to 1 (quality
-        // 100); H.264 at a constant rate factor from 51 down to 0. The lossless codecs need none. (Microsoft
-        // Video 1 weighs its errors by it; see its encoder.)
+        // 100); H.264 and H.265 at a constant rate factor from 51 down to 0, AV1 from 63 down to 0. The lossless
+        // codecs need none. (Microsoft Video 1 weighs its errors by it; see its encoder.)
         const int q = std::clamp(quality, 0, 100);
+        const std::string encoderName = encoder->name;
         if (spec->code == makeFourCC("MJPG") || spec->code == makeFourCC("FMP4")) {
             c->flags |= AV_CODEC_FLAG_QSCALE;
             c->global_quality = FF_QP2LAMBDA * (1 + (100 - q) * 30 / 100);
             c->qmin = 1;
             c->qmax = 31;
-        } else if (spec->code == makeFourCC("H264")) {
+        } else if (spec->code == makeFourCC("H264") || spec->code == makeFourCC("HEVC")) {
             av_opt_set_int(c->priv_data, "crf", (100 - q) * 51 / 100, 0);
             av_opt_set(c->priv_data, "preset", "fast", 0);
+            if (encoderName == "libx265") av_opt_set(c->priv_data, "x265-params", "log-level=error", 0);
+        } else if (encoderName == "libaom-av1") {
+            av_opt_set_int(c->priv_data, "crf", (100 - q) * 63 / 100, 0);
+            av_opt_set_int(c->priv_data, "cpu-used", 8, 0);
+            av_opt_set(c->priv_data, "usage", "realtime", 0);
+            av_opt_set_int(c->priv_data, "row-mt", 1, 0);
+        } else if (encoderName == "libsvtav1") {
+            av_opt_set_int(c->priv_data, "crf", (100 - q) * 63 / 100, 0);
+            av_opt_set_int(c->priv_data, "preset", 10, 0);
+        } else if (encoderName == "librav1e") {
+            av_opt_set_int(c->priv_data, "qp", (100 - q) * 255 / 100, 0);
+            av_opt_set_int(c->priv_data, "speed", 10, 0);
         }
         if (const int opened = avcodec_open2(c, encoder, nullptr); opened < 0) {
             return fail(compressorFailureText(opened), libraryDetail(opened));
@@ -452,11 +664,59 @@ AviStatus AviWriter::AppendFirst(const Raster& frame) {
         if (out.picture == nullptr || out.converter == nullptr || av_frame_get_buffer(out.picture, 0) < 0) {
             return fail("Unable to Allocate Memory");
         }
+        if (spec->format == AV_PIX_FMT_YUV420P && !untagged) {
+            // RGB in full range to the BT.709 matrix in limited range, as the stream is tagged.
+            const int* bt709 = sws_getCoefficients(SWS_CS_ITU709);
+            sws_setColorspaceDetails(out.converter, bt709, 1, bt709, 0, 0, 1 << 16, 1 << 16);
+        }
     }
     av_dict_set(&out.stream->metadata, "title", "Video Stream", 0);
-    // Full frames keep the rows bottom-up, as the engine and the AVI format store them.
+
+    // The sound: the movie's from this file's first frame on, in the container's own codec at the sound's rate.
+    if (sound_ != nullptr) {
+        out.sound = sound_;
+        out.clock = soundClock_;
+        out.firstFrame = firstFrame_;
+        out.soundStart = soundClock_.sampleAt(firstFrame_);
+        const AVCodec* encoder = avcodec_find_encoder_by_name(box.sound);
+        out.soundCodec = encoder != nullptr ? avcodec_alloc_context3(encoder) : nullptr;
+        out.soundStream = avformat_new_stream(out.format, nullptr);
+        out.soundFrame = av_frame_alloc();
+        if (out.soundCodec == nullptr || out.soundStream == nullptr || out.soundFrame == nullptr) {
+            return fail("Unable to Create Stream", "There is no encoder for the sound of " + containerFileText(container) + ".");
+        }
+        AVCodecContext* a = out.soundCodec;
+        a->sample_fmt = static_cast<AVSampleFormat>(sound_->sampleFormat());
+        a->sample_rate = sound_->sampleRate();
+        av_channel_layout_default(&a->ch_layout, sound_->channels());
+        a->time_base = AVRational{1, a->sample_rate};
+        if (globalHeader) a->flags |= AV_CODEC_FLAG_GLOBAL_HEADER;
+        if (container == MovieContainer::Mp4) {
+            a->bit_rate = 96000LL * sound_->channels();
+            // Its quick search of the quantisers: the default one takes three times as long for a gain that
+            // is hard to hear at this rate.
+            av_opt_set(a->priv_data, "aac_coder", "fast", 0);
+        }
+        if (const int opened = avcodec_open2(a, encoder, nullptr); opened < 0) {
+            return fail("Unable to Create Stream", libraryDetail(opened));
+        }
+        if (avcodec_parameters_from_context(out.soundStream->codecpar, a) < 0) return fail("Unable to Create Stream");
+        out.soundStream->time_base = a->time_base;
+        out.soundFrameSize = (encoder->capabilities & AV_CODEC_CAP_VARIABLE_FRAME_SIZE) != 0 ? 0 : a->frame_size;
+        out.soundFrame->format = a->sample_fmt;
+        out.soundFrame->sample_rate = a->sample_rate;
+        out.soundFrame->nb_samples = out.soundFrameSize > 0 ? out.soundFrameSize : Output::kSoundChunk;
+        if (av_channel_layout_copy(&out.soundFrame->ch_layout, &a->ch_layout) < 0 ||
+            av_frame_get_buffer(out.soundFrame, 0) < 0) {
+            return fail("Unable to Allocate Memory");
+        }
+    }
+
     AVDictionary* options = nullptr;
-    if (out.codec == nullptr) av_dict_set(&options, "flipped_raw_rgb", "1", 0);
+    // Full frames keep the rows bottom-up, as the engine and the AVI format store them.
+    if (out.codec == nullptr && avi) av_dict_set(&options, "flipped_raw_rgb", "1", 0);
+    // MP4: the index first, so that a player starts before the whole file is there, and the colour tags.
+    if (container == MovieContainer::Mp4) av_dict_set(&options, "movflags", "+faststart+write_colr", 0);
     const int written = avformat_write_header(out.format, &options);
     av_dict_free(&options);
     if (written < 0) {
@@ -522,16 +782,29 @@ AviStatus AviWriter::Release() {
     std::unique_ptr<Output> out = std::move(output_);
     AviStatus status = kAviOk;
     out->stopEncoder();
-    if (!out->writeError.empty()) {
-        lastError = out->writeError;
-        lastErrorDetail = out->writeErrorDetail;
+    if (out->failed) {
+        // Its message went to the caller with a later `AppendFrame` already, unless no frame came after it.
+        if (!out->writeError.empty()) {
+            lastError = out->writeError;
+            lastErrorDetail = out->writeErrorDetail;
+        }
         status = kAviFail;
     }
-    if (out->headerWritten) {
+    if (out->headerWritten && status == kAviOk) {
         // The encoder's delayed frames, then the index and the final sizes: without them no player opens the file.
         std::string detail;
-        if (out->codec != nullptr && avcodec_send_frame(out->codec, nullptr) >= 0 && !out->drainPackets(detail)) {
+        if (out->codec != nullptr && avcodec_send_frame(out->codec, nullptr) >= 0 &&
+            !out->drainPackets(out->codec, out->stream, detail)) {
             lastError = "Unable to write the last frames to the movie file.";
+            lastErrorDetail = detail;
+            status = kAviFail;
+        }
+        // The sound up to the first sample of the frame after the last one.
+        std::string text = "Unable to write the sound to the movie file.";
+        if (status == kAviOk &&
+            !out->writeSound(out->clock.sampleAt(out->firstFrame + out->framesDone) - out->soundStart, true, text,
+                             detail)) {
+            lastError = text;
             lastErrorDetail = detail;
             status = kAviFail;
         }

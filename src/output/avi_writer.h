@@ -9,9 +9,17 @@
 #include <string>
 #include <vector>
 
+#include "output/soundtrack.h"
 #include "platform/raster.h"
+#include "platform/status.h"
+#include "settings/video_parameters.h"
 
 namespace zoomreel {
+
+/// "avi", "avi and mkv", "avi, mp4 and mkv".
+std::string containerNames(const std::vector<MovieContainer>& containers);
+/// "an AVI file", "an MP4 file", "a Matroska file".
+std::string containerFileText(MovieContainer container);
 
 /// Results of the writer's operations, as the AVI services report them: 0, or a failure code.
 using AviStatus = std::int32_t;
@@ -36,13 +44,27 @@ inline constexpr FourCC kUncompressed = makeFourCC("DIB ");
 struct CompressorInfo {
     FourCC code{};
     std::string description;
+    std::vector<MovieContainer> containers;  ///< that it goes in
 };
 
 /// The compressors this machine can write, the default first, then full frames, then whichever of the others
 /// FFmpeg offers here.
 const std::vector<CompressorInfo>& availableCompressors();
-/// The compressor named `text` (its FourCC, in any case, or "raw" for full frames), if it is available.
+/// Those of them that `container` takes.
+std::vector<CompressorInfo> compressorsFor(MovieContainer container);
+/// The compressor named `text` (its FourCC, in any case, "raw" for full frames, "AV1" for AV01), if it is
+/// available.
 std::optional<FourCC> findCompressor(const std::string& text);
+/// The compressor a movie in `container` starts with: Microsoft Video 1 where it fits, else H.264.
+FourCC defaultCompressorFor(MovieContainer container);
+/// Whether frames of width x height can be written with `code` in `container`, told before any frame is made: a
+/// codec the container cannot hold, one missing on this machine, and an odd side with a 4:2:0 codec each give a
+/// one-line message that says so (and which containers the codec fits).
+Status checkMovieFormat(MovieContainer container, const FourCC& code, int width, int height);
+
+/// Keeps FFmpeg's own messages off the terminal: the last error-level one on the calling thread is kept instead,
+/// for the detail of a failure.
+void keepLibraryMessages();
 
 /// What the compressor dialog shows and gives back. Quality counts in the dialog's units, 0 to 10000.
 struct CompressorChoice {
@@ -60,16 +82,21 @@ struct CompressorRequest {
 /// Asks the user for a compressor; no value when the user cancelled.
 using CompressorChooser = std::function<std::optional<CompressorChoice>(const CompressorRequest&)>;
 
-/// Writes equally sized frames into one AVI file as one video stream. Nothing is created on disk before the first
-/// frame: the file, the stream and the encoder are set up from that frame's size. A failed set-up leaves a
-/// message in `lastError` and the writer refuses every later frame.
+/// Writes equally sized frames into one movie file (AVI, MP4 or Matroska, as `container` says) as one video
+/// stream, with the part of the movie's soundtrack that its frames cover when it is given one. Nothing is created
+/// on disk before the first frame: the file, the streams and the encoders are set up from that frame's size. A
+/// failed set-up leaves a message in `lastError` and the writer refuses every later frame.
+///
+/// The frames go to 4:2:0 codecs with the BT.709 matrix in limited range (Motion JPEG: the full-range BT.601 of
+/// JPEG, which its decoders assume), the stream tagged so; the lossless codecs keep the RGB values exactly.
 ///
 /// Frames are converted and encoded on a thread of the writer while the caller goes on: `AppendFrame` copies the
 /// frame and returns. A frame that could not be written is reported by the next `AppendFrame` or by `Release`.
 /// One thread at a time may use a writer.
 class AviWriter {
 public:
-    AviWriter(std::filesystem::path fileName, FourCC compressor, std::int32_t frameRate);
+    AviWriter(std::filesystem::path fileName, FourCC compressor, std::int32_t frameRate,
+              MovieContainer container = MovieContainer::Avi);
     ~AviWriter();
     AviWriter(const AviWriter&) = delete;
     AviWriter& operator=(const AviWriter&) = delete;
@@ -77,6 +104,13 @@ public:
     /// Asks `chooser` for the compressor, key-frame interval and quality of frames of width x height. Returns 1 when
     /// the user chose, 0 when the choice was cancelled (or there is no chooser): the writer is then unchanged.
     int ChooseCompressor(const CompressorChooser& chooser, int width, int height);
+
+    /// Gives the file the movie's sound from the first sample of frame `firstFrame` (a frame count of the whole
+    /// movie) to the first of the frame after its last, by the sound's clock moved on to this file's frame rate.
+    /// Before the first frame; `sound` must outlive the writer, and writers of one movie read it in turn.
+    void setSound(MovieSound* sound, std::int64_t firstFrame);
+    /// The clock the file's sound is cut by.
+    const SoundClock& soundClock() const { return soundClock_; }
 
     /// Runs `AppendFirst`, `AppendNext` or `AppendRefused` by `appendMode`.
     AviStatus AppendFrame(const Raster& frame);
@@ -96,6 +130,7 @@ public:
     std::int32_t keyFrameEvery = 1; ///< key-frame interval handed to the encoder
     std::int32_t quality = 100;     ///< 0 to 100, handed to the encoder
     FourCC compressor;
+    MovieContainer container;
     std::string lastError;          ///< message of the last failure
     std::string lastErrorDetail;    ///< what the system said about it, when it said something
     std::uint16_t bitsPerPixel = 24;
@@ -109,6 +144,9 @@ private:
 
     struct Output;
     std::filesystem::path fileName_;
+    MovieSound* sound_ = nullptr;
+    std::int64_t firstFrame_ = 0;
+    SoundClock soundClock_;
     std::unique_ptr<Output> output_;
 };
 

@@ -101,9 +101,10 @@ int countMovieFrames(const KeyPointCurve& speed, const WalkLimits& limits) {
     return frames;
 }
 
-std::string movieFileName(int selectionStart, int selectionEnd, int fileIndex) {
+std::string movieFileName(int selectionStart, int selectionEnd, int fileIndex, MovieContainer container) {
     char name[64];
-    std::snprintf(name, sizeof name, "film(%d-%d)%03d.avi", selectionStart, selectionEnd, fileIndex);
+    std::snprintf(name, sizeof name, "film(%d-%d)%03d.%s", selectionStart, selectionEnd, fileIndex,
+                  containerName(container));
     return name;
 }
 
@@ -227,7 +228,7 @@ StoppedMovie::State checkStoppedMovie(const MovieResume& record, const KeyframeL
         return State::Differs;
     }
     for (int file = 1; file < record.nextFile; ++file) {
-        const std::filesystem::path finished = list.folder / movieFileName(start, end, file);
+        const std::filesystem::path finished = list.folder / movieFileName(start, end, file, run.video.container);
         std::error_code error;
         if (!std::filesystem::is_regular_file(finished, error)) {
             message = "The finished file " + quotedPath(finished) + " of the stopped movie of " +
@@ -293,6 +294,10 @@ MovieOutcome MovieThread(MovieDriver& driver, const MovieRequest& request, const
     driver.renderer.readAheadLast = selectionEnd + 3;
     driver.fileIndex = 0;
     driver.framesInFile = 0;
+    const MovieContainer container = video.container;
+    // The soundtrack, read by the files' writers one after the other; a resumed movie's clock goes on where the
+    // stopped one's files left it, so that its later files get the very same samples.
+    std::unique_ptr<MovieSound> sound;
 
     MovieFrameContext context;
     FrameHooks hooks;
@@ -309,21 +314,28 @@ MovieOutcome MovieThread(MovieDriver& driver, const MovieRequest& request, const
         driver.framesInFile = 0;
         if (!movieMode) return {};
         driver.currentWriter = std::make_unique<AviWriter>(
-            list.folder / movieFileName(selectionStart, selectionEnd, driver.fileIndex),
-            resume != nullptr ? resume->compressor : kDefaultCompressor, video.fps);
+            list.folder / movieFileName(selectionStart, selectionEnd, driver.fileIndex, container),
+            resume != nullptr ? resume->compressor : defaultCompressorFor(container), video.fps, container);
+        driver.currentWriter->setSound(sound.get(), framesBefore);
+        const int frameHeight = projection ? settings.height3D : settings.finalHeight;
         if (resume != nullptr) {
             // The files of a movie share one codec: the stopped movie's.
             driver.currentWriter->keyFrameEvery = resume->keyFrameEvery;
             driver.currentWriter->quality = resume->quality;
             return {};
         }
-        driver.currentWriter->ChooseCompressor(callbacks.chooseCompressor, finalWidth,
-                                               projection ? settings.height3D : settings.finalHeight);
+        driver.currentWriter->ChooseCompressor(callbacks.chooseCompressor, finalWidth, frameHeight);
         // Stopped while the codec was being asked for (the program is closing): no file for a codec nobody
         // chose, and no existing file of that name replaced by one frame.
         if (driver.abortRequested.load() != 0) {
             driver.currentWriter.reset();
             return {};
+        }
+        // A codec the container cannot hold, or a frame size it cannot take, is told before any frame is made.
+        if (Status fits = checkMovieFormat(container, driver.currentWriter->compressor, finalWidth, frameHeight);
+            !fits) {
+            driver.currentWriter.reset();
+            return fits;
         }
         // A movie started afresh is no longer the stopped one that an earlier record describes, whose files it
         // is about to replace.
@@ -358,7 +370,15 @@ MovieOutcome MovieThread(MovieDriver& driver, const MovieRequest& request, const
                checkStoppedMovie(*resume, list, run, nullptr, refusal) != StoppedMovie::State::Found) {
         // Changed since it was looked for: nothing is written.
         outcome.status = Status::failure(refusal);
+    } else if (movieMode && !video.soundtrack.empty() &&
+               !(outcome.status = MovieSound::open(video.soundtrack, video.soundtrackStart, container, sound))) {
+        // A soundtrack that cannot be used is told before any frame is made.
     } else {
+        if (sound && resume != nullptr) {
+            sound->clock.anchorFrame = resume->soundAnchorFrame;
+            sound->clock.anchorSample = resume->soundAnchorSample;
+            sound->clock.fps = video.fps;
+        }
         const WalkLimits limits{selectionStart, selectionEnd, list.keyframeCount(), request.keyframeByKeyframe};
         const float target = driver.singleFrameTarget.load();
         WalkStep resumed;
@@ -418,10 +438,11 @@ MovieOutcome MovieThread(MovieDriver& driver, const MovieRequest& request, const
                     driver.framesInFile = 0;
                     // The next file keeps the compressor and the settings chosen for it.
                     auto next = std::make_unique<AviWriter>(
-                        list.folder / movieFileName(selectionStart, selectionEnd, driver.fileIndex),
-                        driver.currentWriter->compressor, video.fps);
+                        list.folder / movieFileName(selectionStart, selectionEnd, driver.fileIndex, container),
+                        driver.currentWriter->compressor, video.fps, container);
                     next->keyFrameEvery = driver.currentWriter->keyFrameEvery;
                     next->quality = driver.currentWriter->quality;
+                    next->setSound(sound.get(), framesBefore + outcome.framesWritten);
                     std::unique_ptr<AviWriter> previous = std::exchange(driver.currentWriter, std::move(next));
                     releaseWriter(std::move(previous));
                     if (!outcome.status) return false;
@@ -438,6 +459,8 @@ MovieOutcome MovieThread(MovieDriver& driver, const MovieRequest& request, const
                     record.compressor = driver.currentWriter->compressor;
                     record.keyFrameEvery = driver.currentWriter->keyFrameEvery;
                     record.quality = driver.currentWriter->quality;
+                    record.soundAnchorFrame = driver.currentWriter->soundClock().anchorFrame;
+                    record.soundAnchorSample = driver.currentWriter->soundClock().anchorSample;
                     record.fingerprint = movieFingerprint(curves, run.palette, run.colorTable, settings, video);
                     if (Status s = writeMovieResume(resumePath, record); !s) {
                         outcome.status = s;

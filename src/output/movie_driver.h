@@ -68,8 +68,10 @@ KeyPointCurve movieSpeedCurve(const KeyframeList& list, bool keyframeByKeyframe)
 /// The number of frames a movie over the selection computes.
 int countMovieFrames(const KeyPointCurve& speed, const WalkLimits& limits);
 
-/// "film(S-E)NNN.avi": the name of output file `fileIndex` (from 1) of a movie over S..E.
-std::string movieFileName(int selectionStart, int selectionEnd, int fileIndex);
+/// "film(S-E)NNN.avi" (".mp4", ".mkv" for those containers): the name of output file `fileIndex` (from 1) of a
+/// movie over S..E.
+std::string movieFileName(int selectionStart, int selectionEnd, int fileIndex,
+                          MovieContainer container = MovieContainer::Avi);
 
 /// "film(S-E).resume": the record beside a movie's files that lets a stopped movie over S..E go on.
 std::string movieResumeFileName(int selectionStart, int selectionEnd);

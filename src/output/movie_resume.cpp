@@ -166,6 +166,18 @@ MovieFingerprint movieFingerprint(const CurveSet& curves, const Palette& palette
         }
         add("zoomText", hash);
     }
+    // Only where they are not the default, so that the record of a plain AVI movie reads as it always did.
+    if (video.container != MovieContainer::Avi) {
+        PartHash hash;
+        hash << static_cast<int>(video.container);
+        add("container", hash);
+    }
+    if (!video.soundtrack.empty()) {
+        PartHash hash;
+        hash << video.soundtrack << video.soundtrackStart;
+        hashFileState(hash, video.soundtrack);
+        add("soundtrack", hash);
+    }
     return fingerprint;
 }
 
@@ -210,6 +222,8 @@ Status writeMovieResume(const std::filesystem::path& path, const MovieResume& r)
     line("codec", codecText(r.compressor));
     line("keyFrameEvery", std::to_string(r.keyFrameEvery));
     line("quality", std::to_string(r.quality));
+    line("soundAnchorFrame", std::to_string(r.soundAnchorFrame));
+    line("soundAnchorSample", std::to_string(r.soundAnchorSample));
     for (const auto& [name, hash] : r.fingerprint.parts) line("fingerprint." + name, hash);
 
     AtomicFileWriter writer(path);
@@ -309,6 +323,10 @@ Status readMovieResume(const std::filesystem::path& path, MovieResume& record, b
     integer("visibleRowLast", 0, kMaxFrameSide, r.carried.visibleRowLast);
     integer("keyFrameEvery", 0, kInt, r.keyFrameEvery);
     integer("quality", 0, 100, r.quality);
+    // Absent from the records of movies made before there were soundtracks, which had none.
+    constexpr long long kLong = std::numeric_limits<std::int64_t>::max();
+    if (values.count("soundAnchorFrame") != 0) integer("soundAnchorFrame", 0, kLong, r.soundAnchorFrame);
+    if (values.count("soundAnchorSample") != 0) integer("soundAnchorSample", 0, kLong, r.soundAnchorSample);
     if (!bad) return bad;
     const auto codec = values.find("codec");
     if (codec == values.end()) return damaged(where("codec"));

@@ -22,14 +22,16 @@ namespace zoomreel {
 
 /// What shaped a movie's frames, in named parts (the settings keys of `zoomreel-cli show` where there is one:
 /// "curves.speed" ... "subtractMinimum", then "keyframes", "flags", "frameSize", "framesPerMovie", "fps",
-/// "zoomText"), each a hash of the values the movie used, so that a refusal can say what changed.
+/// "zoomText", and "container" and "soundtrack" where they are not the default AVI without sound), each a hash of
+/// the values the movie used, so that a refusal can say what changed.
 struct MovieFingerprint {
     std::vector<std::pair<std::string, std::string>> parts;  ///< name, 16 hexadecimal digits
 };
 
 /// The fingerprint of a run: the curves, palette and settings as the run uses them (the folder's files over
 /// the program's values), the names, sizes and modification times of the folder's keyframes, the three flags,
-/// the frame size, the frames per file, the frame rate and the zoom caption.
+/// the frame size, the frames per file, the frame rate, the zoom caption, the container and the soundtrack (its
+/// path, start, size and modification time).
 MovieFingerprint movieFingerprint(const CurveSet& curves, const Palette& palette, const ColorTable& colorTable,
                                   const RenderSettings& settings, const VideoParameters& video);
 
@@ -50,6 +52,10 @@ struct MovieResume {
     FourCC compressor = kDefaultCompressor;  ///< the compressor the files are written with, and its settings
     std::int32_t keyFrameEvery = 1;
     std::int32_t quality = 100;    ///< 0 to 100, as the writer takes it
+    /// The sound clock's anchor for the next file (frame, sample), so that its sound begins with the sample an
+    /// uninterrupted run gives it. 0, 0 in records without a soundtrack.
+    std::int64_t soundAnchorFrame = 0;
+    std::int64_t soundAnchorSample = 0;
     MovieFingerprint fingerprint;
 };
 

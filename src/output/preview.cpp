@@ -35,6 +35,8 @@ Status renderWithColours(PreviewRenderer& renderer, const KeyframeList& keyframe
 
 }  // namespace
 
+std::string previewFileName(MovieContainer container) { return std::string("preview.") + containerName(container); }
+
 PreviewSetup loadPreviewSetup(const KeyframeList& list) {
     PreviewSetup setup;
     auto folderFile = [&](std::string_view name) { return settingsFilePath(list, name); };
@@ -214,8 +216,12 @@ PreviewVideoOutcome PreviewVideoThread(const PreviewVideoRequest& request, const
     PreviewRenderer renderer;
     std::unique_ptr<AviWriter> writer;
     float cumulativeRotation = 0;
+    std::unique_ptr<MovieSound> sound;
+    if (!request.soundtrack.empty()) {
+        outcome.status = MovieSound::open(request.soundtrack, request.soundtrackStart, request.container, sound);
+    }
 
-    walkPreview(setup.speed, end, [&](float l, float v) {
+    if (outcome.status) walkPreview(setup.speed, end, [&](float l, float v) {
         if (abort.load() != 0) {
             outcome.aborted = true;
             return false;
@@ -228,8 +234,16 @@ PreviewVideoOutcome PreviewVideoThread(const PreviewVideoRequest& request, const
             return false;
         }
         if (!writer) {
-            writer = std::make_unique<AviWriter>(request.file, kDefaultCompressor, request.frameRate);
+            writer = std::make_unique<AviWriter>(request.file, defaultCompressorFor(request.container),
+                                                 request.frameRate, request.container);
+            writer->setSound(sound.get(), 0);
             writer->ChooseCompressor(request.chooseCompressor, renderer.frame.width(), renderer.frame.height());
+            if (Status fits = checkMovieFormat(request.container, writer->compressor, renderer.frame.width(),
+                                               renderer.frame.height());
+                !fits) {
+                outcome.status = fits;
+                return false;
+            }
         }
         if (callbacks.showFrame) callbacks.showFrame(renderer.frame, l);
         if (writer->AppendFrame(renderer.frame) != kAviOk) {

@@ -120,12 +120,18 @@ private:
     std::thread thread_;
 };
 
+/// "preview.avi", "preview.mp4" or "preview.mkv": the preview video's file in the working directory.
+std::string previewFileName(MovieContainer container);
+
 /// What a preview video is made of. The keyframe list is borrowed; the setup is the one at the press of "Preview".
 struct PreviewVideoRequest {
     const KeyframeList* keyframes = nullptr;  ///< the selection S..E is taken from it
     PreviewSetup setup;
-    std::filesystem::path file;               ///< "preview.avi" in the working directory
+    std::filesystem::path file;               ///< `previewFileName` in the working directory
     std::int32_t frameRate = 30;
+    MovieContainer container = MovieContainer::Avi;
+    std::string soundtrack;                   ///< played with the video from `soundtrackStart` seconds; empty: none
+    double soundtrackStart = 0;
     CompressorChooser chooseCompressor;       ///< asked once the first frame's size is known
     std::string videoBrowser;                 ///< started on the file at the end; empty: none
 };
@@ -147,7 +153,8 @@ struct PreviewVideoCallbacks {
 /// The whole preview video on the calling thread. Positions follow the preview walk; frames above the selection
 /// start are rendered with the rotation summed frame by frame, up to E or the last keyframe, or until `abort`
 /// is set. The file is finished however the video ends; the browser is started on it also after an abort, but
-/// not on a file that could not be written.
+/// not on a file that could not be written. A soundtrack that cannot be used, a codec that does not fit the
+/// container or the frame size, are told before any frame is made.
 PreviewVideoOutcome PreviewVideoThread(const PreviewVideoRequest& request, const PreviewVideoCallbacks& callbacks,
                                        const std::atomic<std::int32_t>& abort);
 

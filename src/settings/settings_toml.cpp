@@ -492,4 +492,55 @@ Status saveFolderSettings(const KeyframeList& list, const FolderSettings& s, con
     return status;
 }
 
+// ---------------------------------------------------------------------------------------------------------------
+// The program's own settings of the movie files.
+
+namespace {
+
+/// A TOML basic string: quotes, backslashes and control characters escaped, everything else as it is (UTF-8).
+std::string tomlString(const std::string& text) {
+    std::string out = "\"";
+    for (const char c : text) {
+        const auto byte = static_cast<unsigned char>(c);
+        if (c == '"' || c == '\\') {
+            out += '\\';
+            out += c;
+        } else if (byte < 0x20 || byte == 0x7F) {
+            char escaped[8];
+            std::snprintf(escaped, sizeof escaped, "\\u%04X", byte);
+            out += escaped;
+        } else {
+            out += c;
+        }
+    }
+    return out + "\"";
+}
+
+}  // namespace
+
+std::string movieFileSettingsToToml(const VideoParameters& video) {
+    std::string out = "# Zoomreel: the settings of the movie files that \"VFS.qvs\" has no line for.\n";
+    out += "[movie]\n";
+    out += "# \"avi\", \"mp4\" or \"mkv\"\n";
+    out += std::string("container = ") + tomlString(containerName(video.container)) + "\n";
+    out += "# the soundtrack, any sound file; \"\": none\n";
+    out += "soundtrack = " + tomlString(video.soundtrack) + "\n";
+    out += "# where in the soundtrack the movie begins, in seconds\n";
+    out += "soundtrackStart = " + formatDouble(video.soundtrackStart) + "\n";
+    return out;
+}
+
+void applyMovieFileSettingsToml(std::string_view text, VideoParameters& video) {
+    toml::parse_result parsed = toml::parse(text, std::string_view(kMovieFileSettingsFileName));
+    if (!parsed) return;
+    const toml::node_view movie = parsed.table()["movie"];
+    if (const auto name = movie["container"].value<std::string>()) {
+        if (const auto container = findContainer(*name)) video.container = *container;
+    }
+    if (const auto soundtrack = movie["soundtrack"].value<std::string>()) video.soundtrack = *soundtrack;
+    if (const auto start = movie["soundtrackStart"].value<double>(); start && *start >= 0 && std::isfinite(*start)) {
+        video.soundtrackStart = *start;
+    }
+}
+
 }  // namespace zoomreel

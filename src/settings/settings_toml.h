@@ -13,6 +13,7 @@
 #include "settings/key_point_curve.h"
 #include "settings/palette.h"
 #include "settings/render_settings.h"
+#include "settings/video_parameters.h"
 
 namespace zoomreel {
 
@@ -68,5 +69,13 @@ std::string projectionAngleInDegrees(double radians);
 /// `projectionAngleInDegrees` writes where no double gives the stored angle back, the digits are converted in
 /// extended precision instead.
 double projectionAngleFromDegrees(double degrees, std::string_view text);
+
+/// The program's own settings of the movie files (container, soundtrack and its start) as "zoomreel.toml" holds
+/// them, in a [movie] table.
+std::string movieFileSettingsToToml(const VideoParameters& video);
+
+/// Reads them back from `text`: a setting that is missing, not of its kind or out of its range (an unknown
+/// container, a negative start) leaves its field as it is, as the other video parameters are read.
+void applyMovieFileSettingsToml(std::string_view text, VideoParameters& video);
 
 }  // namespace zoomreel

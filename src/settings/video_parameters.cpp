@@ -1,11 +1,13 @@
 #include "settings/video_parameters.h"
 
+#include <cctype>
 #include <string_view>
 #include <vector>
 
 #include "platform/atomic_file.h"
 #include "platform/text_scan.h"
 #include "settings/settings_file.h"
+#include "settings/settings_toml.h"
 
 namespace zoomreel {
 namespace {
@@ -23,7 +25,27 @@ void scanByteLine(const std::vector<std::string>& lines, std::size_t index, std:
     if (index < lines.size() && scanNumber(lines[index], value)) field = static_cast<std::uint8_t>(value & 0xFF);
 }
 
+constexpr std::size_t kMaxSettingsLines = 200;
+
 }  // namespace
+
+const char* containerName(MovieContainer container) {
+    switch (container) {
+        case MovieContainer::Mp4: return "mp4";
+        case MovieContainer::Matroska: return "mkv";
+        case MovieContainer::Avi: break;
+    }
+    return "avi";
+}
+
+std::optional<MovieContainer> findContainer(const std::string& name) {
+    std::string lower = name;
+    for (char& c : lower) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+    for (const MovieContainer container : kAllContainers) {
+        if (lower == containerName(container)) return container;
+    }
+    return std::nullopt;
+}
 
 void LoadVideoParameters(const std::filesystem::path& directory, VideoParameters& video) {
     if (const auto browser = readTextLines(directory / kVideoBrowserFileName, 1, kMaxPathBytes)) {
@@ -31,17 +53,23 @@ void LoadVideoParameters(const std::filesystem::path& directory, VideoParameters
         if (!browser->empty()) video.videoBrowser = (*browser)[0];
     }
     const auto lines = readTextLines(directory / kVideoFormatFileName, kVideoFormatLines, kMaxLineBytes);
-    if (!lines) return;
-    scanLine(*lines, 0, video.finalWidth);
-    scanLine(*lines, 1, video.height3D);
-    scanLine(*lines, 2, video.fps);
-    scanLine(*lines, 3, video.framesPerMovie);
-    scanLine(*lines, 4, video.showZoomText);
-    scanLine(*lines, 5, video.fontSize);
-    scanByteLine(*lines, 6, video.textColor.red);
-    scanByteLine(*lines, 7, video.textColor.green);
-    scanByteLine(*lines, 8, video.textColor.blue);
-    if (lines->size() > 9) video.fontName = truncateUtf8((*lines)[9], kMaxFontNameBytes);
+    if (lines) {
+        scanLine(*lines, 0, video.finalWidth);
+        scanLine(*lines, 1, video.height3D);
+        scanLine(*lines, 2, video.fps);
+        scanLine(*lines, 3, video.framesPerMovie);
+        scanLine(*lines, 4, video.showZoomText);
+        scanLine(*lines, 5, video.fontSize);
+        scanByteLine(*lines, 6, video.textColor.red);
+        scanByteLine(*lines, 7, video.textColor.green);
+        scanByteLine(*lines, 8, video.textColor.blue);
+        if (lines->size() > 9) video.fontName = truncateUtf8((*lines)[9], kMaxFontNameBytes);
+    }
+    if (const auto toml = readTextLines(directory / kMovieFileSettingsFileName, kMaxSettingsLines, kMaxPathBytes)) {
+        std::string text;
+        for (const std::string& line : *toml) text += line + "\n";
+        applyMovieFileSettingsToml(text, video);
+    }
 }
 
 Status SaveVideoParameters(const std::filesystem::path& directory, const VideoParameters& video) {
@@ -61,7 +89,12 @@ Status SaveVideoParameters(const std::filesystem::path& directory, const VideoPa
     AtomicFileWriter format(directory / kVideoFormatFileName);
     format.write(text.data(), text.size());
     const Status formatStatus = format.commit();
-    return browserStatus.ok ? formatStatus : browserStatus;
+
+    const std::string settings = movieFileSettingsToToml(video);
+    AtomicFileWriter movie(directory / kMovieFileSettingsFileName);
+    movie.write(settings.data(), settings.size());
+    const Status movieStatus = movie.commit();
+    return !browserStatus.ok ? browserStatus : !formatStatus.ok ? formatStatus : movieStatus;
 }
 
 }  // namespace zoomreel

@@ -293,9 +293,9 @@ class ChooseCodecDialogTest : public QObject {
 private slots:
     void preselectsAndReturnsTheChoice() {
         CompressorRequest request;
-        request.compressors = {{makeFourCC("MSVC"), "Microsoft Video 1"},
-                               {makeFourCC("DIB "), "Full frames"},
-                               {makeFourCC("MJPG"), "Motion JPEG"}};
+        request.compressors = {{makeFourCC("MSVC"), "Microsoft Video 1", {}},
+                               {makeFourCC("DIB "), "Full frames", {}},
+                               {makeFourCC("MJPG"), "Motion JPEG", {}}};
         request.initial = {makeFourCC("MJPG"), 15, 8500};
         request.width = 1280;
         request.height = 720;

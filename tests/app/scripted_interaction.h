@@ -39,6 +39,7 @@ public:
     std::deque<std::optional<QFont>> fonts;
     std::deque<std::optional<QColor>> colors;
     std::deque<QString> programs;
+    std::deque<QString> soundFiles;
     std::deque<QString> menuChoices;        ///< the text of the item to choose; empty text: the menu is closed
     std::vector<QStringList> menusShown;
 
@@ -74,6 +75,7 @@ public:
         return take(colors, std::optional<QColor>());
     }
     QString chooseProgram(QWidget*) override { return take(programs, QString()); }
+    QString chooseSoundFile(QWidget*) override { return take(soundFiles, QString()); }
 
     QAction* popUp(QMenu& menu, const QPoint&) override {
         QStringList items;

@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <array>
 #include <cmath>
 #include <cstdio>
@@ -9,6 +10,7 @@
 #include <QImage>
 
 #include "keyframes/sample_zoom.h"
+#include "output/movie_driver.h"
 #include "output/movie_probe.h"
 #include "test_util.h"
 
@@ -244,6 +246,79 @@ TEST(Cli, PreviewAndPreviewFrame) {
         EXPECT_NE(o.err.find(c.says), std::string::npos) << c.args << "\n" << o.err;
     }
     EXPECT_FALSE(std::filesystem::exists(scratch / "x.png"));
+}
+
+// Movies with a soundtrack from the command line: MP4 with H.264 by default there, a preview in Matroska; what
+// cannot be used is told before any frame is made, without a file; a soundtrack that fails to decode part way
+// stops the movie, and the files finished before stay playable.
+TEST(Cli, MoviesWithASoundtrackAndWhatIsRefused) {
+    TempDir scratch;
+    ASSERT_EQ(cli("sample maps --maps 5 --size 64x36 --max-iter 300", scratch).status, 0);
+    ASSERT_EQ(cli("convert maps --preview-block 4", scratch).status, 0);
+    test::writeWav(scratch / "tone.wav", 44100, 2, test::toneSamples(44100, 2, 2.0));
+    const std::string movie = "render maps --from 1 --to 3 --width 64 --height3d 32 --fps 30 ";
+    Outcome o = cli(movie + "--container mp4 --audio tone.wav", scratch);
+    ASSERT_EQ(o.status, 0) << o.err;
+    auto mp4 = test::decodeMovie(scratch / "maps" / "film(1-3)001.mp4");
+    EXPECT_EQ(mp4.codec + " " + mp4.soundCodec, "h264 aac");
+    EXPECT_NEAR(static_cast<double>(mp4.samples.size() / 2), 41.0 * 44100 / 30, 1024);
+
+    ASSERT_EQ(cli("preview maps --from 1 --to 3 --container mkv --audio tone.wav", scratch).status, 0);
+    const auto preview = test::decodeMovie(scratch / "preview.mkv");
+    EXPECT_EQ(preview.soundCodec, "flac");
+    EXPECT_EQ(preview.samples.size() / 2, preview.frames.size() * 44100 / 30);
+
+    o = cli("codecs", scratch);
+    EXPECT_NE(o.out.find("MSVC  Microsoft Video 1                   avi mkv\n"), std::string::npos) << o.out;
+    EXPECT_NE(o.out.find("H264  H.264                               avi mp4 mkv\n"), std::string::npos) << o.out;
+
+    ASSERT_EQ(cli("preview maps --from 1 --to 3 --out silent.avi", scratch).status, 0);
+    const struct {
+        std::string options;
+        const char* says;
+    } cases[] = {
+        {"--audio missing.wav", "Cannot open the soundtrack \"missing.wav\""},
+        {"--audio silent.avi", "The file \"silent.avi\" holds no sound to use as a soundtrack."},
+        {"--audio tone.wav --audio-start 2", "The soundtrack start of 2.000 s lies past the end of \"tone.wav\""},
+        {"--audio tone.wav --audio-start -1", "must be 0 seconds or more"},
+        {"--container mov", "Unknown container \"mov\": choose avi, mp4 or mkv."},
+        {"--container mp4 --codec MSVC", "The codec MSVC cannot go in an MP4 file; it goes in avi and mkv."},
+        {"--codec H264 --width 63", "takes only frames of even width and height, not 63 x 32"},
+    };
+    for (const auto& c : cases) {
+        o = cli("render maps --from 0 --to 2 --width 64 --height3d 32 " + c.options, scratch);
+        EXPECT_EQ(o.status, 1) << c.options;
+        EXPECT_NE(o.err.find(c.says), std::string::npos) << c.options << "\n" << o.err;
+        EXPECT_EQ(lines(o.err).size(), 1u) << o.err;
+        for (const auto& entry : std::filesystem::directory_iterator(scratch / "maps")) {
+            EXPECT_EQ(entry.path().filename().string().rfind("film(0-2)", 0), std::string::npos) << c.options;
+        }
+    }
+
+    // A soundtrack whose twelfth FLAC frame (1.15 s to 1.25 s in) lost its sync code: the files of the frames up
+    // to 1 s are finished and play; the movie stops in the next one with the reason.
+    o = cli("render maps --from 1 --to 3 --width 16 --height3d 8 --fps 20 --container mkv --audio tone.wav", scratch);
+    ASSERT_EQ(o.status, 0) << o.err;
+    std::vector<std::uint8_t> bytes = test::readBytes(scratch / "maps" / "film(1-3)001.mkv");
+    // Fixed blocks of 4608 samples at 44.1 kHz: 0xFFF8, then block size code 5 and rate code 9.
+    const std::uint8_t sync[] = {0xFF, 0xF8, 0x59};
+    auto at = bytes.begin() - 1;
+    for (int n = 0; n < 12 && at != bytes.end(); ++n) at = std::search(at + 1, bytes.end(), sync, sync + 3);
+    ASSERT_NE(at, bytes.end());
+    at[0] = at[1] = 0;
+    test::writeBytes(scratch / "broken.mkv", bytes);
+    std::filesystem::remove(scratch / "maps" / "film(1-3)001.mkv");
+    o = cli(movie + "--container mkv --codec FFV1 --frames-per-movie 10 --audio broken.mkv", scratch);
+    EXPECT_EQ(o.status, 1);
+    EXPECT_NE(o.err.find("The soundtrack \"broken.mkv\" cannot be decoded at 1.1"), std::string::npos) << o.err;
+    EXPECT_EQ(o.err.find("Movie is done!"), std::string::npos) << o.err;
+    EXPECT_FALSE(std::filesystem::exists(scratch / "maps" / "film(1-3)004.mkv"));
+    EXPECT_FALSE(std::filesystem::exists(scratch / "maps" / "film(1-3)004.mkv.part"));
+    for (int file = 1; file <= 3; ++file) {
+        const auto finished = test::decodeMovie(scratch / "maps" / movieFileName(1, 3, file, MovieContainer::Matroska));
+        EXPECT_EQ(finished.frames.size(), 10u) << file;
+        EXPECT_EQ(finished.samples.size(), 2u * 14700) << file;
+    }
 }
 
 }  // namespace

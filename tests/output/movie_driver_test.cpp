@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "output/movie_probe.h"
+#include "output/soundtrack.h"
 #include "render/keyframe_folder.h"
 #include "settings/settings_file.h"
 
@@ -150,8 +151,8 @@ struct MovieFixture : ::testing::Test {
         r.projection.active = 0;
         return r;
     }
-    std::filesystem::path file(int start, int end, int index) {
-        return folder.dir / movieFileName(start, end, index);
+    std::filesystem::path file(int start, int end, int index, MovieContainer container = MovieContainer::Avi) {
+        return folder.dir / movieFileName(start, end, index, container);
     }
 };
 
@@ -289,18 +290,17 @@ TEST_F(MovieFixture, FailuresStopTheMovieWithTheirReasonAndKeepWhatWasWritten) {
     EXPECT_NE(recorder.messages[0].second.find("00005.qvy"), std::string::npos);
     EXPECT_EQ(test::decodeMovie(file(0, 4, 1)).frames.size(), 3u);
 
-    // A compressor that cannot take the frame size: the writer's reason and the file, nothing written.
+    // A compressor that cannot take the frame size: told before any frame is made, nothing written.
     if (findCompressor("H264")) {
         recorder.messages.clear();
         recorder.codec = makeFourCC("H264");
         MovieRequest r = request(0, 2, 2);
         r.video.finalWidth = 65;  // 4:2:0 needs even sides
         outcome = MovieThread(driver, r, recorder.callbacks());
-        EXPECT_EQ(outcome.framesComputed, 1);
-        EXPECT_EQ(outcome.framesWritten, 0);
+        EXPECT_EQ(outcome.framesComputed, 0);
         ASSERT_EQ(recorder.messages.size(), 1u);
-        EXPECT_EQ(recorder.messages[0].second.rfind("Compression is not supported for this type of data. (", 0), 0u);
-        EXPECT_NE(recorder.messages[0].second.find("film(0-2)001.avi"), std::string::npos);
+        EXPECT_NE(recorder.messages[0].second.find("takes only frames of even width and height, not 65 x "),
+                  std::string::npos);
         EXPECT_FALSE(std::filesystem::exists(file(0, 2, 1)));
     }
 
@@ -315,6 +315,68 @@ TEST_F(MovieFixture, FailuresStopTheMovieWithTheirReasonAndKeepWhatWasWritten) {
     EXPECT_EQ(test::decodeMovie(file(0, 8, 1)).frames.size(), 3u);
     ASSERT_EQ(recorder.messages.size(), 1u);
     EXPECT_NE(recorder.messages[0].second.find("film(0-8)002.avi"), std::string::npos) << recorder.messages[0].second;
+}
+
+// A soundtrack shorter than the movie, from 0.3 s in, no whole number of samples per frame: each file carries the
+// samples of its frames (frame f begins with sample f * rate / fps), then silence; a resumed movie the same ones.
+TEST_F(MovieFixture, EachFileCarriesTheSoundOfItsFramesAndAResumedMovieTheSameSound) {
+    constexpr int kRate = 11025, kFps = 12, kPerFile = 5;
+    const std::vector<std::int16_t> tone = test::toneSamples(kRate, 1, 1.5);
+    test::writeWav(folder.dir / "tone.wav", kRate, 1, tone);
+    auto soundOf = [&](int files, MovieContainer container) {
+        std::vector<std::vector<float>> sound;
+        for (int f = 1; f <= files; ++f) sound.push_back(test::decodeMovie(file(0, 8, f, container)).samples);
+        return sound;
+    };
+    // The tolerance in samples: none for the lossless sounds, one AAC frame.
+    const struct { MovieContainer container; FourCC codec; int tolerance; } cases[] = {
+        {MovieContainer::Avi, kUncompressed, 0}, {MovieContainer::Matroska, makeFourCC("FFV1"), 0},
+        {MovieContainer::Mp4, makeFourCC("H264"), 1024}};
+    for (const auto& c : cases) {
+        SCOPED_TRACE(containerName(c.container));
+        if (!findCompressor(fourCCText(c.codec))) continue;
+        recorder.codec = c.codec;
+        MovieRequest r = request(0, 8, 4, kPerFile);
+        r.video.fps = kFps;
+        r.video.container = c.container;
+        r.video.soundtrack = (folder.dir / "tone.wav").string();
+        r.video.soundtrackStart = 0.3;
+        const MovieOutcome whole = MovieThread(driver, r, recorder.callbacks());
+        ASSERT_TRUE(whole.status.ok) << whole.status.message;
+        const int files = static_cast<int>(whole.files.size());
+        ASSERT_GE(files, 5);
+        const std::vector<std::vector<float>> sound = soundOf(files, c.container);
+        std::vector<float> joined;
+        for (int f = 0; f < files; ++f) {
+            const std::int64_t first = std::int64_t{f} * kPerFile;
+            const std::int64_t last = std::min<std::int64_t>(first + kPerFile, whole.framesWritten);
+            const std::int64_t expected = last * kRate / kFps - first * kRate / kFps;
+            EXPECT_NEAR(static_cast<double>(sound[f].size()), static_cast<double>(expected), c.tolerance)
+                << "file " << f + 1;
+            joined.insert(joined.end(), sound[f].begin(), sound[f].end());
+        }
+        if (c.tolerance == 0) {
+            const std::size_t start = 3308;  // 0.3 s, rounded
+            ASSERT_EQ(joined.size(), static_cast<std::size_t>(whole.framesWritten * kRate / kFps));
+            for (std::size_t i = 0; i < joined.size(); ++i) {
+                const float source = start + i < tone.size() ? tone[start + i] / 32768.0f : 0.0f;
+                ASSERT_EQ(joined[i], source) << "sample " << i;
+            }
+        }
+        if (c.container != MovieContainer::Matroska) continue;
+
+        // Stopped in its third file, then resumed: the same files, the same sound.
+        recorder.afterFrame = [&](int computed) { if (computed == 2 * kPerFile + 2) AbortMovie(driver); };
+        const MovieOutcome stopped = MovieThread(driver, r, recorder.callbacks());
+        recorder.afterFrame = nullptr;
+        driver.abortRequested = 0;
+        ASSERT_TRUE(stopped.aborted);
+        StoppedMovie found = findStoppedMovie(r, r.video);
+        ASSERT_EQ(found.state, StoppedMovie::State::Found) << found.message;
+        r.resume = found.record;
+        ASSERT_TRUE(MovieThread(driver, r, recorder.callbacks()).status.ok);
+        EXPECT_TRUE(soundOf(files, c.container) == sound);
+    }
 }
 
 // The colour sensitivity multiplies the divisor and divides the offset: a movie at sensitivity 2 is the movie at

@@ -11,17 +11,33 @@ namespace zoomreel::test {
 
 struct DecodedMovie {
     bool opened = false;
+    std::string codec;             ///< the video decoder's name
     std::string fourCC;            ///< as the stream header stores it; empty for full frames
     int width = 0;
     int height = 0;
     int rateNumerator = 0;         ///< frames per second, as a fraction
     int rateDenominator = 0;
-    int packets = 0;
+    int packets = 0;               ///< of the video stream
     std::vector<bool> keyPackets;
-    /// Every decoded frame, converted to 24-bit blue, green, red, rows from the top, no padding.
+    int colorPrimaries = 0;        ///< FFmpeg's AVColorPrimaries, AVColorTransferCharacteristic, AVColorSpace and
+    int colorTransfer = 0;         ///< AVColorRange of the video stream, as the container or the bitstream says
+    int colorSpace = 0;
+    int colorRange = 0;
+    /// Every decoded frame by its tagged matrix and range, as 24-bit blue, green, red, rows from the top, no padding.
     std::vector<std::vector<std::uint8_t>> frames;
+
+    std::string soundCodec;        ///< empty: no sound
+    int sampleRate = 0;
+    int channels = 0;
+    std::vector<float> samples;    ///< interleaved, as decoded
 };
 
 DecodedMovie decodeMovie(const std::filesystem::path& path);
+
+/// A WAV file of 16-bit samples, interleaved, written by hand.
+void writeWav(const std::filesystem::path& path, int rate, int channels, const std::vector<std::int16_t>& samples);
+
+/// `seconds` of a tone on each channel (channel c at `frequency` · (c + 1) Hz), loud enough that a shift shows.
+std::vector<std::int16_t> toneSamples(int rate, int channels, double seconds, double frequency = 440.0);
 
 }  // namespace zoomreel::test
