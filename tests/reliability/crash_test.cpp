@@ -18,7 +18,7 @@ extern "C" {
 #include "output/avi_writer.h"
 #include "output/movie_probe.h"
 #include "platform/raster.h"
-#include "reliability/process.h"
+#include "process.h"
 #include "reliability/settings_versions.h"
 #include "test_util.h"
 

@@ -14,7 +14,7 @@
 #include <unistd.h>
 
 #include "output/movie_probe.h"
-#include "reliability/process.h"
+#include "process.h"
 #include "reliability/settings_versions.h"
 #include "test_util.h"
 #include "status_check.h"

@@ -15,7 +15,7 @@
 #include <vector>
 
 #include "output/movie_probe.h"
-#include "reliability/process.h"
+#include "process.h"
 #include "settings/key_point_curve.h"
 #include "settings/render_settings.h"
 #include "test_util.h"

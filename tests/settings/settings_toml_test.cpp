@@ -10,7 +10,7 @@
 #include <numbers>
 #include <random>
 
-#include "reliability/process.h"
+#include "process.h"
 #include "settings/settings_file.h"
 #include "settings/settings_toml.h"
 #include "test_util.h"

@@ -1,7 +1,7 @@
 #pragma once
 
-// Child processes for the reliability tests: started with fork and exec in a folder of their own, their output
-// captured in files, stopped by a signal or waited for with a deadline.
+// Child processes for the tests of the command line and of reliability: started with fork and exec in a folder
+// of their own, their output captured in files, stopped by a signal or waited for with a deadline.
 
 #include <algorithm>
 #include <chrono>
