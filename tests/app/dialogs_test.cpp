@@ -71,7 +71,8 @@ private slots:
         click(dialog, 1);
         QVERIFY(!dialog.isVisible());
         QCOMPARE(dialog.result(), 1);
-        QCOMPARE(std::tuple(dialog.choice().block, dialog.choice().width, dialog.choice().height), std::tuple(2, 960, 540));
+        const PreviewChoice choice = dialog.choice();
+        QCOMPARE(std::tuple(choice.block, choice.width, choice.height), std::tuple(2, 960, 540));
     }
 
     void keyFramePropertiesTexts() {
@@ -285,7 +286,8 @@ private slots:
         auto* everyOn = dialog.findChild<QCheckBox*>(QStringLiteral("keyFrameEveryOn"));
         auto* every = dialog.findChild<QSpinBox*>(QStringLiteral("keyFrameEvery"));
         auto* quality = dialog.findChild<QSlider*>(QStringLiteral("quality"));
-        QVERIFY(compressor->currentIndex() == 2 && everyOn->isChecked() && every->value() == 15 && quality->value() == 85);
+        QVERIFY(compressor->currentIndex() == 2 && everyOn->isChecked());
+        QVERIFY(every->value() == 15 && quality->value() == 85);
         QCOMPARE(dialog.findChild<QLabel*>(QStringLiteral("qualityValue"))->text(), QStringLiteral("85"));
         QCOMPARE(dialog.findChild<QLabel*>(QStringLiteral("frameSize"))->text(),
                  QStringLiteral("1280 x 720, 30 frames per second"));

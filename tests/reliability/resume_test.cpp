@@ -41,12 +41,6 @@ Frames movieFrames(const fs::path& folder) {
     return frames;
 }
 
-std::map<std::string, std::vector<std::uint8_t>> folderBytes(const fs::path& folder) {
-    std::map<std::string, std::vector<std::uint8_t>> files;
-    for (const auto& entry : fs::directory_iterator(folder)) files[entry.path().filename()] = test::readBytes(entry);
-    return files;
-}
-
 Status saveRotation(const fs::path& folder, float perKeyframe) {
     return saveCurve(folder / "colorrot.qvs", KeyPointCurve{{{0, perKeyframe}, {5, -20}}});
 }
@@ -148,7 +142,7 @@ TEST_F(ResumeRender, WhatCannotGoOnIsRefusedAndNothingChanges) {
     };
     for (const auto& c : cases) {
         c.change();
-        const auto before = folderBytes(folder);
+        const auto before = test::folderBytes(folder);
         const test::ChildResult refused = cli(renderArgs(folder.filename(), [&] {
             auto more = c.more;
             more.push_back("--resume");
@@ -156,7 +150,7 @@ TEST_F(ResumeRender, WhatCannotGoOnIsRefusedAndNothingChanges) {
         }()));
         EXPECT_EQ(refused.status, 1) << c.said;
         EXPECT_NE(refused.err.find(c.said), std::string::npos) << refused.err;
-        EXPECT_TRUE(folderBytes(folder) == before) << c.said;
+        EXPECT_TRUE(test::folderBytes(folder) == before) << c.said;
         c.undo();
     }
     EXPECT_EQ(cli(renderArgs(folder.filename(), {"--resume"})).status, 0);
