@@ -79,6 +79,7 @@ TEST(Cli, ErrorsNameTheProblemWithTheirExitStatus) {
         {"convert " + empty + " --preview-block x4", 1, "preview block"},
         {"convert " + empty + " --preview-block 41", 1, "between 2 and 40"},
         {"convert " + empty + " --bogus 1", 2, "Unknown option"},
+        {"convert " + empty + " --preview-block", 2, "needs a value"},
         {"convert", 2, "exactly one folder"},
         {"check " + empty, 1, "This folder do not contain any QVY files!"},
         {"check " + empty + "/missing", 1, "does not exist"},
