@@ -85,28 +85,33 @@ private:
     std::vector<float> rise_;
 };
 
-/// aubio's beats (seconds) and its spectral flux, one value per hop.
+/// aubio's beats (seconds) and its spectral flux, one value per quarter window: at half a window the flux of a
+/// sharp attack would depend much on where the hops fall on it.
 void runAubio(const std::vector<float>& samples, int sampleRate, std::vector<double>& beats,
               std::vector<float>& flux) {
     const auto rate = static_cast<uint_t>(sampleRate);
     std::unique_ptr<aubio_tempo_t, void (*)(aubio_tempo_t*)> tempo(new_aubio_tempo("default", kWindow, kOnsetHop, rate),
                                                                    del_aubio_tempo);
-    std::unique_ptr<aubio_pvoc_t, void (*)(aubio_pvoc_t*)> pvoc(new_aubio_pvoc(kWindow, kOnsetHop), del_aubio_pvoc);
+    std::unique_ptr<aubio_pvoc_t, void (*)(aubio_pvoc_t*)> pvoc(new_aubio_pvoc(kWindow, kStrengthHop), del_aubio_pvoc);
     std::unique_ptr<aubio_specdesc_t, void (*)(aubio_specdesc_t*)> describe(new_aubio_specdesc("specflux", kWindow),
                                                                            del_aubio_specdesc);
     std::unique_ptr<fvec_t, void (*)(fvec_t*)> in(new_fvec(kOnsetHop), del_fvec);
+    std::unique_ptr<fvec_t, void (*)(fvec_t*)> half(new_fvec(kStrengthHop), del_fvec);
     std::unique_ptr<fvec_t, void (*)(fvec_t*)> out(new_fvec(1), del_fvec);
     std::unique_ptr<fvec_t, void (*)(fvec_t*)> value(new_fvec(1), del_fvec);
     std::unique_ptr<cvec_t, void (*)(cvec_t*)> grain(new_cvec(kWindow), del_cvec);
-    if (!tempo || !pvoc || !describe || !in || !out || !value || !grain) return;
+    if (!tempo || !pvoc || !describe || !in || !half || !out || !value || !grain) return;
     // Silence is where aubio's default threshold puts it; the attacks decide later what is a beat.
     for (std::size_t at = 0; at + kOnsetHop <= samples.size(); at += kOnsetHop) {
         std::memcpy(fvec_get_data(in.get()), samples.data() + at, kOnsetHop * sizeof(float));
         aubio_tempo_do(tempo.get(), in.get(), out.get());
         if (fvec_get_sample(out.get(), 0) != 0) beats.push_back(aubio_tempo_get_last_s(tempo.get()));
-        aubio_pvoc_do(pvoc.get(), in.get(), grain.get());
-        aubio_specdesc_do(describe.get(), grain.get(), value.get());
-        flux.push_back(fvec_get_sample(value.get(), 0));
+        for (int part = 0; part < kOnsetHop / kStrengthHop; ++part) {
+            std::memcpy(fvec_get_data(half.get()), samples.data() + at + part * kStrengthHop, kStrengthHop * sizeof(float));
+            aubio_pvoc_do(pvoc.get(), half.get(), grain.get());
+            aubio_specdesc_do(describe.get(), grain.get(), value.get());
+            flux.push_back(fvec_get_sample(value.get(), 0));
+        }
     }
 }
 
@@ -157,7 +162,7 @@ Status analyseBeats(const std::vector<float>& samples, int sampleRate, BeatAnaly
     if (sampleRate <= 0) return noBeat();
     std::vector<double> raw;
     BeatAnalysis result;
-    result.onsetStep = double(kOnsetHop) / sampleRate;
+    result.onsetStep = double(kStrengthHop) / sampleRate;
     runAubio(samples, sampleRate, raw, result.onsetStrength);
     // The first beats come before aubio has locked on; keep those after its second beat.
     if (raw.size() < 6) return noBeat();

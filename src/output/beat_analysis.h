@@ -13,8 +13,9 @@
 
 namespace zoomreel {
 
-/// Samples per step of the onset strength envelope (at the soundtrack's sample rate).
+/// Samples per step of aubio's tempo tracking and of the onset strength envelope (at the soundtrack's rate).
 inline constexpr int kOnsetHop = 512;
+inline constexpr int kStrengthHop = 256;
 
 struct BeatAnalysis {
     double tempo = 0;                 ///< beats per minute

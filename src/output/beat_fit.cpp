@@ -60,9 +60,10 @@ CurveSuggestion fitSpeedToBeats(const BeatFitRequest& request) {
     for (int j = 0; j < steps; ++j) {
         images[static_cast<std::size_t>(j)] = target[static_cast<std::size_t>(j) + 1] - target[static_cast<std::size_t>(j)];
     }
-    // The walk's rounding and the ramps move each arrival a little: correct every step's speed by how far its
-    // keyframe was passed from where it should be (halfway into the frame before the target, so that the target
-    // is the first frame at or beyond it), round after round, against the real walk.
+    // The walk's rounding and the ramps move each arrival a little: correct every step's speed by how much longer
+    // or shorter it took than from one target to the next (each keyframe to be passed halfway into the frame
+    // before its target, so that the target is the first frame at or beyond it), round after round, against the
+    // real walk.
     for (int round = 0; round < kFitRounds; ++round) {
         fit.curve = stepCurve(request.speed, start, end, images);
         const BeatTimeline timeline(fit.curve, request.limits, request.fps);
@@ -74,7 +75,9 @@ CurveSuggestion fitSpeedToBeats(const BeatFitRequest& request) {
             exact = exact && timeline.arrivalFrame(float(start + j)) == wanted;
             const double crossing = timeline.crossing(float(start + j));
             const double span = crossing - passed;
-            const double goal = wanted - 0.5 - passed;
+            // Against where the keyframe before is to be passed, not where it is now: that one's own step
+            // corrects it, and every later step correcting it too would overshoot.
+            const double goal = wanted - 0.5 - (j == 1 ? passed : target[static_cast<std::size_t>(j - 1)] - 0.5);
             if (span > 0 && goal > 0) {
                 images[static_cast<std::size_t>(j - 1)] =
                     std::clamp(images[static_cast<std::size_t>(j - 1)] * goal / span, kFewestImages, kMostImages);
@@ -134,13 +137,17 @@ CurveSuggestion colourPulse(const KeyPointCurve& rotation, const BeatTimeline& t
     CurveSuggestion pulse;
     const std::vector<double> beats = beatsFrom(analysis, audioStart);
     const std::vector<double> positions = beatPositions(timeline, beats);
-    // The onset strength around each beat, over a window of a few hops, so that one hop's flutter does not decide.
+    // The onset strength at each beat, smoothed over three hops and taken at its height within two hops of the
+    // beat, so that neither one hop's flutter nor where the hops fall on the attack decides.
+    auto smoothed = [&](double at) {
+        return (analysis.strengthAt(at - analysis.onsetStep) + analysis.strengthAt(at) +
+                analysis.strengthAt(at + analysis.onsetStep)) / 3.0;
+    };
     std::vector<double> strength;
     for (std::size_t b = 0; b < positions.size(); ++b) {
-        double sum = 0;
-        constexpr int kAround = 3;
-        for (int k = -kAround; k <= kAround; ++k) sum += analysis.strengthAt(beats[b] + audioStart + k * analysis.onsetStep);
-        strength.push_back(sum / (2 * kAround + 1));
+        double height = 0;
+        for (int k = -2; k <= 2; ++k) height = std::max(height, smoothed(beats[b] + audioStart + k * analysis.onsetStep));
+        strength.push_back(height);
     }
     const double mean = strength.empty() ? 0 : std::accumulate(strength.begin(), strength.end(), 0.0) / double(strength.size());
     std::vector<KeyPoint> points;
