@@ -152,12 +152,6 @@ double fittedPeriod(const std::vector<double>& beats) {
 
 }  // namespace
 
-float BeatAnalysis::strengthAt(double seconds) const {
-    if (onsetStep <= 0 || seconds < 0) return 0;
-    const auto index = static_cast<std::size_t>(seconds / onsetStep);
-    return index < onsetStrength.size() ? onsetStrength[index] : 0.0f;
-}
-
 Status analyseBeats(const std::vector<float>& samples, int sampleRate, BeatAnalysis& analysis) {
     if (sampleRate <= 0) return noBeat();
     std::vector<double> raw;

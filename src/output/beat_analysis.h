@@ -22,9 +22,6 @@ struct BeatAnalysis {
     std::vector<double> beats;        ///< seconds from the soundtrack's start, ascending
     double onsetStep = 0;             ///< seconds between two values of `onsetStrength`
     std::vector<float> onsetStrength; ///< aubio's spectral flux, one value per step from the start
-
-    /// The onset strength at `seconds`, 0 outside the envelope.
-    float strengthAt(double seconds) const;
 };
 
 /// Analyses mono float samples at `sampleRate`. Silence, noise or too short a sound: a "no beat" message.

@@ -139,14 +139,16 @@ CurveSuggestion colourPulse(const KeyPointCurve& rotation, const BeatTimeline& t
     const std::vector<double> positions = beatPositions(timeline, beats);
     // The onset strength at each beat, smoothed over three hops and taken at its height within two hops of the
     // beat, so that neither one hop's flutter nor where the hops fall on the attack decides.
-    auto smoothed = [&](double at) {
-        return (analysis.strengthAt(at - analysis.onsetStep) + analysis.strengthAt(at) +
-                analysis.strengthAt(at + analysis.onsetStep)) / 3.0;
+    // By hop numbers: times a hop apart can fall into one hop's value twice.
+    auto hop = [&](long long i) {
+        return i >= 0 && i < static_cast<long long>(analysis.onsetStrength.size())
+                   ? double(analysis.onsetStrength[static_cast<std::size_t>(i)]) : 0.0;
     };
     std::vector<double> strength;
     for (std::size_t b = 0; b < positions.size(); ++b) {
+        const auto centre = analysis.onsetStep > 0 ? std::llround((beats[b] + audioStart) / analysis.onsetStep) : 0;
         double height = 0;
-        for (int k = -2; k <= 2; ++k) height = std::max(height, smoothed(beats[b] + audioStart + k * analysis.onsetStep));
+        for (long long i = centre - 2; i <= centre + 2; ++i) height = std::max(height, (hop(i - 1) + hop(i) + hop(i + 1)) / 3);
         strength.push_back(height);
     }
     const double mean = strength.empty() ? 0 : std::accumulate(strength.begin(), strength.end(), 0.0) / double(strength.size());

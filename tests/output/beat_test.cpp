@@ -77,5 +77,20 @@ TEST(BeatFit, KeyframesArriveOnTheirBeatsInTheRealWalk) {
     EXPECT_FALSE(fitSpeedToBeats(tooFew).status.ok);
 }
 
+// Equal clicks: every beat turns the colours by about the amount, whatever the speed between them.
+TEST(BeatFit, ColourPulseOfEqualBeatsIsEven) {
+    BeatAnalysis analysis;
+    ASSERT_TRUE(analyseBeats(test::beatTrack(kRate, 120, 20, 0, false), kRate, analysis).ok);
+    const WalkLimits walk{2, 9, 12, false};
+    const BeatTimeline timeline({{{0, 20}, {5, 80}}}, walk, 30);
+    const CurveSuggestion pulse = colourPulse({{{0, 0}}}, timeline, analysis, 0.25, 0.2, 2, 9);
+    ASSERT_TRUE(pulse.status.ok);
+    ASSERT_EQ(pulse.curve.count(), 1 + static_cast<int>(beatPositions(timeline, beatsFrom(analysis, 0.25)).size()));
+    for (int p = 1; p + 1 < pulse.curve.count(); ++p) {
+        const KeyPoint& a = pulse.curve.points[static_cast<std::size_t>(p)];
+        EXPECT_NEAR(a.y * (pulse.curve.points[static_cast<std::size_t>(p) + 1].x - a.x), 0.2, 0.02) << p;
+    }
+}
+
 }  // namespace
 }  // namespace zoomreel
