@@ -8,9 +8,8 @@
 #include <memory>
 #include <system_error>
 
+#include "output/beat_cache.h"
 #include "output/soundtrack.h"
-#include "platform/atomic_file.h"
-#include "platform/file_reader.h"
 
 extern "C" {
 #include <aubio/aubio.h>
@@ -231,61 +230,6 @@ Status analyseSoundtrack(const std::filesystem::path& file, BeatAnalysis& analys
     return analyseBeats(mono, sound->sampleRate(), analysis);
 }
 
-namespace {
-
-constexpr char kCacheMagic[8] = {'Z', 'R', 'B', 'E', 'A', 'T', 'S', '1'};
-
-struct CacheEntry {
-    std::string path;
-    std::uint64_t size = 0;
-    std::int64_t modified = 0;
-    BeatAnalysis analysis;
-};
-
-std::vector<CacheEntry> readCache(const std::filesystem::path& cacheFile) {
-    std::vector<CacheEntry> entries;
-    FileReader reader(cacheFile);
-    char magic[8] = {};
-    if (!reader.isOpen() || !reader.read(magic, sizeof magic) || std::memcmp(magic, kCacheMagic, 8) != 0) return {};
-    std::int32_t count = 0;
-    reader.readValue(count);
-    for (std::int32_t i = 0; i < std::min(count, kBeatCacheEntries) && !reader.failed(); ++i) {
-        CacheEntry entry;
-        const auto path = reader.readCountedRecords<char>();
-        entry.path.assign(path.begin(), path.end());
-        reader.readValue(entry.size);
-        reader.readValue(entry.modified);
-        reader.readValue(entry.analysis.tempo);
-        reader.readValue(entry.analysis.onsetStep);
-        entry.analysis.beats = reader.readCountedRecords<double>();
-        entry.analysis.onsetStrength = reader.readCountedRecords<float>();
-        if (!reader.failed()) entries.push_back(std::move(entry));
-    }
-    return reader.failed() ? std::vector<CacheEntry>{} : entries;
-}
-
-void writeCache(const std::filesystem::path& cacheFile, const std::vector<CacheEntry>& entries) {
-    AtomicFileWriter writer(cacheFile);
-    writer.write(kCacheMagic, sizeof kCacheMagic);
-    writer.writeValue(static_cast<std::int32_t>(entries.size()));
-    auto counted = [&](const void* data, std::size_t count, std::size_t size) {
-        writer.writeValue(static_cast<std::int32_t>(count));
-        writer.write(data, count * size);
-    };
-    for (const CacheEntry& e : entries) {
-        counted(e.path.data(), e.path.size(), 1);
-        writer.writeValue(e.size);
-        writer.writeValue(e.modified);
-        writer.writeValue(e.analysis.tempo);
-        writer.writeValue(e.analysis.onsetStep);
-        counted(e.analysis.beats.data(), e.analysis.beats.size(), sizeof(double));
-        counted(e.analysis.onsetStrength.data(), e.analysis.onsetStrength.size(), sizeof(float));
-    }
-    writer.commit();  // a cache that cannot be written is only a cache
-}
-
-}  // namespace
-
 Status soundtrackBeats(const std::filesystem::path& file, const std::filesystem::path& settingsDirectory,
                        BeatAnalysis& analysis) {
     std::error_code error;
@@ -297,9 +241,9 @@ Status soundtrackBeats(const std::filesystem::path& file, const std::filesystem:
                                                                 .count());
     if (error) return analyseSoundtrack(file, analysis);  // its own message says what is wrong with the file
     const std::filesystem::path cacheFile = settingsDirectory / kBeatCacheFileName;
-    std::vector<CacheEntry> entries = readCache(cacheFile);
-    const auto same = [&](const CacheEntry& e) { return e.path == absolute.string(); };
-    for (const CacheEntry& e : entries) {
+    std::vector<BeatCacheEntry> entries = readBeatCache(cacheFile);
+    const auto same = [&](const BeatCacheEntry& e) { return e.path == absolute.string(); };
+    for (const BeatCacheEntry& e : entries) {
         if (same(e) && e.size == size && e.modified == modified) {
             analysis = e.analysis;
             return {};
@@ -307,9 +251,9 @@ Status soundtrackBeats(const std::filesystem::path& file, const std::filesystem:
     }
     if (Status s = analyseSoundtrack(file, analysis); !s) return s;
     std::erase_if(entries, same);
-    entries.insert(entries.begin(), CacheEntry{absolute.string(), size, modified, analysis});
+    entries.insert(entries.begin(), BeatCacheEntry{absolute.string(), size, modified, analysis});
     if (entries.size() > kBeatCacheEntries) entries.resize(kBeatCacheEntries);
-    writeCache(cacheFile, entries);
+    writeBeatCache(cacheFile, entries);  // a cache that cannot be written is only a cache
     return {};
 }
 
