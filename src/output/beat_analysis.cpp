@@ -40,16 +40,11 @@ double median(std::vector<double> values) {
 /// held notes barely rise at all.
 class Attacks {
 public:
-    Attacks(const std::vector<float>& samples, int sampleRate) : blockSeconds_(double(kBlock) / sampleRate) {
-        const std::size_t blocks = samples.size() / kBlock;
-        std::vector<double> energy(blocks);
+    /// From the energy of every block of `kBlock` samples.
+    Attacks(const std::vector<double>& energy, int sampleRate) : blockSeconds_(double(kBlock) / sampleRate) {
+        const std::size_t blocks = energy.size();
         double total = 0;
-        for (std::size_t b = 0; b < blocks; ++b) {
-            double e = 0;
-            for (int i = 0; i < kBlock; ++i) e += double(samples[b * kBlock + i]) * samples[b * kBlock + i];
-            energy[b] = e;
-            total += e;
-        }
+        for (const double e : energy) total += e;
         const double mean = blocks > 0 ? total / double(blocks) : 0;
         rise_.assign(blocks, 0.0f);
         if (mean <= 0) return;
@@ -84,35 +79,70 @@ private:
     std::vector<float> rise_;
 };
 
-/// aubio's beats (seconds) and its spectral flux, one value per quarter window: at half a window the flux of a
-/// sharp attack would depend much on where the hops fall on it.
-void runAubio(const std::vector<float>& samples, int sampleRate, std::vector<double>& beats,
-              std::vector<float>& flux) {
-    const auto rate = static_cast<uint_t>(sampleRate);
-    std::unique_ptr<aubio_tempo_t, void (*)(aubio_tempo_t*)> tempo(new_aubio_tempo("default", kWindow, kOnsetHop, rate),
-                                                                   del_aubio_tempo);
-    std::unique_ptr<aubio_pvoc_t, void (*)(aubio_pvoc_t*)> pvoc(new_aubio_pvoc(kWindow, kStrengthHop), del_aubio_pvoc);
-    std::unique_ptr<aubio_specdesc_t, void (*)(aubio_specdesc_t*)> describe(new_aubio_specdesc("specflux", kWindow),
-                                                                           del_aubio_specdesc);
-    std::unique_ptr<fvec_t, void (*)(fvec_t*)> in(new_fvec(kOnsetHop), del_fvec);
-    std::unique_ptr<fvec_t, void (*)(fvec_t*)> half(new_fvec(kStrengthHop), del_fvec);
-    std::unique_ptr<fvec_t, void (*)(fvec_t*)> out(new_fvec(1), del_fvec);
-    std::unique_ptr<fvec_t, void (*)(fvec_t*)> value(new_fvec(1), del_fvec);
-    std::unique_ptr<cvec_t, void (*)(cvec_t*)> grain(new_cvec(kWindow), del_cvec);
-    if (!tempo || !pvoc || !describe || !in || !half || !out || !value || !grain) return;
-    // Silence is where aubio's default threshold puts it; the attacks decide later what is a beat.
-    for (std::size_t at = 0; at + kOnsetHop <= samples.size(); at += kOnsetHop) {
-        std::memcpy(fvec_get_data(in.get()), samples.data() + at, kOnsetHop * sizeof(float));
-        aubio_tempo_do(tempo.get(), in.get(), out.get());
-        if (fvec_get_sample(out.get(), 0) != 0) beats.push_back(aubio_tempo_get_last_s(tempo.get()));
-        for (int part = 0; part < kOnsetHop / kStrengthHop; ++part) {
-            std::memcpy(fvec_get_data(half.get()), samples.data() + at + part * kStrengthHop, kStrengthHop * sizeof(float));
-            aubio_pvoc_do(pvoc.get(), half.get(), grain.get());
-            aubio_specdesc_do(describe.get(), grain.get(), value.get());
-            flux.push_back(fvec_get_sample(value.get(), 0));
+/// The sound taken in as it is decoded, never kept whole (an hour of it would take gigabytes): aubio's beats
+/// (seconds), its spectral flux one value per quarter window (at half a window the flux of a sharp attack would
+/// depend much on where the hops fall on it) and the energy of every block of `kBlock` samples.
+class Listener {
+public:
+    explicit Listener(int sampleRate)
+        : tempo_(new_aubio_tempo("default", kWindow, kOnsetHop, static_cast<uint_t>(sampleRate)), del_aubio_tempo),
+          pvoc_(new_aubio_pvoc(kWindow, kStrengthHop), del_aubio_pvoc),
+          describe_(new_aubio_specdesc("specflux", kWindow), del_aubio_specdesc),
+          in_(new_fvec(kOnsetHop), del_fvec),
+          half_(new_fvec(kStrengthHop), del_fvec),
+          out_(new_fvec(1), del_fvec),
+          value_(new_fvec(1), del_fvec),
+          grain_(new_cvec(kWindow), del_cvec) {}
+
+    bool ready() const { return tempo_ && pvoc_ && describe_ && in_ && half_ && out_ && value_ && grain_; }
+
+    void feed(const float* samples, std::size_t count) {
+        float* hop = fvec_get_data(in_.get());
+        for (std::size_t i = 0; i < count; ++i) {
+            hop[filled_++] = samples[i];
+            if (filled_ == kOnsetHop) {
+                listen();
+                filled_ = 0;
+            }
         }
     }
-}
+
+    std::vector<double> beats;
+    std::vector<float> flux;
+    std::vector<double> energy;
+
+private:
+    template <typename T>
+    using Owned = std::unique_ptr<T, void (*)(T*)>;
+
+    void listen() {
+        // Silence is where aubio's default threshold puts it; the attacks decide later what is a beat.
+        aubio_tempo_do(tempo_.get(), in_.get(), out_.get());
+        if (fvec_get_sample(out_.get(), 0) != 0) beats.push_back(aubio_tempo_get_last_s(tempo_.get()));
+        const float* hop = fvec_get_data(in_.get());
+        for (int part = 0; part < kOnsetHop / kStrengthHop; ++part) {
+            std::memcpy(fvec_get_data(half_.get()), hop + part * kStrengthHop, kStrengthHop * sizeof(float));
+            aubio_pvoc_do(pvoc_.get(), half_.get(), grain_.get());
+            aubio_specdesc_do(describe_.get(), grain_.get(), value_.get());
+            flux.push_back(fvec_get_sample(value_.get(), 0));
+        }
+        for (int b = 0; b < kOnsetHop; b += kBlock) {
+            double e = 0;
+            for (int i = b; i < b + kBlock; ++i) e += double(hop[i]) * hop[i];
+            energy.push_back(e);
+        }
+    }
+
+    Owned<aubio_tempo_t> tempo_;
+    Owned<aubio_pvoc_t> pvoc_;
+    Owned<aubio_specdesc_t> describe_;
+    Owned<fvec_t> in_;
+    Owned<fvec_t> half_;
+    Owned<fvec_t> out_;
+    Owned<fvec_t> value_;
+    Owned<cvec_t> grain_;
+    int filled_ = 0;
+};
 
 /// Follows the beat grid from `anchor` in steps of about `period` (forward for +1, backward for -1): each beat
 /// goes onto the sharpest attack near where the grid expects it. Inside aubio's span [first, last] a beat that
@@ -149,14 +179,12 @@ double fittedPeriod(const std::vector<double>& beats) {
     return (n * sumKT - sumK * sumT) / (n * sumKK - sumK * sumK);
 }
 
-}  // namespace
-
-Status analyseBeats(const std::vector<float>& samples, int sampleRate, BeatAnalysis& analysis) {
-    if (sampleRate <= 0) return noBeat();
-    std::vector<double> raw;
+/// The beats made exact from what the listener heard.
+Status analyseHeard(Listener& heard, int sampleRate, BeatAnalysis& analysis) {
+    std::vector<double>& raw = heard.beats;
     BeatAnalysis result;
     result.onsetStep = double(kStrengthHop) / sampleRate;
-    runAubio(samples, sampleRate, raw, result.onsetStrength);
+    result.onsetStrength = std::move(heard.flux);
     // The first beats come before aubio has locked on; keep those after its second beat.
     if (raw.size() < 6) return noBeat();
     std::vector<double> intervals;
@@ -164,7 +192,7 @@ Status analyseBeats(const std::vector<float>& samples, int sampleRate, BeatAnaly
     double period = median(intervals);
     if (!(period > 0.1)) return noBeat();
 
-    const Attacks attacks(samples, sampleRate);
+    const Attacks attacks(heard.energy, sampleRate);
     const double snapWidth = std::min(0.2 * period, 0.08);
     std::vector<Attacks::Peak> snapped;
     for (const double t : raw) snapped.push_back(attacks.strongest(t, snapWidth));
@@ -209,25 +237,40 @@ Status analyseBeats(const std::vector<float>& samples, int sampleRate, BeatAnaly
     return {};
 }
 
+}  // namespace
+
+Status analyseBeats(const std::vector<float>& samples, int sampleRate, BeatAnalysis& analysis) {
+    if (sampleRate <= 0) return noBeat();
+    Listener listener(sampleRate);
+    if (!listener.ready()) return noBeat();
+    listener.feed(samples.data(), samples.size());
+    return analyseHeard(listener, sampleRate, analysis);
+}
+
 Status analyseSoundtrack(const std::filesystem::path& file, BeatAnalysis& analysis) {
     std::unique_ptr<MovieSound> sound;
     // The MP4 form gives planar float samples, which aubio takes.
     if (Status s = MovieSound::open(file, 0, MovieContainer::Mp4, sound); !s) return s;
     const int channels = sound->channels();
+    const int rate = sound->sampleRate();
+    if (rate <= 0) return noBeat();
+    Listener listener(rate);
+    if (!listener.ready()) return noBeat();
     constexpr int kChunk = 1 << 14;
     std::vector<std::vector<float>> planes(static_cast<std::size_t>(channels), std::vector<float>(kChunk));
     std::vector<std::uint8_t*> pointers;
     for (auto& plane : planes) pointers.push_back(reinterpret_cast<std::uint8_t*>(plane.data()));
-    std::vector<float> mono;
+    std::vector<float> mono(kChunk);
     for (std::int64_t at = 0; !sound->exhausted(); at += kChunk) {
         if (Status s = sound->read(at, kChunk, pointers.data()); !s) return s;
         for (int i = 0; i < kChunk; ++i) {
             float sum = 0;
             for (const auto& plane : planes) sum += plane[static_cast<std::size_t>(i)];
-            mono.push_back(sum / float(channels));
+            mono[static_cast<std::size_t>(i)] = sum / float(channels);
         }
+        listener.feed(mono.data(), mono.size());
     }
-    return analyseBeats(mono, sound->sampleRate(), analysis);
+    return analyseHeard(listener, rate, analysis);
 }
 
 Status soundtrackBeats(const std::filesystem::path& file, const std::filesystem::path& settingsDirectory,
