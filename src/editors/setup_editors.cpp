@@ -153,7 +153,8 @@ SpeedSetupDialog::SpeedSetupDialog(QWidget* owner, AppState& state, Interaction&
     beats->setEnabled(!mode.evolution);
     connect(beats, &QPushButton::clicked, this, &SpeedSetupDialog::fitToBeats);
     evolution_ = mode.evolution;
-    if (evolution_) loadCurveWithDefault(settingsFilePath(state_.keyframes, "speed.qvs"), movieSpeed_, kEditorSpeedDefault);
+    // The movie's own: without "speed.qvs" it runs at its default, not at the editor's.
+    if (evolution_) movieSpeed_ = movieSpeedCurve(state_.keyframes, false);
     setEdited(EditedCurve::Speed, GraphAxis::Speed);
     open([&](PreviewSetup& setup) {
         loadCurveWithDefault(settingsFilePath(state_.keyframes, fileName_), setup.speed, mode.defaultValue);
@@ -310,6 +311,8 @@ ColorSetupDialog::ColorSetupDialog(QWidget* owner, AppState& state, Interaction&
         group->addButton(modes_[radio.mode], radio.mode);
     }
 
+    // The beat marks are where the movie reaches the beats: at its own default speed when there is no file.
+    movieSpeed_ = movieSpeedCurve(state_.keyframes, false);
     open([&](PreviewSetup& setup) {
         loadColourCurves(state_.keyframes, setup);
         loadCurveWithDefault(settingsFilePath(state_.keyframes, "speed.qvs"), setup.speed, kEditorSpeedDefault);
@@ -355,6 +358,8 @@ void ColorSetupDialog::suggest() {
     if (refused(divisor.status)) return;
     replaceEditedCurve(divisor.curve);
 }
+
+const KeyPointCurve& ColorSetupDialog::timelineSpeed() const { return movieSpeed_; }
 
 void ColorSetupDialog::colourPulse() {
     const KeyframeList& list = state_.keyframes;

@@ -33,7 +33,7 @@ private:
 
     std::string fileName_;
     bool evolution_ = false;
-    KeyPointCurve movieSpeed_;  ///< "speed.qvs" while an evolution curve is edited, for the beat marks
+    KeyPointCurve movieSpeed_;  ///< "speed.qvs" as the movie walks it, while an evolution curve is edited
     QLabel* time_ = nullptr;
 };
 
@@ -53,7 +53,9 @@ private:
     /// "Color pulse": asks for the rotation of an average beat and replaces the colour rotation over the
     /// selection by one that pulses with the soundtrack's onsets.
     void colourPulse();
+    const KeyPointCurve& timelineSpeed() const override;
 
+    KeyPointCurve movieSpeed_;  ///< "speed.qvs" as the movie walks it, for the beat marks
     QRadioButton* modes_[3] = {nullptr, nullptr, nullptr};  ///< by mode: 0 add, 1 division, 2 rotate
     class QScrollBar* offsetBar_ = nullptr;
     QLineEdit* average_ = nullptr;
