@@ -196,9 +196,13 @@ WalkLimits CurveEditor::selectionWalk() const {
 
 void CurveEditor::updateBeatMarks() {
     beatMarks_.clear();
-    if (beats_ && !timelineSpeed().empty()) {
-        const BeatTimeline timeline(timelineSpeed(), selectionWalk(), std::max(1, state_.video().fps));
-        beatMarks_ = beatPositions(timeline, movieBeats());
+    const std::vector<double> beats = movieBeats();
+    if (!beats.empty() && !timelineSpeed().empty()) {
+        const int fps = std::max(1, state_.video().fps);
+        // Up to the frame after the last beat: the marks need no more of a long movie.
+        const BeatTimeline timeline(timelineSpeed(), selectionWalk(), fps,
+                                    static_cast<std::size_t>(beats.back() * fps) + 2);
+        beatMarks_ = beatPositions(timeline, beats);
     }
     graph_->update();
 }

@@ -5,11 +5,12 @@
 
 namespace zoomreel {
 
-BeatTimeline::BeatTimeline(const KeyPointCurve& speed, const WalkLimits& limits, int fps) : fps_(std::max(fps, 1)) {
+BeatTimeline::BeatTimeline(const KeyPointCurve& speed, const WalkLimits& limits, int fps, std::size_t maxFrames)
+    : fps_(std::max(fps, 1)) {
     if (speed.empty()) return;
     walkMovie(speed, limits, nullptr, [&](float h, float) {
         positions_.push_back(h);
-        return true;
+        return positions_.size() < maxFrames;
     });
 }
 

@@ -4,6 +4,8 @@
 // along the speed curve makes the frames (frame f at f / fps seconds), so that beats of the soundtrack can be put
 // at the keyframe positions where the movie reaches them.
 
+#include <cstddef>
+#include <limits>
 #include <vector>
 
 #include "output/movie_driver.h"
@@ -13,7 +15,10 @@ namespace zoomreel {
 
 class BeatTimeline {
 public:
-    BeatTimeline(const KeyPointCurve& speed, const WalkLimits& limits, int fps);
+    /// The walk of `speed` over the selection, its first `maxFrames` frames at most (beat marks need no frame
+    /// past the soundtrack's last beat, and a damaged speed file can ask for billions).
+    BeatTimeline(const KeyPointCurve& speed, const WalkLimits& limits, int fps,
+                 std::size_t maxFrames = std::numeric_limits<std::size_t>::max());
 
     int frames() const { return static_cast<int>(positions_.size()); }
     int fps() const { return fps_; }
