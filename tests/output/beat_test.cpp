@@ -1,6 +1,8 @@
 #include <gtest/gtest.h>
 
+#include <chrono>
 #include <cmath>
+#include <filesystem>
 #include <cstdint>
 #include <vector>
 
@@ -90,6 +92,30 @@ TEST(BeatFit, ColourPulseOfEqualBeatsIsEven) {
         const KeyPoint& a = pulse.curve.points[static_cast<std::size_t>(p)];
         EXPECT_NEAR(a.y * (pulse.curve.points[static_cast<std::size_t>(p) + 1].x - a.x), 0.2, 0.02) << p;
     }
+}
+
+// The cache answers for a soundtrack only at the size and time it was analysed at: a file rewritten in place is
+// analysed again, and an entry still matching is served without looking at the sound.
+TEST(BeatCache, KeyedByTheSoundtracksSizeAndModificationTime) {
+    test::TempDir dir;
+    const auto track = dir / "track.wav";
+    const auto write = [&](double bpm, std::filesystem::file_time_type when) {
+        test::writeWav(track, kRate, 1, test::toPcm(test::beatTrack(kRate, bpm, 12, 0, false)));
+        std::filesystem::last_write_time(track, when);
+    };
+    const auto tempo = [&] {
+        BeatAnalysis analysis;
+        EXPECT_TRUE(soundtrackBeats(track, dir.path(), analysis).ok);
+        return analysis.tempo;
+    };
+    const auto first = std::filesystem::file_time_type::clock::now();
+    write(120, first);
+    EXPECT_NEAR(tempo(), 120, 0.5);
+    ASSERT_TRUE(std::filesystem::exists(dir / kBeatCacheFileName));
+    write(90, first + std::chrono::seconds(10));  // same length, so the same size
+    EXPECT_NEAR(tempo(), 90, 0.5);
+    write(120, first + std::chrono::seconds(10));  // the 90 BPM entry still matches: served from the cache
+    EXPECT_NEAR(tempo(), 90, 0.5);
 }
 
 }  // namespace
