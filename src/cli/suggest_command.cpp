@@ -9,7 +9,7 @@
 #include "cli/arguments.h"
 #include "cli/cli_commands.h"
 #include "cli/command_support.h"
-#include "keyframes/curve_suggestion.h"
+#include "settings/curve_suggestion.h"
 #include "keyframes/keyframe_measures.h"
 #include "output/beat_fit.h"
 #include "output/movie_driver.h"

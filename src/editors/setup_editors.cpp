@@ -16,7 +16,7 @@
 #include <optional>
 
 #include "editors/dialog_fields.h"
-#include "keyframes/curve_suggestion.h"
+#include "settings/curve_suggestion.h"
 #include "output/beat_fit.h"
 #include "platform/text_scan.h"
 #include "settings/render_settings.h"

@@ -5,7 +5,7 @@
 
 #include <vector>
 
-#include "keyframes/curve_suggestion.h"
+#include "settings/curve_suggestion.h"
 #include "output/beat_analysis.h"
 #include "output/beat_timeline.h"
 #include "settings/key_point_curve.h"
