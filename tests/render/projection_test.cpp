@@ -268,7 +268,8 @@ std::vector<double> landscape(int width, int height, double top) {
 }
 
 TEST(Shadows, WalkMatchesTheVisitingTableInEveryQuadrant) {
-    std::vector<std::int32_t> counts, scratch;
+    std::vector<std::int32_t> counts;
+    ShadowBuffers scratch;
     {
         WorkerPool pool(2);
         const int width = 31, height = 19;
@@ -334,7 +335,8 @@ TEST(Shadows, ASaturatedCellCastsNoShadow) {
     for (int j = 20; j < 30; ++j) field[j * width + 1] = 12;
     field[19 * width + 1] = 3;
     WorkerPool pool(1);
-    std::vector<std::int32_t> counts, unsaturated, scratch;
+    std::vector<std::int32_t> counts, unsaturated;
+    ShadowBuffers scratch;
     castShadows(pool, field, width, height, 0.0, 1.0, counts, scratch);
     EXPECT_GE(counts[19 * width + 1], 8);
     for (int j = 20; j < 30; ++j) field[j * width + 1] = 0;  // the same cell with nothing above it
