@@ -270,7 +270,8 @@ struct ShadowGround {
     static constexpr int kFineShift = 2;
     static constexpr int kCoarseShift = 4;
     static constexpr int kLevels = 8;  ///< squares of 1, 2, 4, ... 128 coarse tiles
-    static_assert(kLanes - 1 <= (1 << kFineShift), "a group's cells reach into one fine tile before the leader's");
+    /// Fine tiles before a tile that the cells of a group may reach into.
+    static constexpr int kTilesBefore = (kLanes - 1 + (1 << kFineShift) - 1) >> kFineShift;
     TileBounds fine;
     std::array<TileBounds, kLevels> ahead;  ///< [0] is the coarse tiles themselves
 };
@@ -289,11 +290,12 @@ void measureGround(WorkerPool& pool, const double* heights, int width, int heigh
                 fine.widen(fine.tile(J >> fine.shift, K >> fine.shift), h, h);
             }
         }
-        // Each tile takes in the one before it, walked from the high end so that it reads the tile's own bounds.
+        // Each tile takes in those before it, walked from the high end so that it reads their own bounds.
         for (int y = tileRows.begin; y < tileRows.end; ++y) {
             for (int x = fine.columns - 1; x > 0; --x) {
-                const std::size_t before = fine.tile(y, x - 1);
-                fine.widen(fine.tile(y, x), fine.lowest[before], fine.highest[before]);
+                for (int b = std::max(0, x - ShadowGround::kTilesBefore); b < x; ++b) {
+                    fine.widen(fine.tile(y, x), fine.lowest[fine.tile(y, b)], fine.highest[fine.tile(y, b)]);
+                }
             }
         }
     });
