@@ -11,6 +11,7 @@
 #include <benchmark/benchmark.h>
 
 
+#include <algorithm>
 #include <array>
 #include <cmath>
 #include <cstdio>
@@ -191,6 +192,15 @@ void BM_Frame3DLarge(benchmark::State& state) {
         flat += t[1] - t[0];
     }
     state.counters["shadows_per_2D"] = flat > 0 ? shadows / flat : 0;
+    // Rays counted per pixel, and those that land on a cell already darkened all the way: the walk counts each.
+    double hits = 0;
+    double beyond = 0;
+    for (const std::int32_t c : renderer.projection.shadowCounts) {
+        hits += c;
+        beyond += std::max(0, c - kShadowSaturation);
+    }
+    state.counters["hits_per_px"] = hits / (static_cast<double>(width) * height);
+    state.counters["saturated_hits_per_px"] = beyond / (static_cast<double>(width) * height);
     const double pixels = static_cast<double>(width) * height;
     const double held = 4.0 * pixels * 8 + static_cast<double>(renderer.levelImage.sizeBytes()) +
                         static_cast<double>(context.frame.sizeBytes()) + static_cast<double>(context.frame3D.sizeBytes());

@@ -329,6 +329,68 @@ void measureGround(WorkerPool& pool, const double* heights, int width, int heigh
     }
 }
 
+/// The tiles of the field where every cell already holds kShadowSaturation rays in one worker's counts: more rays
+/// there change nothing, so that worker's walks pass them without a test.
+struct FullTiles {
+    int lines = 0;
+    int positions = 0;
+    std::ptrdiff_t lineLength = 0;  ///< cells from one line to the next in memory
+    bool linesDown = true;          ///< memory rows run with L (else against it)
+    bool positionsDown = true;
+    int fineColumns = 0;
+    int coarseColumns = 0;
+    std::vector<std::uint8_t> fine;    ///< cells that reached the saturation, per fine tile
+    std::vector<std::uint8_t> coarse;  ///< full fine tiles, per coarse tile
+
+    void reset(int lineCount, int positionCount, std::ptrdiff_t length, bool down, bool across) {
+        lines = lineCount;
+        positions = positionCount;
+        lineLength = length;
+        linesDown = down;
+        positionsDown = across;
+        fineColumns = ((positions - 1) >> ShadowGround::kFineShift) + 1;
+        coarseColumns = ((positions - 1) >> ShadowGround::kCoarseShift) + 1;
+        fine.assign(static_cast<std::size_t>(fineColumns) * (((lines - 1) >> ShadowGround::kFineShift) + 1), 0);
+        coarse.assign(static_cast<std::size_t>(coarseColumns) * (((lines - 1) >> ShadowGround::kCoarseShift) + 1), 0);
+    }
+    /// Cells (or fine tiles) in the tile at index y, x of side 1 << shift over a field of rows x columns.
+    static int tileSize(int y, int x, int shift, int rows, int columns) {
+        const int side = 1 << shift;
+        return std::min(side, rows - (y << shift)) * std::min(side, columns - (x << shift));
+    }
+    /// The cell at memory index `cell` has just reached the saturation.
+    void filled(std::ptrdiff_t cell) {
+        const auto row = static_cast<int>(cell / lineLength);
+        const auto column = static_cast<int>(cell % lineLength);
+        const int L = linesDown ? row : lines - 1 - row;
+        const int p = positionsDown ? column : positions - 1 - column;
+        constexpr int kRatio = ShadowGround::kCoarseShift - ShadowGround::kFineShift;
+        const int fy = L >> ShadowGround::kFineShift;
+        const int fx = p >> ShadowGround::kFineShift;
+        std::uint8_t& f = fine[static_cast<std::size_t>(fy) * fineColumns + fx];
+        if (++f < tileSize(fy, fx, ShadowGround::kFineShift, lines, positions)) return;
+        const int cy = fy >> kRatio;
+        const int cx = fx >> kRatio;
+        ++coarse[static_cast<std::size_t>(cy) * coarseColumns + cx];
+    }
+    bool fineFull(int y, int x) const {
+        const auto full = [&](int tx) {
+            return fine[static_cast<std::size_t>(y) * fineColumns + tx] ==
+                   tileSize(y, tx, ShadowGround::kFineShift, lines, positions);
+        };
+        return full(x) && (x == 0 || full(x - 1));
+    }
+    bool coarseFull(int y, int x) const {
+        constexpr int kRatio = ShadowGround::kCoarseShift - ShadowGround::kFineShift;
+        const int fineRows = ((lines - 1) >> ShadowGround::kFineShift) + 1;
+        const auto full = [&](int tx) {
+            return coarse[static_cast<std::size_t>(y) * coarseColumns + tx] ==
+                   tileSize(y, tx, kRatio, fineRows, fineColumns);
+        };
+        return full(x) && (x == 0 || full(x - 1));
+    }
+};
+
 using LaneDoubles = double __attribute__((vector_size(8 * kLanes)));
 using LaneWords = std::int64_t __attribute__((vector_size(8 * kLanes)));
 using LaneCounts = std::int32_t __attribute__((vector_size(4 * kLanes)));
@@ -349,7 +411,7 @@ struct LaneState {
 __attribute__((target_clones("avx2", "default")))
 #endif
 void walkLanes(const double* heights, std::int32_t* mine, std::ptrdiff_t base, const std::ptrdiff_t* offset, int i,
-               int last, LaneState& lanes) {
+               int last, LaneState& lanes, FullTiles& full) {
     const LaneDoubles h = lanes.h;
     const LaneDoubles length = lanes.length;
     const LaneWords steps = lanes.steps;
@@ -367,8 +429,17 @@ void walkLanes(const double* heights, std::int32_t* mine, std::ptrdiff_t base, c
                               ((LaneWords{} + i) <= steps) & (counted != here);
         LaneCounts count;
         std::memcpy(&count, mine + cell, sizeof count);
-        count -= __builtin_convertvector(hit, LaneCounts);
+        const LaneCounts added = __builtin_convertvector(hit, LaneCounts);
+        count -= added;
         std::memcpy(mine + cell, &count, sizeof count);
+        const LaneCounts reached = added & (count == kShadowSaturation);
+        bool any = false;
+        for (int g = 0; g < kLanes; ++g) any |= reached[g] != 0;
+        if (any) {
+            for (int g = 0; g < kLanes; ++g) {
+                if (reached[g] != 0) full.filled(cell + g);
+            }
+        }
         counted = (hit & here) | (~hit & counted);
     }
     lanes.counted = counted;
@@ -484,7 +555,7 @@ void castShadows(WorkerPool& pool, const std::vector<double>& field, int frameWi
     // leading source (highest p) finds the stretches that no ray of the group can meet, and the steps left are
     // taken by all lanes at once. `hint` carries the level of square that the last search ended on.
     const double stepDrop = 1 / shadowScale;  // how much a ray falls per step, whatever its height
-    const auto walkGroup = [&](int L, int p0, int count, std::int32_t* mine, int& hint) {
+    const auto walkGroup = [&](int L, int p0, int count, std::int32_t* mine, int& hint, FullTiles& full) {
         // Lanes in memory order: position p0 + g, or p0 + count - 1 - g when positions run down the memory.
         const bool reversed = positionStep < 0;
         const std::ptrdiff_t base = walkCell(L, reversed ? p0 + count - 1 : p0);
@@ -548,11 +619,15 @@ void castShadows(WorkerPool& pool, const std::vector<double>& field, int frameWi
         const int K = p0 + count - 1;
         int i = 1;
         while (i <= n) {
-            // The widest square of coarse tiles ahead that no ray can meet.
+            // The widest square of coarse tiles ahead that no ray can meet, or ground already darkened all the way.
             const int tileY = (J - lineMove[i]) >> ShadowGround::kCoarseShift;
             const int tileX = (K - positionMove[i]) >> ShadowGround::kCoarseShift;
             const int coarseExit = exitStep(J, K, tileY << ShadowGround::kCoarseShift,
                                             tileX << ShadowGround::kCoarseShift);
+            if (full.coarseFull(tileY, tileX)) {
+                i = coarseExit;
+                continue;
+            }
             // Squares grow with the level, so whether the rays clear one falls from true to false once
             // as the level rises: the search starts where the last one ended, since neighbouring walks
             // cross the same ground.
@@ -600,13 +675,14 @@ void castShadows(WorkerPool& pool, const std::vector<double>& field, int frameWi
                 const TileBounds& fine = ground.fine;
                 const int fineExit = exitStep(J, K, (y >> fine.shift) << fine.shift, (x >> fine.shift) << fine.shift);
                 const int fineLast = std::min(fineExit - 1, coarseLast);
-                if (clear(fine, fine.tile(y >> fine.shift, x >> fine.shift), i, fineLast)) {
+                if (full.fineFull(y >> fine.shift, x >> fine.shift) ||
+                    clear(fine, fine.tile(y >> fine.shift, x >> fine.shift), i, fineLast)) {
                     i = fineLast + 1;
                     continue;
                 }
                 const int sideBySide = std::min(fineLast, together);
                 if (i <= sideBySide) {
-                    walkLanes(heights, mine, base, offset.data(), i, sideBySide, lanes);
+                    walkLanes(heights, mine, base, offset.data(), i, sideBySide, lanes, full);
                     i = sideBySide + 1;
                 }
                 // Near the field's edge each lane alone, while it is inside.
@@ -617,7 +693,7 @@ void castShadows(WorkerPool& pool, const std::vector<double>& field, int frameWi
                         const std::ptrdiff_t cell = base + g - off;
                         const double ray = (1 - i / sourceLength[g]) * sourceHeight[g];
                         if (lanes.below[g] != 0 ? heights[cell] <= ray : heights[cell] >= ray) {
-                            ++mine[cell];
+                            if (++mine[cell] == kShadowSaturation) full.filled(cell);
                             lanes.counted[g] = off;
                         }
                     }
@@ -633,10 +709,13 @@ void castShadows(WorkerPool& pool, const std::vector<double>& field, int frameWi
     for (int t = 0; t < walkers; ++t) bands[t] = shareOf(positions, t, walkers);
     std::array<std::atomic<int>, kMaxShadowWalkers> finished{};  // the last line each worker has finished
     for (auto& f : finished) f.store(lines, std::memory_order_relaxed);
+    std::array<FullTiles, kMaxShadowWalkers> fullTiles;
+    for (int t = 0; t < walkers; ++t) fullTiles[t].reset(lines, positions, positions, lineStep > 0, positionStep > 0);
     pool.run([&](int worker, int) {
         if (worker >= walkers) return;
         std::int32_t* const mine = walkerCounts[worker];
         const Share band = bands[worker];
+        FullTiles& full = fullTiles[worker];
         int hint = 0;
         for (int L = lines - 1; L >= lastLine; --L) {
             for (int t = worker + 1; t < walkers; ++t) {
@@ -647,8 +726,8 @@ void castShadows(WorkerPool& pool, const std::vector<double>& field, int frameWi
                 }
             }
             int p = band.end;
-            for (; p - kLanes >= band.begin; p -= kLanes) walkGroup(L, p - kLanes, kLanes, mine, hint);
-            for (; p > band.begin; --p) walkGroup(L, p - 1, 1, mine, hint);
+            for (; p - kLanes >= band.begin; p -= kLanes) walkGroup(L, p - kLanes, kLanes, mine, hint, full);
+            for (; p > band.begin; --p) walkGroup(L, p - 1, 1, mine, hint, full);
             finished[worker].store(L, std::memory_order_release);
             finished[worker].notify_all();
         }

@@ -82,10 +82,11 @@ struct ShadowBuffers {
     std::vector<std::int32_t> counts;
 };
 
-/// Counts, for each cell, the shadow rays of the cells around it that pass above it (capped use at
-/// kShadowSaturation). The light comes from `azimuth` (radians, any value); `shadowScale` turns a height into a
-/// shadow length in pixels, negative for a mirrored landscape. `counts` is resized and cleared. The counts do not
-/// depend on the worker count.
+/// Counts, for each cell, the shadow rays of the cells around it that pass above it, up to kShadowSaturation: a
+/// cell that many rays reach holds kShadowSaturation or more, no exact number, since more darken it no further.
+/// The light comes from `azimuth` (radians, any value); `shadowScale` turns a height into a shadow length in
+/// pixels, negative for a mirrored landscape. `counts` is resized and cleared. Up to the saturation the counts do
+/// not depend on the worker count.
 void castShadows(WorkerPool& pool, const std::vector<double>& field, int frameWidth, int frameHeight, double azimuth,
                  double shadowScale, std::vector<std::int32_t>& counts, ShadowBuffers& buffers);
 
