@@ -447,6 +447,17 @@ void walkLanes(const double* heights, std::int32_t* mine, std::ptrdiff_t base, c
 
 }  // namespace
 
+/// The walk's tables and tile bounds, kept from frame to frame so that a frame allocates none of them.
+struct ShadowWalk {
+    std::vector<std::ptrdiff_t> offset;
+    std::vector<int> lineMove;
+    std::vector<int> positionMove;
+    std::vector<int> leaveLine;
+    std::vector<int> leavePosition;
+    ShadowGround ground;
+    std::array<FullTiles, kMaxShadowWalkers> full;
+};
+
 void castShadows(WorkerPool& pool, const std::vector<double>& field, int frameWidth, int frameHeight, double azimuth,
                  double shadowScale, std::vector<std::int32_t>& counts, ShadowBuffers& buffers) {
     const std::size_t cells = static_cast<std::size_t>(frameWidth) * frameHeight;
@@ -520,11 +531,18 @@ void castShadows(WorkerPool& pool, const std::vector<double>& field, int frameWi
     const auto walkCell = [&](int L, int p) { return walkOrigin + L * lineStep + p * positionStep; };
 
     // Every walk has left the field once either move exceeds the field.
-    std::vector<std::ptrdiff_t> offset{0};
-    std::vector<int> lineMove{0};
-    std::vector<int> positionMove{0};
-    std::vector<int> leaveLine(lines);          // first step whose line move exceeds the index
-    std::vector<int> leavePosition(positions);  // first step whose position move exceeds the index
+    if (!buffers.walk) buffers.walk = std::make_shared<ShadowWalk>();
+    ShadowWalk& walk = *buffers.walk;
+    std::vector<std::ptrdiff_t>& offset = walk.offset;
+    std::vector<int>& lineMove = walk.lineMove;
+    std::vector<int>& positionMove = walk.positionMove;
+    std::vector<int>& leaveLine = walk.leaveLine;          // first step whose line move exceeds the index
+    std::vector<int>& leavePosition = walk.leavePosition;  // first step whose position move exceeds the index
+    offset.assign(1, 0);
+    lineMove.assign(1, 0);
+    positionMove.assign(1, 0);
+    leaveLine.resize(lines);
+    leavePosition.resize(positions);
     int nextLine = 0;
     int nextPosition = 0;
     for (int i = 1; nextLine < lines && nextPosition < positions; ++i) {
@@ -548,7 +566,7 @@ void castShadows(WorkerPool& pool, const std::vector<double>& field, int frameWi
     };
 
     // Most steps of a long walk cross ground higher than the ray (or, mirrored, lower).
-    ShadowGround ground;
+    ShadowGround& ground = walk.ground;
     measureGround(pool, heights, positions, lines, walkCell, ground);
 
     // Group of `count` sources at positions p0 .. p0 + count - 1 of line L, kLanes or 1, walked together: the
@@ -709,7 +727,7 @@ void castShadows(WorkerPool& pool, const std::vector<double>& field, int frameWi
     for (int t = 0; t < walkers; ++t) bands[t] = shareOf(positions, t, walkers);
     std::array<std::atomic<int>, kMaxShadowWalkers> finished{};  // the last line each worker has finished
     for (auto& f : finished) f.store(lines, std::memory_order_relaxed);
-    std::array<FullTiles, kMaxShadowWalkers> fullTiles;
+    std::array<FullTiles, kMaxShadowWalkers>& fullTiles = walk.full;
     for (int t = 0; t < walkers; ++t) fullTiles[t].reset(lines, positions, positions, lineStep > 0, positionStep > 0);
     pool.run([&](int worker, int) {
         if (worker >= walkers) return;
@@ -902,6 +920,7 @@ void ProjectionState::freeRunBuffers() {
     std::vector<std::int32_t>().swap(shadowCounts);
     std::vector<double>().swap(shadow.heights);
     std::vector<std::int32_t>().swap(shadow.counts);
+    shadow.walk.reset();
     std::vector<std::int32_t>().swap(horizonRow);
     std::vector<double>().swap(smoothing.values);
     std::vector<double>().swap(smoothing.weights);

@@ -5,6 +5,7 @@
 
 #include <array>
 #include <cstdint>
+#include <memory>
 #include <vector>
 
 #include "platform/raster.h"
@@ -75,11 +76,14 @@ struct SmoothingBuffers {
 void smoothHeightField(WorkerPool& pool, std::vector<double>& field, int frameWidth, int frameHeight,
                        double filterWidth, GaussianKernel& kernel, SmoothingBuffers& buffers, double maxHeight);
 
+struct ShadowWalk;
+
 /// Scratch of the shadow walk, kept for the run: the field with its columns stored as rows when the walk runs
-/// along columns, and the counts of the workers that do not count into the result directly.
+/// along columns, the counts of the workers that do not count into the result directly, and the walk's tables.
 struct ShadowBuffers {
     std::vector<double> heights;
     std::vector<std::int32_t> counts;
+    std::shared_ptr<ShadowWalk> walk;
 };
 
 /// Counts, for each cell, the shadow rays of the cells around it that pass above it, up to kShadowSaturation: a
