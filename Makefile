@@ -79,6 +79,7 @@ bench: build
 	$(BUILD_DIR)/bin/render_bench
 	$(BUILD_DIR)/bin/movie_bench
 	$(BUILD_DIR)/bin/soundtrack_bench
+	$(BUILD_DIR)/bin/beats_bench
 	$(BUILD_DIR)/bin/preview_bench
 	$(BUILD_DIR)/bin/editor_bench
 

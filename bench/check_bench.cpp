@@ -12,7 +12,7 @@
 
 #include "keyframes/keyframe_check.h"
 #include "keyframes/keyframe_file.h"
-#include "keyframes/curve_suggestion.h"
+#include "settings/curve_suggestion.h"
 #include "keyframes/keyframe_measures.h"
 #include "output/movie_driver.h"
 #include "standard_workload.h"

@@ -2,7 +2,9 @@
 
 #include <unistd.h>
 
+#include <algorithm>
 #include <cmath>
+#include <iterator>
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
@@ -13,6 +15,7 @@
 
 #include "keyframes/iteration_map.h"
 #include "keyframes/keyframe_file.h"
+#include "output/beat_cache.h"
 #include "output/movie_resume.h"
 #include "settings/key_point_curve.h"
 #include "settings/palette.h"
@@ -220,6 +223,22 @@ int fuzzMovieResume(const std::uint8_t* data, std::size_t size) {
         std::abort();
     }
     gSink = static_cast<double>(record.fingerprint.parts.size()) + record.lastPosition;
+    return 0;
+}
+
+int fuzzBeatCache(const std::uint8_t* data, std::size_t size) {
+    const fs::path path = writeInput("zoomreel-beats.cache", data, size);
+    const std::vector<BeatCacheEntry> entries = readBeatCache(path);
+    // What is read is kept as it was: written back and read again, it writes the same bytes.
+    const fs::path once = scratch() / "once.cache";
+    const fs::path twice = scratch() / "twice.cache";
+    if (writeBeatCache(once, entries) && writeBeatCache(twice, readBeatCache(once))) {
+        std::ifstream a(once, std::ios::binary), b(twice, std::ios::binary);
+        if (!std::equal(std::istreambuf_iterator<char>(a), {}, std::istreambuf_iterator<char>(b), {})) std::abort();
+    }
+    double sum = 0;
+    for (const BeatCacheEntry& e : entries) sum += e.analysis.tempo + double(e.analysis.beats.size());
+    gSink = sum;
     return 0;
 }
 

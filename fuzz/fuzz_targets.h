@@ -19,6 +19,7 @@ int fuzzSubtractMinimum(const std::uint8_t* data, std::size_t size);
 int fuzzVideoParameters(const std::uint8_t* data, std::size_t size);
 int fuzzRecentFolders(const std::uint8_t* data, std::size_t size);
 int fuzzMovieResume(const std::uint8_t* data, std::size_t size);
+int fuzzBeatCache(const std::uint8_t* data, std::size_t size);
 /// The TOML text of `zoomreel-cli import`, from memory: what it accepts must print and read back unchanged.
 int fuzzSettingsToml(const std::uint8_t* data, std::size_t size);
 
@@ -40,6 +41,7 @@ inline constexpr FuzzTarget kFuzzTargets[] = {
     {"video_parameters", fuzzVideoParameters},
     {"recent_folders", fuzzRecentFolders},
     {"movie_resume", fuzzMovieResume},
+    {"beat_cache", fuzzBeatCache},
     {"settings_toml", fuzzSettingsToml},
 };
 

@@ -13,6 +13,7 @@
 #include "fuzz_targets.h"
 #include "keyframes/keyframe_file.h"
 #include "keyframes/sample_maps.h"
+#include "output/beat_cache.h"
 #include "output/movie_resume.h"
 #include "platform/worker_pool.h"
 #include "settings/key_point_curve.h"
@@ -206,6 +207,15 @@ int main(int argc, char** argv) {
         const fs::path made = work / "film(1-4).resume";
         check(writeMovieResume(made, record));
         keep(made, out / "movie_resume", "stopped.resume");
+    }
+
+    {
+        // Two soundtracks' analyses, as the program keeps them.
+        BeatAnalysis analysis{120.0, {0.0, 0.5, 1.0, 1.5}, 256.0 / 44100, {0.0f, 12.5f, 3.0f}};
+        const fs::path made = work / "zoomreel-beats.cache";
+        check(writeBeatCache(made, {{"/music/click.wav", 1764078, 1700000000, analysis},
+                                    {"/music/other.flac", 99, -5, BeatAnalysis{}}}));
+        keep(made, out / "beat_cache", "two.cache");
     }
 
     // The text "zoomreel-cli show" prints: a folder without settings files, and one with every file edited.

@@ -11,7 +11,7 @@ shift 2
 root=$(cd "$(dirname "$0")/.." && pwd)
 targets=("$@")
 if [ ${#targets[@]} -eq 0 ]; then
-  targets=(qvb_map qvy curve palette relief projection_3d subtract_minimum video_parameters recent_folders movie_resume settings_toml)
+  targets=(qvb_map qvy curve palette relief projection_3d subtract_minimum video_parameters recent_folders movie_resume beat_cache settings_toml)
 fi
 
 "$build/bin/fuzz_make_seeds" "$build/seeds" || exit 1

@@ -8,7 +8,7 @@ packages=(
   qt6-base-dev qt6-base-dev-tools libgl-dev
   libavformat-dev libavcodec-dev libavutil-dev libswscale-dev libswresample-dev ffmpeg
   libgtest-dev libgmock-dev libbenchmark-dev
-  libtomlplusplus-dev
+  libtomlplusplus-dev libaubio-dev
   fonts-liberation2 fontconfig
   clang libclang-rt-dev
 )

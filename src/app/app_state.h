@@ -50,6 +50,8 @@ struct AppState {
         bool colorX10 = false;  ///< the colour editor's
         int colorMode = 1;      ///< 0 "Add color", 1 "Iteration division", 2 "Rotate"
         int colorOffset = 0;    ///< the "Add color" view's vertical offset, -100 to 100
+        int beatsPerKeyframe = 4;   ///< "Fit to beats": 0 for auto
+        double colourPulse = 0.1;   ///< "Color pulse": the rotation of an average beat
     } editors;
     /// Set by the 3D dialog before it opens the speed editor on a 3D evolution curve; cleared when that closes.
     std::int32_t zScaleEvolutionRequest = 0;

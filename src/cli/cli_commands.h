@@ -28,5 +28,7 @@ int runSet(const std::vector<std::string>& args);
 int runImport(const std::vector<std::string>& args);
 // Suggested speed and colour divisor curves: suggest_command.cpp.
 int runSuggest(const std::vector<std::string>& args);
+// The beats of a soundtrack: beats_command.cpp.
+int runBeats(const std::vector<std::string>& args);
 
 }  // namespace zoomreel::cli

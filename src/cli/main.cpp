@@ -29,6 +29,9 @@ const char* const kUsage =
     "  import DIR FILE.toml                                 apply the settings that FILE.toml (- : stdin) holds\n"
     "  suggest DIR --from S --to E [--duration MM:SS | --frames N] [--apply]\n"
     "                                                       suggest the speed and colour divisor from the keyframes\n"
+    "  suggest DIR --from S --to E --audio FILE (--beats-per-keyframe N|auto | --colour-pulse AMOUNT) [--apply]\n"
+    "                                                       fit the speed or the colour rotation to the soundtrack\n"
+    "  beats FILE [--audio-start SECONDS]                   print the tempo and the beat times of a soundtrack\n"
     "options of render and frame (for this run only; nothing is saved):\n"
     "  --width N  --height3d N  --fps N  --frames-per-movie N  --zoom-text  --no-zoom-text\n"
     "  --codec C (MSVC, raw, MJPG, H264, HEVC, AV1, ...)  --quality Q (0-100)  --keyframe-interval K\n"
@@ -63,6 +66,7 @@ int main(int argc, char** argv) {
         if (command == "set") return runSet(args);
         if (command == "import") return runImport(args);
         if (command == "suggest") return runSuggest(args);
+        if (command == "beats") return runBeats(args);
         if (command == "--help" || command == "-h" || command == "help") {
             std::fputs(kUsage, stdout);
             return kExitOk;

@@ -15,6 +15,7 @@
 #include <cmath>
 
 #include "app/keyframe_strip.h"
+#include "output/beat_timeline.h"
 #include "settings/render_settings.h"
 #include "settings/settings_file.h"
 
@@ -80,7 +81,7 @@ CurveEditor::CurveEditor(QWidget* owner, AppState& state, Interaction& interacti
     graph_ = layout_.place(new GraphControl(this), kGraph, 8, 61, 689, 262);
     const QRect graphBox = graph_->geometry();
     view_.rect = {graphBox.left(), graphBox.top(), graphBox.left() + graphBox.width(), graphBox.top() + graphBox.height()};
-    graph_->paint = [this](QPainter& painter) { paintGraph(painter, view_, editedCurve(), labelFont_); };
+    graph_->paint = [this](QPainter& painter) { paintGraph(painter, view_, editedCurve(), labelFont_, beatMarks_); };
     graph_->mouse = [this](QMouseEvent* event, QPoint position) { mouse(event, position); };
     graph_->left = [this] { readout_->hide(); };
 
@@ -153,8 +154,57 @@ void CurveEditor::open(const std::function<void(PreviewSetup& setup)>& loadCurve
     scrollBar_->setRange(0, view_.scrollLimit());
     scrollBar_->setValue(0);
 
+    analyseSoundtrack();
+    updateBeatMarks();
     preview_ = std::make_unique<PreviewHost>(*this, state_, interaction_, source_);
     preview_->startFramePreview();
+}
+
+void CurveEditor::analyseSoundtrack() {
+    const VideoParameters video = state_.video();
+    if (video.soundtrack.empty()) {
+        beatsProblem_ = "There is no soundtrack in the video parameters (Video > Video Parameters...) to take the "
+                        "beats from.";
+        return;
+    }
+    // Once per soundtrack: the cache beside the program's settings keeps it for the next time.
+    QApplication::setOverrideCursor(Qt::WaitCursor);
+    BeatAnalysis analysis;
+    const Status found = zoomreel::soundtrackBeats(video.soundtrack, state_.workingDirectory, analysis);
+    QApplication::restoreOverrideCursor();
+    if (found) {
+        beats_ = std::move(analysis);
+    } else {
+        beatsProblem_ = found.message;
+    }
+}
+
+const BeatAnalysis* CurveEditor::soundtrackBeats() {
+    if (beats_) return &*beats_;
+    refused(Status::failure(beatsProblem_));
+    return nullptr;
+}
+
+std::vector<double> CurveEditor::movieBeats() const {
+    return beats_ ? beatsFrom(*beats_, state_.video().soundtrackStart) : std::vector<double>{};
+}
+
+WalkLimits CurveEditor::selectionWalk() const {
+    const KeyframeList& list = state_.keyframes;
+    return {list.selectionStart, list.selectionEnd, list.keyframeCount(), false};
+}
+
+void CurveEditor::updateBeatMarks() {
+    beatMarks_.clear();
+    const std::vector<double> beats = movieBeats();
+    if (!beats.empty() && !timelineSpeed().empty()) {
+        const int fps = std::max(1, state_.video().fps);
+        // Up to the frame after the last beat: the marks need no more of a long movie.
+        const BeatTimeline timeline(timelineSpeed(), selectionWalk(), fps,
+                                    static_cast<std::size_t>(beats.back() * fps) + 2);
+        beatMarks_ = beatPositions(timeline, beats);
+    }
+    graph_->update();
 }
 
 void CurveEditor::showEvent(QShowEvent* event) {
@@ -175,13 +225,13 @@ void CurveEditor::setEdited(EditedCurve curve, GraphAxis axis) {
 }
 
 void CurveEditor::refresh() {
-    graph_->update();
+    updateBeatMarks();
     if (preview_ && lastPosition_ >= 0) preview_->requestPosition(lastPosition_);
 }
 
 void CurveEditor::mouse(QMouseEvent* event, QPoint position) {
     switch (event->type()) {
-        case QEvent::MouseMove: moved(position); break;
+        case QEvent::MouseMove: moved(position, event->modifiers()); break;
         case QEvent::MouseButtonPress: pressed(event, position); break;
         case QEvent::MouseButtonRelease:
             if (event->button() == Qt::LeftButton) released();
@@ -192,7 +242,7 @@ void CurveEditor::mouse(QMouseEvent* event, QPoint position) {
 
 void CurveEditor::mouseMoveEvent(QMouseEvent*) { readout_->hide(); }
 
-void CurveEditor::moved(QPoint position) {
+void CurveEditor::moved(QPoint position, Qt::KeyboardModifiers modifiers) {
     if (!view_.contains(position)) {
         readout_->hide();
         return;
@@ -204,8 +254,12 @@ void CurveEditor::moved(QPoint position) {
     readout_->show();
     readout_->raise();
     if (dragged_ >= 0) {
-        source_.edit([&](PreviewSetup& setup) { movePoint(curveOf(setup, edited_), dragged_, p, y); });
+        // Onto a beat mark near the mouse, unless Alt is or was held for this drag.
+        const bool snaps = dragSnaps_ && !modifiers.testFlag(Qt::AltModifier);
+        const std::optional<float> mark = snaps ? view_.snapToMark(position.x(), beatMarks_) : std::nullopt;
+        source_.edit([&](PreviewSetup& setup) { movePoint(curveOf(setup, edited_), dragged_, mark.value_or(p), y); });
         if (preview_) preview_->requestPoint(static_cast<PreviewCurve>(static_cast<int>(edited_) + 1), dragged_);
+        if (edited_ == EditedCurve::Speed) updateBeatMarks();
         graph_->update();
     } else {
         pointerAt(p);
@@ -246,6 +300,7 @@ void CurveEditor::pressed(QMouseEvent* event, QPoint position) {
         return;
     }
     dragged_ = hit;
+    dragSnaps_ = !modifiers.testFlag(Qt::AltModifier);
     dragBefore_ = editedCurve();
 }
 

@@ -17,6 +17,7 @@
 #include "editors/curve_graph.h"
 #include "editors/preview_host.h"
 #include "keyframes/keyframe_measures.h"
+#include "output/beat_analysis.h"
 #include "output/preview.h"
 
 class QCheckBox;
@@ -50,6 +51,8 @@ public:
     const PreviewSource& source() const { return source_; }
     PreviewHost* preview() const { return preview_.get(); }
     GraphControl* graph() const { return graph_; }
+    /// The keyframe positions of the soundtrack's beats as the movie reaches them, from beat 0.
+    const std::vector<double>& beatMarks() const { return beatMarks_; }
 
 protected:
     /// Lays the dialog out in dialog units at (0, 50) of its owner and builds the controls both editors have.
@@ -83,6 +86,17 @@ protected:
     /// Replaces the edited curve as one undo step, the preview shown with it at once.
     void replaceEditedCurve(const KeyPointCurve& curve);
 
+    /// The speed curve the movie walks, which places the beat marks: the colour editor's copy of "speed.qvs".
+    virtual const KeyPointCurve& timelineSpeed() const { return source_.current().speed; }
+    /// Places the beat marks again after the speed curve changed.
+    void updateBeatMarks();
+    /// The soundtrack's beats, or nothing after a message saying why there are none.
+    const BeatAnalysis* soundtrackBeats();
+    /// The beats from the movie's start in the soundtrack.
+    std::vector<double> movieBeats() const;
+    /// The walk over the selection.
+    WalkLimits selectionWalk() const;
+
     AppState& state_;
     Interaction& interaction_;
     DialogLayout layout_;
@@ -94,7 +108,8 @@ protected:
 
 private:
     void mouse(QMouseEvent* event, QPoint position);
-    void moved(QPoint position);
+    void moved(QPoint position, Qt::KeyboardModifiers modifiers);
+    void analyseSoundtrack();
     void pressed(QMouseEvent* event, QPoint position);
     void released();
     void scrolled(int scroll);
@@ -125,6 +140,10 @@ private:
     int lastThumbnailKeyframe_ = -1;
     float lastPosition_ = -1;
     int dragged_ = -1;
+    bool dragSnaps_ = true;  ///< Alt held when the drag began turns snapping off for it
+    std::optional<BeatAnalysis> beats_;
+    std::string beatsProblem_;
+    std::vector<double> beatMarks_;
     KeyPointCurve dragBefore_;
     std::vector<Step> undoSteps_;
     std::vector<Step> redoSteps_;

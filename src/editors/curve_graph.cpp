@@ -18,6 +18,8 @@ int truncated(double value) {
 
 const QColor kGridColor(180, 180, 180);
 const QColor kCurveColor(120, 120, 120);
+const QColor kBeatMarkColor(150, 170, 230);
+const QColor kBarMarkColor(40, 70, 200);
 
 }  // namespace
 
@@ -114,7 +116,23 @@ int GraphView::hitPoint(const KeyPointCurve& curve, float p, float y) const {
     return close ? s : -1;
 }
 
-void paintGraph(QPainter& painter, const GraphView& view, const KeyPointCurve& curve, const QFont& labelFont) {
+std::optional<float> GraphView::snapToMark(int mx, const std::vector<double>& marks) const {
+    const double p = positionAt(mx);
+    const auto after = std::lower_bound(marks.begin(), marks.end(), p);
+    std::optional<float> best;
+    int bestDistance = kSnapPixels + 1;
+    for (auto it = after == marks.begin() ? after : after - 1; it != marks.end() && it <= after; ++it) {
+        const int distance = std::abs(rect.left + 2 + screenX(static_cast<float>(*it)) - mx);
+        if (distance < bestDistance) {
+            bestDistance = distance;
+            best = static_cast<float>(*it);
+        }
+    }
+    return best;
+}
+
+void paintGraph(QPainter& painter, const GraphView& view, const KeyPointCurve& curve, const QFont& labelFont,
+                const std::vector<double>& beatMarks) {
     const int width = view.rect.width();
     const int height = view.rect.height();
     const QColor background = view.background();
@@ -144,6 +162,14 @@ void paintGraph(QPainter& painter, const GraphView& view, const KeyPointCurve& c
         if (x > width - 4) break;
     }
     painter.setBackgroundMode(Qt::TransparentMode);
+
+    for (std::size_t b = 0; b < beatMarks.size(); ++b) {
+        const int x = view.screenX(static_cast<float>(beatMarks[b]));
+        if (x < 2) continue;
+        if (x > width - 4) break;
+        painter.setPen(QPen(b % 4 == 0 ? kBarMarkColor : kBeatMarkColor, 1));
+        painter.drawLine(x, 2, x, height - 7);
+    }
 
     if (!curve.empty()) {
         painter.setPen(QPen(kCurveColor, 1));

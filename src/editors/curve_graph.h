@@ -9,6 +9,8 @@
 #include <QPoint>
 
 #include <functional>
+#include <optional>
+#include <vector>
 
 #include "settings/key_point_curve.h"
 
@@ -59,12 +61,21 @@ struct GraphView {
     /// within 0.55 / zoom keyframes of P and within 20 % of Y (logarithmic axes) or 0.2 of it (linear axes).
     /// -1 when none is hit.
     int hitPoint(const KeyPointCurve& curve, float p, float y) const;
+    /// The keyframe position of the mark (of `marks`, ascending) nearest the mouse's x, when it is within
+    /// `kSnapPixels` of it on the screen.
+    std::optional<float> snapToMark(int mx, const std::vector<double>& marks) const;
 };
+
+/// How near a beat mark a dragged key point has to come to snap onto it.
+inline constexpr int kSnapPixels = 6;
 
 /// Paints the graph of `curve` into a client area of (W - 4) x (H - 4) pixels, W and H the view rectangle's sides:
 /// background, grid with keyframe numbers, base line, the curve from the segment at the left edge to the first
 /// point past the right edge with a 7 x 7 marker on each point, then a horizontal line to the right edge.
-void paintGraph(QPainter& painter, const GraphView& view, const KeyPointCurve& curve, const QFont& labelFont);
+/// `beatMarks` (keyframe positions of the soundtrack's beats, from beat 0) are thin vertical lines behind the
+/// curve, every fourth one stronger.
+void paintGraph(QPainter& painter, const GraphView& view, const KeyPointCurve& curve, const QFont& labelFont,
+                const std::vector<double>& beatMarks = {});
 
 /// The graph control (1011): a client-edged frame that paints the editor's graph and hands the mouse to the
 /// editor in the dialog's client coordinates.

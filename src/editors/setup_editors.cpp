@@ -1,6 +1,8 @@
 #include "editors/setup_editors.h"
 
 #include <QButtonGroup>
+#include <QDoubleSpinBox>
+#include <QSpinBox>
 #include <QCheckBox>
 #include <QGroupBox>
 #include <QLabel>
@@ -14,7 +16,8 @@
 #include <optional>
 
 #include "editors/dialog_fields.h"
-#include "keyframes/curve_suggestion.h"
+#include "settings/curve_suggestion.h"
+#include "output/beat_fit.h"
 #include "platform/text_scan.h"
 #include "settings/render_settings.h"
 #include "settings/settings_file.h"
@@ -32,6 +35,9 @@ constexpr int kAverage = 1020;
 constexpr int kOffsetBar = 1022;
 constexpr int kDurationField = 1000;
 constexpr int kToday = 1001;
+constexpr int kBeatsButton = 1026;
+constexpr int kBeatsField = 1002;
+constexpr int kBeatsDuration = 1003;
 constexpr int kOk = 1;
 constexpr int kCancel = 2;
 
@@ -92,6 +98,41 @@ std::optional<QString> askDuration(QWidget* owner, Interaction& interaction, con
     return field->text().trimmed();
 }
 
+/// The small dialog of "Fit to beats" and "Color pulse": one field, a line under it that `describe` fills in from
+/// the field's value as it changes, OK (Return) and Cancel (Escape). True for OK.
+template <typename Field>
+bool askNumber(QWidget* owner, Interaction& interaction, const QString& title, const QString& label, Field* field,
+               const std::function<QString()>& describe) {
+    QDialog dialog(owner);
+    const DialogLayout layout(dialog, title, 250, 250, 200, 58);
+    layout.place(new QLabel(label, &dialog), 0, 7, 9, 100, 8);
+    field->setParent(&dialog);
+    DialogLayout::tallEnough(layout.place(field, kBeatsField, 110, 7, 60, 12));
+    auto* outcome = layout.place(new QLabel(&dialog), kBeatsDuration, 7, 23, 186, 8);
+    auto update = [&] { outcome->setText(describe()); };
+    if constexpr (std::is_same_v<Field, QSpinBox>) {
+        QObject::connect(field, &QSpinBox::valueChanged, &dialog, update);
+    } else {
+        QObject::connect(field, &QDoubleSpinBox::valueChanged, &dialog, update);
+    }
+    update();
+    QPushButton* ok = placeButton(layout, dialog, kOk, QStringLiteral("OK"), 89, 38);
+    ok->setDefault(true);
+    QPushButton* cancel = placeButton(layout, dialog, kCancel, QStringLiteral("Cancel"), 143, 38);
+    QObject::connect(ok, &QPushButton::clicked, &dialog, [&] { dialog.done(kOk); });
+    QObject::connect(cancel, &QPushButton::clicked, &dialog, [&] { dialog.done(kCancel); });
+    field->setFocus();
+    field->selectAll();
+    return interaction.runDialog(dialog) == kOk;
+}
+
+/// The beat button beside "Suggest".
+QPushButton* placeBeatsButton(const DialogLayout& layout, QDialog& dialog, const QString& text) {
+    auto* button = layout.place(new QPushButton(text, &dialog), kBeatsButton, 194, 346, 52, 14);
+    button->setAutoDefault(false);
+    return button;
+}
+
 }  // namespace
 
 SpeedSetupDialog::SpeedSetupDialog(QWidget* owner, AppState& state, Interaction& interaction)
@@ -108,6 +149,12 @@ SpeedSetupDialog::SpeedSetupDialog(QWidget* owner, AppState& state, Interaction&
     previewButton_->setEnabled(!mode.evolution);
     // An evolution curve holds factors, not images per keyframe: there is no duration for it to fit.
     suggestButton_->setEnabled(!mode.evolution);
+    QPushButton* beats = placeBeatsButton(layout_, *this, QStringLiteral("Fit to beats"));
+    beats->setEnabled(!mode.evolution);
+    connect(beats, &QPushButton::clicked, this, &SpeedSetupDialog::fitToBeats);
+    evolution_ = mode.evolution;
+    // The movie's own: without "speed.qvs" it runs at its default, not at the editor's.
+    if (evolution_) movieSpeed_ = movieSpeedCurve(state_.keyframes, false);
     setEdited(EditedCurve::Speed, GraphAxis::Speed);
     open([&](PreviewSetup& setup) {
         loadCurveWithDefault(settingsFilePath(state_.keyframes, fileName_), setup.speed, mode.defaultValue);
@@ -119,6 +166,66 @@ SpeedSetupDialog::~SpeedSetupDialog() {
     state_.zScaleEvolutionRequest = 0;
     state_.maxIterEvolutionRequest = 0;
     state_.vertShiftEvolutionRequest = 0;
+}
+
+const KeyPointCurve& SpeedSetupDialog::timelineSpeed() const { return evolution_ ? movieSpeed_ : editedCurve(); }
+
+void SpeedSetupDialog::fitToBeats() {
+    const KeyframeList& list = state_.keyframes;
+    if (refused(checkSuggestionSelection(list.selectionStart, list.selectionEnd))) return;
+    const BeatAnalysis* analysis = soundtrackBeats();
+    if (analysis == nullptr) return;
+    const int fps = std::max(1, state_.video().fps);
+    BeatFitRequest request;
+    request.limits = selectionWalk();
+    request.fps = fps;
+    request.speed = editedCurve();
+    request.beats = movieBeats();
+    const int steps = list.selectionEnd - list.selectionStart;
+    std::optional<std::vector<int>> detail;  // "auto", measured once it is first asked for
+    auto fitWith = [&](int each) -> CurveSuggestion {
+        if (each > 0) {
+            request.beatsPerKeyframe.assign(static_cast<std::size_t>(steps), each);
+        } else {
+            if (!detail) {
+                const auto measures = selectionMeasures();
+                if (!measures) return {Status::failure("The keyframes' detail cannot be measured."), {}, 0};
+                SpeedRequest speed;
+                speed.selectionStart = list.selectionStart;
+                speed.selectionEnd = list.selectionEnd;
+                speed.speed = editedCurve();
+                speed.colorDivisor = source_.current().colorDivisor;
+                speed.colorSensitivity = source_.current().colorSensitivity;
+                const WalkLimits walk = request.limits;
+                std::vector<int> shares;
+                const Status s = beatsFollowingKeyframes(
+                    *measures, speed, [&](const KeyPointCurve& c) { return countMovieFrames(c, walk); },
+                    request.beats, fps, shares);
+                if (!s) return {s, {}, 0};
+                detail = shares;
+            }
+            request.beatsPerKeyframe = *detail;
+        }
+        return fitSpeedToBeats(request);
+    };
+    auto* field = new QSpinBox;
+    field->setRange(0, 64);
+    field->setSpecialValueText(QStringLiteral("auto"));
+    field->setValue(state_.editors.beatsPerKeyframe);
+    const auto describe = [&]() -> QString {
+        const CurveSuggestion fit = fitWith(field->value());
+        if (!fit.status) return QString::fromStdString(fit.status.message);
+        return QString::asprintf("%.1f beats per minute: ", analysis->tempo) + durationText(fit.frames, fps) +
+               QString::asprintf(" (%d frames)", fit.frames);
+    };
+    if (!askNumber(this, interaction_, QStringLiteral("Fit to beats"), QStringLiteral("Beats per keyframe:"), field,
+                   describe)) {
+        return;
+    }
+    state_.editors.beatsPerKeyframe = field->value();
+    const CurveSuggestion fit = fitWith(field->value());
+    if (refused(fit.status)) return;
+    replaceEditedCurve(fit.curve);
 }
 
 void SpeedSetupDialog::pointerAt(float position) {
@@ -187,6 +294,8 @@ ColorSetupDialog::ColorSetupDialog(QWidget* owner, AppState& state, Interaction&
     offsetBar_->setSingleStep(1);
     offsetBar_->setPageStep(5);
     layout_.place(new QLabel(QStringLiteral("Color Parameters Graph"), this), 0, 10, 334, 171, 8);
+    connect(placeBeatsButton(layout_, *this, QStringLiteral("Color pulse")), &QPushButton::clicked, this,
+            &ColorSetupDialog::colourPulse);
 
     auto* group = new QButtonGroup(this);
     const struct {
@@ -202,6 +311,8 @@ ColorSetupDialog::ColorSetupDialog(QWidget* owner, AppState& state, Interaction&
         group->addButton(modes_[radio.mode], radio.mode);
     }
 
+    // The beat marks are where the movie reaches the beats: at its own default speed when there is no file.
+    movieSpeed_ = movieSpeedCurve(state_.keyframes, false);
     open([&](PreviewSetup& setup) {
         loadColourCurves(state_.keyframes, setup);
         loadCurveWithDefault(settingsFilePath(state_.keyframes, "speed.qvs"), setup.speed, kEditorSpeedDefault);
@@ -246,6 +357,41 @@ void ColorSetupDialog::suggest() {
         suggestColorDivisor(*measures, list.selectionStart, list.selectionEnd, editedCurve());
     if (refused(divisor.status)) return;
     replaceEditedCurve(divisor.curve);
+}
+
+const KeyPointCurve& ColorSetupDialog::timelineSpeed() const { return movieSpeed_; }
+
+void ColorSetupDialog::colourPulse() {
+    const KeyframeList& list = state_.keyframes;
+    if (refused(checkSuggestionSelection(list.selectionStart, list.selectionEnd))) return;
+    const BeatAnalysis* analysis = soundtrackBeats();
+    if (analysis == nullptr) return;
+    showMode(2);
+    const BeatTimeline timeline(timelineSpeed(), selectionWalk(), std::max(1, state_.video().fps));
+    auto* field = new QDoubleSpinBox;
+    field->setRange(-10, 10);
+    field->setDecimals(3);
+    field->setSingleStep(0.05);
+    field->setValue(state_.editors.colourPulse);
+    const double start = state_.video().soundtrackStart;
+    auto pulseWith = [&] {
+        return zoomreel::colourPulse(editedCurve(), timeline, *analysis, start, field->value(), list.selectionStart,
+                                     list.selectionEnd);
+    };
+    const auto describe = [&]() -> QString {
+        const CurveSuggestion pulse = pulseWith();
+        if (!pulse.status) return QString::fromStdString(pulse.status.message);
+        return QString::asprintf("%.1f beats per minute, %d beats in the selection", analysis->tempo,
+                                 static_cast<int>(beatPositions(timeline, movieBeats()).size()));
+    };
+    if (!askNumber(this, interaction_, QStringLiteral("Color pulse"), QStringLiteral("Rotation of a beat:"), field,
+                   describe)) {
+        return;
+    }
+    state_.editors.colourPulse = field->value();
+    const CurveSuggestion pulse = pulseWith();
+    if (refused(pulse.status)) return;
+    replaceEditedCurve(pulse.curve);
 }
 
 Status ColorSetupDialog::writeFiles() {

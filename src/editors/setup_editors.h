@@ -26,8 +26,14 @@ private:
     /// Asks how long the selection is to last (today's duration to start from), then replaces the speed curve
     /// over it by one that spends more images where there is more detail to follow.
     void suggest() override;
+    const KeyPointCurve& timelineSpeed() const override;
+    /// "Fit to beats": asks how many beats each keyframe is to last, showing the duration that gives, and
+    /// replaces the speed over the selection by one that reaches every keyframe on its beat.
+    void fitToBeats();
 
     std::string fileName_;
+    bool evolution_ = false;
+    KeyPointCurve movieSpeed_;  ///< "speed.qvs" as the movie walks it, while an evolution curve is edited
     QLabel* time_ = nullptr;
 };
 
@@ -44,7 +50,12 @@ private:
     /// Shows the colour divisor and replaces it over the selection by one that keeps the colour density of the
     /// selection's first keyframe.
     void suggest() override;
+    /// "Color pulse": asks for the rotation of an average beat and replaces the colour rotation over the
+    /// selection by one that pulses with the soundtrack's onsets.
+    void colourPulse();
+    const KeyPointCurve& timelineSpeed() const override;
 
+    KeyPointCurve movieSpeed_;  ///< "speed.qvs" as the movie walks it, for the beat marks
     QRadioButton* modes_[3] = {nullptr, nullptr, nullptr};  ///< by mode: 0 add, 1 division, 2 rotate
     class QScrollBar* offsetBar_ = nullptr;
     QLineEdit* average_ = nullptr;

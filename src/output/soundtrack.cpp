@@ -223,6 +223,7 @@ MovieSound::~MovieSound() = default;
 int MovieSound::sampleRate() const { return decoder_->rate; }
 int MovieSound::channels() const { return decoder_->channels; }
 int MovieSound::sampleFormat() const { return decoder_->sampleFormat; }
+bool MovieSound::exhausted() const { return decoder_->ended && av_audio_fifo_size(decoder_->queue) == 0; }
 
 Status MovieSound::open(const std::filesystem::path& file, double startSeconds, MovieContainer container,
                         std::unique_ptr<MovieSound>& sound) {

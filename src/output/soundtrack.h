@@ -54,6 +54,8 @@ public:
     /// only: samples between the last read's end and `from` are decoded and passed over. Past the soundtrack's
     /// end come silent samples. A decoding failure gives a message with the file and the time it happened at.
     Status read(std::int64_t from, int count, std::uint8_t* const* planes);
+    /// True once every sample of the soundtrack has been read: what `read` gives from then on is silence.
+    bool exhausted() const;
 
     /// The clock of the file being written; each writer moves it on to its own file.
     SoundClock clock;

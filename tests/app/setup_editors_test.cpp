@@ -10,11 +10,16 @@
 
 #include <cmath>
 
+#include <QDoubleSpinBox>
+#include <QSpinBox>
+
 #include "app/app_test.h"
 #include "app/layout_check.h"
 #include "app/editor_fixture.h"
 #include "editors/dialog_fields.h"
 #include "editors/setup_editors.h"
+#include "output/beat_timeline.h"
+#include "output/movie_probe.h"
 #include "render/test_keyframes.h"
 #include "settings/render_settings.h"
 #include "settings/settings_file.h"
@@ -258,6 +263,82 @@ private slots:
             const KeyPointCurve& divisor = e.source().current().colorDivisor;
             QVERIFY(divisor.count() >= 2);
             QCOMPARE(evaluateLog(divisor, static_cast<float>(kStart)), 1.0f);
+            e.reject();
+        });
+    }
+
+    // The beats of a 120 BPM click track as marks where the movie reaches them, redrawn with the speed; a drag
+    // snapping onto the mark within 6 pixels unless Alt is held, one undo step each; "Fit to beats" putting each
+    // keyframe on every second beat, "Color pulse" one rotation point per beat; without a soundtrack, a message.
+    void beatMarksSnappingAndFitting() {
+        EditorFixture f;
+        f.run(kColorSetup, [&](CurveEditor& e) {
+            QVERIFY(e.beatMarks().empty());
+            press(e, 1026);
+            QVERIFY(f.h.ui.messages.back().text.contains(QStringLiteral("no soundtrack")));
+            e.reject();
+        });
+        VideoParameters video = f.h.state->video();
+        video.soundtrack = (f.h.work / "click.wav").string();
+        zoomreel::test::writeWav(video.soundtrack, 44100, 1, zoomreel::test::toPcm(zoomreel::test::beatTrack(44100, 120, 30, 0, false)));
+        f.h.state->setVideo(video);
+        const WalkLimits walk{kStart, kEnd, 12, false};
+        f.run(kColorSetup, [&](CurveEditor& e) {
+            checkLayoutFits(e);
+            const std::vector<double> marks = e.beatMarks();
+            QVERIFY(marks.size() > 10);
+            // Where the movie, at its 20 images per keyframe without "speed.qvs", reaches beat 1.
+            QVERIFY(std::abs(marks[1] - BeatTimeline({{{0, kMovieSpeedDefault}}}, walk, video.fps).positionAt(0.5)) < 0.01);
+            const int low = bottomRow(e);
+            mouse(e, at(e, 1, low), Qt::LeftButton, Qt::ShiftModifier);
+            const int index = 1;  // after the point at 0
+            const auto markX = [&](double m) { return e.view().rect.left + 2 + e.view().screenX(float(m)); };
+            for (const auto modifier : {Qt::NoModifier, Qt::AltModifier}) {
+                QWidget* graph = e.graph();
+                const QPoint from(markX(e.source().current().colorDivisor.points[index].x), low), to(markX(marks[6]) + 5, low);
+                QTest::mousePress(graph, Qt::LeftButton, modifier, from - graph->pos());
+                QMouseEvent event(QEvent::MouseMove, to - graph->pos(), graph->mapToGlobal(to - graph->pos()),
+                                  Qt::NoButton, Qt::LeftButton, modifier);
+                QApplication::sendEvent(graph, &event);
+                QTest::mouseRelease(graph, Qt::LeftButton, modifier, to - graph->pos());
+                const float x = e.source().current().colorDivisor.points[index].x;
+                if (modifier == Qt::NoModifier) {
+                    QCOMPARE(x, float(marks[6]));
+                } else {
+                    QCOMPARE(x, e.view().positionAt(to.x()));
+                }
+            }
+            e.undo();
+            QCOMPARE(e.source().current().colorDivisor.points[index].x, float(marks[6]));
+            e.reject();
+        });
+        f.run(kSpeedSetup, [&](CurveEditor& e) {
+            const std::vector<double> before = e.beatMarks();
+            QString shown;
+            f.h.ui.dialogs.push_back([&](QDialog& d) {
+                control<QSpinBox>(d, 1002)->setValue(2);
+                shown = text(d, 1003);
+                QTest::keyClick(control<QSpinBox>(d, 1002), Qt::Key_Return);
+                return d.result();
+            });
+            press(e, 1026);
+            QVERIFY2(shown.contains(QStringLiteral("(240 frames)")), qPrintable(shown));  // 16 beats of 15 frames
+            const BeatTimeline timeline(e.source().current().speed, walk, video.fps);
+            for (int k = kStart + 1; k <= kEnd; ++k) QCOMPARE(timeline.arrivalFrame(float(k)), 30 * (k - kStart));
+            QVERIFY(std::abs(e.beatMarks()[4] - (kStart + 2)) < 0.1);
+            e.undo();
+            QVERIFY(e.beatMarks() == before);
+            e.reject();
+        });
+        f.run(kColorSetup, [&](CurveEditor& e) {
+            f.h.ui.dialogs.push_back([&](QDialog& d) {
+                control<QDoubleSpinBox>(d, 1002)->setValue(0.2);
+                QTest::keyClick(control<QDoubleSpinBox>(d, 1002), Qt::Key_Return);
+                return d.result();
+            });
+            press(e, 1026);
+            // Beside the point at 0, outside the selection, which stays.
+            QCOMPARE(e.source().current().colorRotate.count(), static_cast<int>(e.beatMarks().size()) + 1);
             e.reject();
         });
     }

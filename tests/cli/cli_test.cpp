@@ -321,5 +321,38 @@ TEST(Cli, MoviesWithASoundtrackAndWhatIsRefused) {
     }
 }
 
+// "beats" on a click track with a lead-in, from a start inside it; "suggest --audio" fitting keyframes 1 to 5 to
+// every third beat, applied and rendered; a silent track refused in one line.
+TEST(Cli, BeatsAndSpeedFittedToThem) {
+    TempDir scratch;
+    std::vector<double> beats;
+    test::writeWav(scratch / "click.wav", 44100, 1, test::toPcm(test::beatTrack(44100, 128, 20, 0.6, false, &beats)));
+    Outcome o = cli("beats click.wav --audio-start 0.5", scratch);
+    ASSERT_EQ(o.status, 0) << o.err;
+    const auto printed = lines(o.out);
+    ASSERT_GE(printed.size(), 40u);
+    EXPECT_EQ(printed[0], "128.0");
+    EXPECT_NEAR(std::stod(printed[1]), 0.1, 0.015);
+    EXPECT_NEAR(std::stod(printed[11]), beats[10] - 0.5, 0.015);
+    EXPECT_TRUE(std::filesystem::exists(scratch / "zoomreel-beats.cache"));
+
+    ASSERT_EQ(cli("sample maps --maps 7 --size 64x36 --max-iter 300", scratch).status, 0);
+    ASSERT_EQ(cli("convert maps", scratch).status, 0);
+    o = cli("suggest maps --from 1 --to 5 --audio click.wav --beats-per-keyframe 3 --apply", scratch);
+    ASSERT_EQ(o.status, 0) << o.err;
+    EXPECT_EQ(lines(o.out)[0].rfind("# Fitted to 128.0 beats per minute for keyframes 1 to 5: ", 0), 0u) << o.out;
+    // Beat 12 (keyframe 5) at 0.6 + 12 * 60 / 128 s, 30 frames per second.
+    ASSERT_EQ(cli("render maps --from 1 --to 5 --width 32 --codec raw", scratch).status, 0);
+    EXPECT_NEAR(static_cast<double>(test::decodeMovie(scratch / "maps" / "film(1-5)001.avi").frames.size()),
+                (0.6 + 12 * 60.0 / 128) * 30, 1.0);
+
+    test::writeWav(scratch / "silence.wav", 44100, 1, std::vector<std::int16_t>(44100 * 5));
+    for (const char* command : {"beats silence.wav", "suggest maps --from 1 --to 5 --audio silence.wav --colour-pulse 1"}) {
+        o = cli(command, scratch);
+        EXPECT_EQ(o.status, 1) << command;
+        EXPECT_EQ(lines(o.err).size(), 1u) << o.err;
+    }
+}
+
 }  // namespace
 }  // namespace zoomreel

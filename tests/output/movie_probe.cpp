@@ -1,5 +1,6 @@
 #include "output/movie_probe.h"
 
+#include <algorithm>
 #include <cmath>
 #include <numbers>
 
@@ -131,6 +132,38 @@ void writeWav(const std::filesystem::path& path, int rate, int channels, const s
     w.raw("data").i32(bytes);
     for (const std::int16_t s : samples) w.u16(static_cast<std::uint16_t>(s));
     writeBytes(path, w.bytes());
+}
+
+std::vector<float> beatTrack(int rate, double bpm, double seconds, double leadIn, bool drums,
+                             std::vector<double>* beats) {
+    std::vector<float> out(static_cast<std::size_t>(seconds * rate));
+    std::uint32_t noise = 1;
+    const double period = 60.0 / bpm;
+    for (int beat = 0; leadIn + beat * period < seconds; ++beat) {
+        if (beats != nullptr) beats->push_back(leadIn + beat * period);
+        for (int half = 0; half < (drums ? 2 : 1); ++half) {
+            const auto first = static_cast<std::size_t>(std::llround((leadIn + (beat + half * 0.5) * period) * rate));
+            for (std::size_t i = first; i < std::min(out.size(), first + rate / 4); ++i) {
+                const double t = double(i - first) / rate;
+                noise = noise * 1664525u + 1013904223u;
+                const double white = double(noise >> 8) / double(1 << 24) * 2 - 1;
+                double v = 0.12 * white * std::exp(-t * 200);  // the hi-hat (or the click's edge)
+                if (!drums) v = 0.8 * std::sin(2 * std::numbers::pi * 1500 * t) * std::exp(-t * 150);
+                if (drums && half == 0) {
+                    v += beat % 2 == 0 ? 0.7 * std::sin(2 * std::numbers::pi * 60 * t) * std::exp(-t * 20)
+                                       : 0.5 * white * std::exp(-t * 25);
+                }
+                out[i] += static_cast<float>(v);
+            }
+        }
+    }
+    return out;
+}
+
+std::vector<std::int16_t> toPcm(const std::vector<float>& samples) {
+    std::vector<std::int16_t> pcm;
+    for (const float s : samples) pcm.push_back(static_cast<std::int16_t>(std::clamp(s, -1.0f, 1.0f) * 32000));
+    return pcm;
 }
 
 std::vector<std::int16_t> toneSamples(int rate, int channels, double seconds, double frequency) {

@@ -37,6 +37,13 @@ DecodedMovie decodeMovie(const std::filesystem::path& path);
 /// A WAV file of 16-bit samples, interleaved, written by hand.
 void writeWav(const std::filesystem::path& path, int rate, int channels, const std::vector<std::int16_t>& samples);
 
+/// A mono beat track at `rate`: `leadIn` seconds of silence, then beats at `bpm` until `seconds` - clicks (short
+/// 1.5 kHz pings) or a drum pattern (kick on one and three, noise snare on two and four, quiet hi-hat on the
+/// eighths). `beats` gets the time of every beat.
+std::vector<float> beatTrack(int rate, double bpm, double seconds, double leadIn, bool drums,
+                             std::vector<double>* beats = nullptr);
+std::vector<std::int16_t> toPcm(const std::vector<float>& samples);
+
 /// `seconds` of a tone on each channel (channel c at `frequency` · (c + 1) Hz), loud enough that a shift shows.
 std::vector<std::int16_t> toneSamples(int rate, int channels, double seconds, double frequency = 440.0);
 

@@ -1,4 +1,4 @@
-#include "keyframes/curve_suggestion.h"
+#include "settings/curve_suggestion.h"
 
 #include <algorithm>
 #include <charconv>
