@@ -11,12 +11,15 @@
 #include <benchmark/benchmark.h>
 
 
+#include <algorithm>
 #include <array>
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
+#include <map>
+#include <memory>
 #include <numeric>
 
 #include "keyframes/keyframe_list.h"
@@ -153,6 +156,61 @@ void BM_Smoothing(benchmark::State& state) {
     }
     state.counters["radius"] = filterRadius(width);
 }
+// 3D frames as wide as their keyframes (two of width x width * 9 / 16 from the sample generator, the 3D image as
+// high as the frame), at the default 3D settings on 2 workers: the time per frame, how it grows per doubling of
+// the width, and the working memory beyond the four levels, the level image, the frame and the 3D image, in bytes
+// per frame pixel.
+void BM_Frame3DLarge(benchmark::State& state) {
+    const int width = static_cast<int>(state.range(0));
+    const int height = width * 9 / 16;
+    static std::map<int, std::unique_ptr<Workload>> workloads;
+    auto& made = workloads[width];
+    if (!made) made = std::make_unique<Workload>(width, height, 2, 500);
+    Workload& w = *made;
+    resetPeakResident();
+    const double residentBefore = statusMiB("VmRSS");
+    FrameRenderer renderer(2);
+    RenderSettings settings;
+    settings.keyframes = &w.list;
+    settings.finalWidth = width;
+    settings.finalHeight = height;
+    settings.height3D = height;
+    MovieFrameContext context;
+    renderer.inputs.frameLightAngle = settings.relief.lightDirection;
+    const float divisor = static_cast<float>(w.list.summaries[0].colorDivisor);
+    // The set-up frame, before the timing starts.
+    if (!RenderMovieFrame(renderer, settings, {}, 0.0f, divisor, 0.0f, context).ok) state.SkipWithError("frame");
+    int step = 1;
+    double shadows = 0;
+    double flat = 0;
+    for (auto _ : state) {
+        const float h = static_cast<float>(step % kFramesPerKeyframe) / kFramesPerKeyframe;
+        if (!RenderMovieFrame(renderer, settings, {}, h, divisor, 0.0f, context).ok) state.SkipWithError("frame");
+        ++step;
+        const auto& t = renderer.clock.t;
+        shadows += t[4] - t[3];
+        flat += t[1] - t[0];
+    }
+    state.counters["shadows_per_2D"] = flat > 0 ? shadows / flat : 0;
+    // Rays counted per pixel, and those that land on a cell already darkened all the way: the walk counts each.
+    double hits = 0;
+    double beyond = 0;
+    for (const std::int32_t c : renderer.projection.shadowCounts) {
+        hits += c;
+        beyond += std::max(0, c - kShadowSaturation);
+    }
+    state.counters["hits_per_px"] = hits / (static_cast<double>(width) * height);
+    state.counters["saturated_hits_per_px"] = beyond / (static_cast<double>(width) * height);
+    const double pixels = static_cast<double>(width) * height;
+    const double held = 4.0 * pixels * 8 + static_cast<double>(renderer.levelImage.sizeBytes()) +
+                        static_cast<double>(context.frame.sizeBytes()) + static_cast<double>(context.frame3D.sizeBytes());
+    const double peak = (statusMiB("VmHWM") - residentBefore) * 1024 * 1024;
+    state.counters["peak_MiB"] = peak / (1024 * 1024);
+    state.counters["extra_B_per_px"] = (peak - held) / pixels;
+}
+BENCHMARK(BM_Frame3DLarge)->Arg(1920)->Arg(3840)->Unit(benchmark::kMillisecond)->UseRealTime()->Iterations(3);
+BENCHMARK(BM_Frame3DLarge)->Arg(7680)->Unit(benchmark::kMillisecond)->UseRealTime()->Iterations(1);
+
 BENCHMARK(BM_Frame2D)->Arg(1)->Arg(2)->Unit(benchmark::kMillisecond)->UseRealTime()->Repetitions(5)
     ->ReportAggregatesOnly(true);
 BENCHMARK(BM_Frame2DRelief)->Arg(1)->Arg(2)->Unit(benchmark::kMillisecond)->UseRealTime()->Repetitions(5)

@@ -30,7 +30,8 @@ struct Workload {
     std::filesystem::path folder;
     KeyframeList list;
 
-    Workload() {
+    /// `count` keyframes of width x height from the sample generator, converted.
+    explicit Workload(int width = kWidth, int height = kHeight, int count = kKeyframes, int maxIterations = 2000) {
         std::string pattern = (std::filesystem::temp_directory_path() / "zoomreel-bench-XXXXXX").string();
         if (::mkdtemp(pattern.data()) == nullptr) std::abort();
         folder = pattern;
@@ -38,9 +39,10 @@ struct Workload {
         if (child == 0) {
             WorkerPool pool;
             SampleOptions options;
-            options.mapCount = kKeyframes;
-            options.width = kWidth;
-            options.height = kHeight;
+            options.mapCount = count;
+            options.width = width;
+            options.height = height;
+            options.maxIterations = maxIterations;
             if (!writeSampleMaps(folder, options, pool).ok) std::_Exit(1);
             KeyframeList maps;
             maps.folder = folder;
@@ -57,7 +59,7 @@ struct Workload {
             std::abort();
         }
         list.folder = folder;
-        if (!scanKeyframes(list).ok || list.keyframeCount() != kKeyframes) std::abort();
+        if (!scanKeyframes(list).ok || list.keyframeCount() != count) std::abort();
     }
     ~Workload() { std::filesystem::remove_all(folder); }
 };

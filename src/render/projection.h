@@ -5,6 +5,7 @@
 
 #include <array>
 #include <cstdint>
+#include <memory>
 #include <vector>
 
 #include "platform/raster.h"
@@ -75,12 +76,23 @@ struct SmoothingBuffers {
 void smoothHeightField(WorkerPool& pool, std::vector<double>& field, int frameWidth, int frameHeight,
                        double filterWidth, GaussianKernel& kernel, SmoothingBuffers& buffers, double maxHeight);
 
-/// Counts, for each cell, the shadow rays of the cells around it that pass above it (capped use at
-/// kShadowSaturation). The light comes from `azimuth` (radians, any value); `shadowScale` turns a height into a
-/// shadow length in pixels, negative for a mirrored landscape. `counts` is resized and cleared; `scratch` holds
-/// the counts of the workers beyond the first. The counts do not depend on the worker count.
+struct ShadowWalk;
+
+/// Scratch of the shadow walk, kept for the run: the field with its columns stored as rows when the walk runs
+/// along columns, the counts of the workers that do not count into the result directly, and the walk's tables.
+struct ShadowBuffers {
+    std::vector<double> heights;
+    std::vector<std::int32_t> counts;
+    std::shared_ptr<ShadowWalk> walk;
+};
+
+/// Counts, for each cell, the shadow rays of the cells around it that pass above it, up to kShadowSaturation: a
+/// cell that many rays reach holds kShadowSaturation or more, no exact number, since more darken it no further.
+/// The light comes from `azimuth` (radians, any value); `shadowScale` turns a height into a shadow length in
+/// pixels, negative for a mirrored landscape. `counts` is resized and cleared. Up to the saturation the counts do
+/// not depend on the worker count.
 void castShadows(WorkerPool& pool, const std::vector<double>& field, int frameWidth, int frameHeight, double azimuth,
-                 double shadowScale, std::vector<std::int32_t>& counts, std::vector<std::int32_t>& scratch);
+                 double shadowScale, std::vector<std::int32_t>& counts, ShadowBuffers& buffers);
 
 /// The darkening of a cell hit by 1 to 8 rays: shadowCoef^(n / 8). Coefficients of 0 or below, which have no
 /// root, give black.
@@ -111,7 +123,7 @@ VisibleRows projectOntoImage(WorkerPool& pool, const Raster& frame, const std::v
 struct ProjectionState {
     std::vector<double> heightField;
     std::vector<std::int32_t> shadowCounts;
-    std::vector<std::int32_t> shadowScratch;
+    ShadowBuffers shadow;
     std::vector<std::int32_t> horizonRow;
     SmoothingBuffers smoothing;
     GaussianKernel kernel;
