@@ -100,7 +100,7 @@ sanitize: deps
 	  -DCMAKE_CXX_FLAGS="$(SANITIZE_FLAGS)" -DCMAKE_EXE_LINKER_FLAGS="$(SANITIZE_FLAGS)"
 	cmake --build $(SANITIZE_DIR) -j $(JOBS)
 	QTEST_DISABLE_STACK_TRACE=1 ASAN_OPTIONS=detect_leaks=1 UBSAN_OPTIONS=print_stacktrace=1 \
-	  ctest --test-dir $(SANITIZE_DIR) --output-on-failure -j $(JOBS)
+	  LSAN_OPTIONS=suppressions=$(CURDIR)/tests/lsan.supp ctest --test-dir $(SANITIZE_DIR) --output-on-failure -j $(JOBS)
 
 clean:
 	rm -rf $(BUILD_DIR)

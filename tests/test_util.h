@@ -5,6 +5,7 @@
 #include <filesystem>
 #include <fstream>
 #include <iterator>
+#include <map>
 #include <string>
 #include <vector>
 
@@ -35,6 +36,15 @@ private:
 inline std::vector<std::uint8_t> readBytes(const std::filesystem::path& path) {
     std::ifstream in(path, std::ios::binary);
     return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
+}
+
+/// Every file of `folder` by name, with its bytes.
+inline std::map<std::string, std::vector<std::uint8_t>> folderBytes(const std::filesystem::path& folder) {
+    std::map<std::string, std::vector<std::uint8_t>> files;
+    for (const auto& entry : std::filesystem::directory_iterator(folder)) {
+        files[entry.path().filename()] = readBytes(entry);
+    }
+    return files;
 }
 
 inline void writeBytes(const std::filesystem::path& path, const std::vector<std::uint8_t>& bytes) {

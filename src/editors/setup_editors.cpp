@@ -13,6 +13,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <memory>
 #include <optional>
 
 #include "editors/dialog_fields.h"
@@ -99,7 +100,8 @@ std::optional<QString> askDuration(QWidget* owner, Interaction& interaction, con
 }
 
 /// The small dialog of "Fit to beats" and "Color pulse": one field, a line under it that `describe` fills in from
-/// the field's value as it changes, OK (Return) and Cancel (Escape). True for OK.
+/// the field's value as it changes, OK (Return) and Cancel (Escape). True for OK. The field, owned by the caller,
+/// outlives the dialog.
 template <typename Field>
 bool askNumber(QWidget* owner, Interaction& interaction, const QString& title, const QString& label, Field* field,
                const std::function<QString()>& describe) {
@@ -123,7 +125,10 @@ bool askNumber(QWidget* owner, Interaction& interaction, const QString& title, c
     QObject::connect(cancel, &QPushButton::clicked, &dialog, [&] { dialog.done(kCancel); });
     field->setFocus();
     field->selectAll();
-    return interaction.runDialog(dialog) == kOk;
+    const bool accepted = interaction.runDialog(dialog) == kOk;
+    // The caller reads the field after the dialog is gone: it stays the caller's, not the dialog's child.
+    field->setParent(nullptr);
+    return accepted;
 }
 
 /// The beat button beside "Suggest".
@@ -208,7 +213,8 @@ void SpeedSetupDialog::fitToBeats() {
         }
         return fitSpeedToBeats(request);
     };
-    auto* field = new QSpinBox;
+    const auto owned = std::make_unique<QSpinBox>();
+    QSpinBox* field = owned.get();
     field->setRange(0, 64);
     field->setSpecialValueText(QStringLiteral("auto"));
     field->setValue(state_.editors.beatsPerKeyframe);
@@ -368,7 +374,8 @@ void ColorSetupDialog::colourPulse() {
     if (analysis == nullptr) return;
     showMode(2);
     const BeatTimeline timeline(timelineSpeed(), selectionWalk(), std::max(1, state_.video().fps));
-    auto* field = new QDoubleSpinBox;
+    const auto owned = std::make_unique<QDoubleSpinBox>();
+    QDoubleSpinBox* field = owned.get();
     field->setRange(-10, 10);
     field->setDecimals(3);
     field->setSingleStep(0.05);

@@ -5,13 +5,13 @@
 #include <cmath>
 #include <cstdio>
 #include <sstream>
-#include <sys/wait.h>
 
 #include <QImage>
 
 #include "keyframes/sample_zoom.h"
 #include "output/movie_driver.h"
 #include "output/movie_probe.h"
+#include "process.h"
 #include "test_util.h"
 
 namespace zoomreel {
@@ -19,29 +19,14 @@ namespace {
 
 using test::TempDir;
 
-struct Outcome {
-    int status = -1;
-    std::string out;
-    std::string err;
-};
+using Outcome = test::ChildResult;
 
-/// Runs zoomreel-cli with `args` (already shell-quoted where needed) in the folder `scratch`, capturing stdout and
-/// stderr.
+/// zoomreel-cli with `args` (words separated by spaces) in the folder `scratch`.
 Outcome cli(const std::string& args, const TempDir& scratch) {
-    const auto errPath = scratch / "stderr.txt";
-    const std::string command = "cd " + scratch.path().string() + " && " + std::string(ZOOMREEL_CLI_PATH) + " " +
-                                args + " 2>" + errPath.string();
-    Outcome o;
-    FILE* pipe = ::popen(command.c_str(), "r");
-    if (pipe == nullptr) return o;
-    std::array<char, 4096> buffer{};
-    std::size_t n;
-    while ((n = std::fread(buffer.data(), 1, buffer.size(), pipe)) > 0) o.out.append(buffer.data(), n);
-    const int raw = ::pclose(pipe);
-    o.status = WIFEXITED(raw) ? WEXITSTATUS(raw) : -1;
-    const auto err = test::readBytes(errPath);
-    o.err.assign(err.begin(), err.end());
-    return o;
+    std::vector<std::string> words;
+    std::istringstream in(args);
+    for (std::string word; in >> word;) words.push_back(word);
+    return test::runCli(words, scratch.path(), scratch.path());
 }
 
 std::vector<std::string> lines(const std::string& text) {
@@ -94,6 +79,7 @@ TEST(Cli, ErrorsNameTheProblemWithTheirExitStatus) {
         {"convert " + empty + " --preview-block x4", 1, "preview block"},
         {"convert " + empty + " --preview-block 41", 1, "between 2 and 40"},
         {"convert " + empty + " --bogus 1", 2, "Unknown option"},
+        {"convert " + empty + " --preview-block", 2, "needs a value"},
         {"convert", 2, "exactly one folder"},
         {"check " + empty, 1, "This folder do not contain any QVY files!"},
         {"check " + empty + "/missing", 1, "does not exist"},

@@ -18,6 +18,8 @@ extern "C" {
 namespace zoomreel {
 namespace {
 
+using test::upright;
+
 using test::decodeMovie;
 using test::TempDir;
 
@@ -34,13 +36,6 @@ Raster patternFrame(int width, int height, int index) {
         }
     }
     return r;
-}
-
-/// The frame as a decoder gives it: rows from the top, no padding.
-std::vector<std::uint8_t> upright(const Raster& r) {
-    std::vector<std::uint8_t> bytes;
-    for (int y = 0; y < r.height(); ++y) bytes.insert(bytes.end(), r.rowFromTop(y), r.rowFromTop(y) + 3 * r.width());
-    return bytes;
 }
 
 double meanDifference(const std::vector<std::uint8_t>& a, const std::vector<std::uint8_t>& b) {
@@ -246,16 +241,10 @@ TEST(AviWriter, ChooseCompressorAsksWithTheDialogsStartValuesAndKeepsTheWriterOn
         },
         1280, 720);
     EXPECT_EQ(cancelled, 0);
-    EXPECT_EQ(seen.initial.compressor, kDefaultCompressor);
-    EXPECT_EQ(seen.initial.keyFrameEvery, 1);
-    EXPECT_EQ(seen.initial.quality, 8500);
-    EXPECT_EQ(seen.width, 1280);
-    EXPECT_EQ(seen.height, 720);
-    EXPECT_EQ(seen.frameRate, 24);
-    EXPECT_EQ(seen.compressors.size(), compressorsFor(MovieContainer::Avi).size());
-    EXPECT_EQ(writer.compressor, kDefaultCompressor);
-    EXPECT_EQ(writer.keyFrameEvery, 1);
-    EXPECT_EQ(writer.quality, 100);
+    EXPECT_EQ(std::tuple(seen.initial.compressor, seen.initial.keyFrameEvery, seen.initial.quality, seen.width,
+                         seen.height, seen.frameRate, seen.compressors.size()),
+              std::tuple(kDefaultCompressor, 1, 8500, 1280, 720, 24, compressorsFor(MovieContainer::Avi).size()));
+    EXPECT_EQ(std::tuple(writer.compressor, writer.keyFrameEvery, writer.quality), std::tuple(kDefaultCompressor, 1, 100));
     EXPECT_EQ(writer.ChooseCompressor(nullptr, 1280, 720), 0);
 
     for (const auto& [dialogQuality, quality] : {std::pair{10000, 100}, {8500, 85}, {50, 0}}) {
@@ -263,10 +252,8 @@ TEST(AviWriter, ChooseCompressorAsksWithTheDialogsStartValuesAndKeepsTheWriterOn
         const int chosen = writer.ChooseCompressor(
             [choice](const CompressorRequest&) { return std::optional<CompressorChoice>(choice); },
             64, 64);
-        EXPECT_EQ(chosen, 1);
-        EXPECT_EQ(writer.compressor, kUncompressed);
-        EXPECT_EQ(writer.keyFrameEvery, 12);
-        EXPECT_EQ(writer.quality, quality);
+        EXPECT_EQ(std::tuple(chosen, writer.compressor, writer.keyFrameEvery, writer.quality),
+                  std::tuple(1, kUncompressed, 12, quality));
     }
 }
 

@@ -16,6 +16,8 @@
 namespace zoomreel {
 namespace {
 
+using test::upright;
+
 KeyPointCurve curveOf(std::vector<KeyPoint> points) { return KeyPointCurve{std::move(points)}; }
 
 std::vector<float> positions(const KeyPointCurve& speed, WalkLimits limits, std::vector<float>* speeds = nullptr) {
@@ -155,13 +157,6 @@ struct MovieFixture : ::testing::Test {
         return folder.dir / movieFileName(start, end, index, container);
     }
 };
-
-std::vector<std::uint8_t> upright(const Raster& image) {
-    std::vector<std::uint8_t> bytes;
-    for (int y = 0; y < image.height(); ++y)
-        bytes.insert(bytes.end(), image.rowFromTop(y), image.rowFromTop(y) + 3 * image.width());
-    return bytes;
-}
 
 TEST_F(MovieFixture, FilesRollOverAfterFramesPerMovieAndHoldExactlyTheFramesShown) {
     // One image per keyframe over 0..8 of 9 keyframes: h = 1 ... 7, seven frames.

@@ -7,6 +7,8 @@
 #include <string>
 #include <vector>
 
+#include "platform/raster.h"
+
 namespace zoomreel::test {
 
 struct DecodedMovie {
@@ -33,6 +35,13 @@ struct DecodedMovie {
 };
 
 DecodedMovie decodeMovie(const std::filesystem::path& path);
+
+/// A frame as a decoder gives it back: rows from the top, no padding.
+inline std::vector<std::uint8_t> upright(const Raster& r) {
+    std::vector<std::uint8_t> bytes;
+    for (int y = 0; y < r.height(); ++y) bytes.insert(bytes.end(), r.rowFromTop(y), r.rowFromTop(y) + 3 * r.width());
+    return bytes;
+}
 
 /// A WAV file of 16-bit samples, interleaved, written by hand.
 void writeWav(const std::filesystem::path& path, int rate, int channels, const std::vector<std::int16_t>& samples);

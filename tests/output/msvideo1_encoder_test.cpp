@@ -11,6 +11,8 @@
 namespace zoomreel {
 namespace {
 
+using test::upright;
+
 /// A byte that survives 5 bits exactly, as a decoder widens them: (v << 3) | (v >> 2).
 std::uint8_t exact(int fiveBits) { return static_cast<std::uint8_t>((fiveBits << 3) | (fiveBits >> 2)); }
 
@@ -24,12 +26,6 @@ test::DecodedMovie roundTrip(const std::vector<Raster>& frames, int keyFrameEver
         EXPECT_EQ(writer.Release(), kAviOk);
     }
     return test::decodeMovie(dir / "msvc.avi");
-}
-
-std::vector<std::uint8_t> upright(const Raster& r) {
-    std::vector<std::uint8_t> bytes;
-    for (int y = 0; y < r.height(); ++y) bytes.insert(bytes.end(), r.rowFromTop(y), r.rowFromTop(y) + 3 * r.width());
-    return bytes;
 }
 
 // Blocks of one or two colours (of 5-bit values) come back exactly, wherever they are, whichever colour their

@@ -182,9 +182,7 @@ TEST_F(PreviewFixture, PreviewVideoWritesTheWalkAndStartsTheBrowserWithTheFileAs
     ASSERT_EQ(movie.frames.size(), 7u);
     PreviewRenderer renderer;
     ASSERT_TRUE(renderFramePreview(renderer, folder.list, request.setup, 1.25f).ok);
-    std::vector<std::uint8_t> upright;
-    for (int y = 0; y < 12; ++y) upright.insert(upright.end(), renderer.frame.rowFromTop(y), renderer.frame.rowFromTop(y) + 60);
-    EXPECT_EQ(movie.frames[0], upright);
+    EXPECT_EQ(movie.frames[0], test::upright(renderer.frame));
 
     EXPECT_TRUE(outcome.browserStarted);
     for (int i = 0; i < 500 && !std::filesystem::exists(heard); ++i) std::this_thread::sleep_for(10ms);

@@ -6,6 +6,7 @@
 #include "platform/atomic_file.h"
 #include "platform/worker_pool.h"
 #include "test_util.h"
+#include "status_check.h"
 
 namespace zoomreel {
 namespace {
@@ -37,9 +38,7 @@ TEST(AtomicFileWriter, FailureNamesTheFileAndTheReason) {
     AtomicFileWriter out(dir / "missing" / "speed.qvs");
     out.write("a", 1);
     const Status status = out.commit();
-    EXPECT_FALSE(status.ok);
-    EXPECT_NE(status.message.find("speed.qvs"), std::string::npos) << status.message;
-    EXPECT_NE(status.message.find("No such file or directory"), std::string::npos) << status.message;
+    EXPECT_TRUE(test::failsSaying(status, "speed.qvs", "No such file or directory"));
 }
 
 TEST(WorkerPool, EveryWorkerRunsEachJobOnceAndRunWaitsForAll) {

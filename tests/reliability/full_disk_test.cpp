@@ -13,11 +13,11 @@
 #include <sys/statvfs.h>
 #include <unistd.h>
 
-#include "keyframes/keyframe_file.h"
 #include "output/movie_probe.h"
-#include "reliability/process.h"
+#include "process.h"
 #include "reliability/settings_versions.h"
 #include "test_util.h"
+#include "status_check.h"
 
 namespace zoomreel {
 namespace {
@@ -62,32 +62,13 @@ protected:
     }
 
     void sampleAndConvert(const std::string& folder) {
-        ASSERT_EQ(cli({"sample", folder, "--maps", "6", "--size", "96x54", "--max-iter", "300"}).status, 0);
-        const test::ChildResult converted = cli({"convert", folder});
-        ASSERT_EQ(converted.status, 0) << converted.err;
+        ASSERT_TRUE(test::sampleAndConvert(folder, mountPoint_, scratch_.path()));
     }
 
     test::TempDir scratch_;
     fs::path mountPoint_;
     bool mounted_ = false;
 };
-
-int temporaryFiles(const fs::path& folder) {
-    int count = 0;
-    for (const auto& entry : fs::directory_iterator(folder)) {
-        const std::string name = entry.path().filename().string();
-        if (name.find(".tmp-") != std::string::npos || entry.path().extension() == ".part") ++count;
-    }
-    return count;
-}
-
-bool keyframeWhole(const fs::path& file) {
-    KeyframeSummary summary;
-    KeyframeLayout layout;
-    std::vector<double> map;
-    return readKeyframeSummary(file, summary, layout).ok && readFullMap(file, layout, map).ok &&
-           fs::file_size(file) == layout.fileSize();
-}
 
 TEST_F(FullDisk, AConversionOutOfSpaceNamesTheKeyframeAndKeepsTheOnesWritten) {
     ASSERT_EQ(cli({"sample", "maps", "--maps", "6", "--size", "96x54", "--max-iter", "300"}).status, 0);
@@ -99,8 +80,8 @@ TEST_F(FullDisk, AConversionOutOfSpaceNamesTheKeyframeAndKeepsTheOnesWritten) {
     EXPECT_NE(converted.err.find(".qvy"), std::string::npos) << converted.err;
     const auto written = test::filesWithExtension(disk() / "maps", ".qvy");
     EXPECT_EQ(written.size(), 2u);
-    for (const fs::path& file : written) EXPECT_TRUE(keyframeWhole(file)) << file;
-    EXPECT_EQ(temporaryFiles(disk() / "maps"), 0);
+    for (const fs::path& file : written) EXPECT_TRUE(test::keyframeWhole(file)) << file;
+    EXPECT_EQ(test::unfinishedFiles(disk() / "maps"), 0);
 }
 
 TEST_F(FullDisk, ASettingsSaveOutOfSpaceFailsAndKeepsTheOldFile) {
@@ -110,13 +91,11 @@ TEST_F(FullDisk, ASettingsSaveOutOfSpaceFailsAndKeepsTheOldFile) {
     ASSERT_TRUE(test::saveAllSettings(disk(), 0).ok);
     fillLeaving(0);
     const Status saved = test::saveAllSettings(disk(), 1);
-    EXPECT_FALSE(saved.ok);
-    EXPECT_NE(saved.message.find(std::strerror(ENOSPC)), std::string::npos) << saved.message;
-    EXPECT_NE(saved.message.find(disk().string()), std::string::npos) << saved.message;
+    EXPECT_TRUE(test::failsSaying(saved, std::strerror(ENOSPC), disk().string()));
     for (const char* name : test::kAllSettingsFiles) {
         EXPECT_EQ(test::readBytes(disk() / name), test::readBytes(reference / name)) << name;
     }
-    EXPECT_EQ(temporaryFiles(disk()), 0);
+    EXPECT_EQ(test::unfinishedFiles(disk()), 0);
 }
 
 TEST_F(FullDisk, AMovieOutOfSpaceStopsNamingTheFileAndKeepsTheFinishedOnes) {
@@ -134,7 +113,7 @@ TEST_F(FullDisk, AMovieOutOfSpaceStopsNamingTheFileAndKeepsTheFinishedOnes) {
     for (const fs::path& file : finished) {
         EXPECT_EQ(test::decodeMovie(file).frames.size(), static_cast<std::size_t>(kPerFile)) << file;
     }
-    EXPECT_EQ(temporaryFiles(disk() / "maps"), 0);
+    EXPECT_EQ(test::unfinishedFiles(disk() / "maps"), 0);
 }
 
 TEST_F(FullDisk, AReadOnlyFolderRefusesEveryWriteWithItsReason) {
@@ -145,15 +124,14 @@ TEST_F(FullDisk, AReadOnlyFolderRefusesEveryWriteWithItsReason) {
     const std::string reason = std::strerror(EROFS);
 
     const Status saved = test::saveAllSettings(disk(), 1);
-    EXPECT_FALSE(saved.ok);
-    EXPECT_NE(saved.message.find(reason), std::string::npos) << saved.message;
+    EXPECT_TRUE(test::failsSaying(saved, reason));
     EXPECT_EQ(test::readBytes(disk() / kPaletteFileName), before);
 
     const test::ChildResult converted = cli({"convert", "maps"});
     EXPECT_EQ(converted.status, 1);
     EXPECT_NE(converted.err.find(reason), std::string::npos) << converted.err;
     EXPECT_NE(converted.err.find(".qvy"), std::string::npos) << converted.err;
-    for (const fs::path& file : test::filesWithExtension(disk() / "maps", ".qvy")) EXPECT_TRUE(keyframeWhole(file));
+    for (const fs::path& file : test::filesWithExtension(disk() / "maps", ".qvy")) EXPECT_TRUE(test::keyframeWhole(file));
 
     const test::ChildResult render =
         cli({"render", "maps", "--from", "1", "--to", "2", "--width", "96", "--frames-per-movie", "4"});

@@ -8,13 +8,14 @@
 #include <filesystem>
 #include <functional>
 #include <map>
+#include <regex>
 #include <memory>
 #include <string>
 #include <thread>
 #include <vector>
 
 #include "output/movie_probe.h"
-#include "reliability/process.h"
+#include "process.h"
 #include "settings/key_point_curve.h"
 #include "settings/render_settings.h"
 #include "test_util.h"
@@ -40,12 +41,6 @@ Frames movieFrames(const fs::path& folder) {
     return frames;
 }
 
-std::map<std::string, std::vector<std::uint8_t>> folderBytes(const fs::path& folder) {
-    std::map<std::string, std::vector<std::uint8_t>> files;
-    for (const auto& entry : fs::directory_iterator(folder)) files[entry.path().filename()] = test::readBytes(entry);
-    return files;
-}
-
 Status saveRotation(const fs::path& folder, float perKeyframe) {
     return saveCurve(folder / "colorrot.qvs", KeyPointCurve{{{0, perKeyframe}, {5, -20}}});
 }
@@ -54,8 +49,7 @@ class ResumeRender : public testing::Test {
 protected:
     static void SetUpTestSuite() {
         scratch_ = std::make_unique<test::TempDir>();
-        ASSERT_EQ(cli({"sample", "maps", "--maps", "6", "--size", "96x54", "--max-iter", "300"}).status, 0);
-        ASSERT_EQ(cli({"convert", "maps"}).status, 0);
+        ASSERT_TRUE(test::sampleAndConvert("maps", scratch_->path(), scratch_->path()));
         const fs::path maps = *scratch_ / "maps";
         Projection3DSettings projection;
         projection.sqrtIter = 1;
@@ -74,17 +68,16 @@ protected:
     static test::ChildResult cli(const std::vector<std::string>& args) {
         return test::runCli(args, scratch_->path(), scratch_->path());
     }
-    /// A copy of the keyframes and settings, the movie stopped by `signal` while its third file is written.
-    static fs::path stoppedMovie(const std::string& name, int signal) {
+    /// A copy of the keyframes and settings, the movie stopped by `signal` while its third file is written;
+    /// empty when the movie was done before the signal came.
+    static fs::path stoppedMovie(const std::string& name, int signal, test::ChildResult* ended = nullptr) {
         const fs::path folder = *scratch_ / name;
         fs::copy(*scratch_ / "maps", folder);
         test::Child child(ZOOMREEL_CLI_PATH, renderArgs(name), scratch_->path(), scratch_->path());
-        const auto end = std::chrono::steady_clock::now() + std::chrono::seconds(60);
-        while (!fs::exists(folder / "film(1-4)003.avi.part") && std::chrono::steady_clock::now() < end) {
-            std::this_thread::sleep_for(std::chrono::microseconds(200));
-        }
+        test::waitForFile(folder / "film(1-4)003.avi.part");
         child.signal(signal);
         const test::ChildResult result = child.wait();
+        if (ended != nullptr) *ended = result;
         return result.exited && result.status == 0 ? fs::path() : folder;
     }
 
@@ -92,15 +85,32 @@ protected:
     static inline Frames uninterrupted_;
 };
 
+// Ctrl+C stops the movie at the next frame with every file finished, and the count on stderr is what the files
+// listed on stdout hold; a kill leaves the file in progress as ".part". Either way the movie goes on.
 TEST_F(ResumeRender, StoppedOrKilledMoviesGoOnWithTheFramesOfAnUninterruptedRun) {
     EXPECT_FALSE(fs::exists(*scratch_ / "whole" / "film(1-4).resume"));  // removed when the movie was done
     for (const int signal : {SIGINT, SIGKILL}) {
         SCOPED_TRACE(signal == SIGINT ? "Ctrl+C" : "SIGKILL");
-        const fs::path folder = stoppedMovie(signal == SIGINT ? "interrupted" : "killed", signal);
+        test::ChildResult stopped;
+        const fs::path folder = stoppedMovie(signal == SIGINT ? "interrupted" : "killed", signal, &stopped);
         if (folder.empty()) GTEST_SKIP() << "the movie was done before the signal came";
         const fs::path record = folder / "film(1-4).resume";
         ASSERT_TRUE(fs::exists(record));
         EXPECT_EQ(fs::exists(folder / "film(1-4)003.avi.part"), signal == SIGKILL);
+        if (signal == SIGINT) {
+            EXPECT_EQ(stopped.status, 130) << stopped.err;
+            std::smatch said;
+            ASSERT_TRUE(std::regex_search(stopped.err, said,
+                                          std::regex("Interrupted after (\\d+) frames written into (\\d+) movie files\\.")))
+                << stopped.err;
+            std::vector<fs::path> listed;
+            for (std::size_t at = 0, next; (next = stopped.out.find('\n', at)) != std::string::npos; at = next + 1) {
+                listed.push_back(scratch_->path() / stopped.out.substr(at, next - at));
+            }
+            EXPECT_EQ(listed, test::filesWithExtension(folder, ".avi"));
+            EXPECT_EQ(static_cast<int>(listed.size()), std::stoi(said[2]));
+            EXPECT_EQ(static_cast<int>(movieFrames(folder).size()), std::stoi(said[1]));
+        }
 
         const test::ChildResult resumed = cli(renderArgs(folder.filename(), {"--resume"}));
         ASSERT_EQ(resumed.status, 0) << resumed.err;
@@ -132,7 +142,7 @@ TEST_F(ResumeRender, WhatCannotGoOnIsRefusedAndNothingChanges) {
     };
     for (const auto& c : cases) {
         c.change();
-        const auto before = folderBytes(folder);
+        const auto before = test::folderBytes(folder);
         const test::ChildResult refused = cli(renderArgs(folder.filename(), [&] {
             auto more = c.more;
             more.push_back("--resume");
@@ -140,7 +150,7 @@ TEST_F(ResumeRender, WhatCannotGoOnIsRefusedAndNothingChanges) {
         }()));
         EXPECT_EQ(refused.status, 1) << c.said;
         EXPECT_NE(refused.err.find(c.said), std::string::npos) << refused.err;
-        EXPECT_TRUE(folderBytes(folder) == before) << c.said;
+        EXPECT_TRUE(test::folderBytes(folder) == before) << c.said;
         c.undo();
     }
     EXPECT_EQ(cli(renderArgs(folder.filename(), {"--resume"})).status, 0);

@@ -112,6 +112,34 @@ std::vector<std::uint8_t> rampPalette(int n) {
     return p;
 }
 
+/// The library's colouring of `map` (rows of `width`) with palette length u, step v and shift w at level scale f.
+Raster coloured(const std::vector<double>& map, int width, const std::vector<std::uint8_t>& palette, int u, double v,
+                double w, double f = 1.0, const ReliefSettings* relief = nullptr, bool invert = false,
+                double azimuth = 0.0) {
+    const int height = static_cast<int>(map.size()) / width;
+    Raster image(width, height);
+    RenderJob job;
+    job.destination = &image;
+    job.rows = map.data();
+    job.width = width;
+    job.height = height;
+    job.colorStep = v;
+    job.colorShift = w;
+    job.paletteLength = u;
+    job.palette = palette.data();
+    job.levelScale = f;
+    job.relief = relief;
+    job.invertRelief = invert;
+    if (relief != nullptr) {
+        Projection3DSettings projection;
+        projection.active = invert ? 1 : 0;
+        projection.zScale = invert ? -70 : 70;
+        deriveLevelFrameAngles(azimuth, *relief, projection, job.angles);
+    }
+    colorLevelRows(job, 0, 1);
+    return image;
+}
+
 struct Case {
     std::string name;
     bool relief;
@@ -146,25 +174,7 @@ TEST(LevelColoring, MatchesTheFormulasPixelForPixel) {
         ReliefSettings relief;
         relief.active = k.relief ? 1 : 0;
         k.adjust(relief);
-        Projection3DSettings projection;
-        projection.active = k.invert ? 1 : 0;
-        projection.zScale = k.invert ? -70 : 70;
-        Raster image(width, height);
-        RenderJob job;
-        job.destination = &image;
-        job.rows = map.data();
-        job.width = width;
-        job.height = height;
-        job.colorStep = 0.37;
-        job.colorShift = 5.25;
-        job.paletteLength = 37;
-        job.palette = palette.data();
-        job.levelScale = k.levelScale;
-        job.relief = &relief;
-        job.invertRelief = k.invert;
-        deriveLevelFrameAngles(k.azimuth, relief, projection, job.angles);
-        colorLevelRows(job, 0, 1);
-
+        const Raster image = coloured(map, width, palette, 37, 0.37, 5.25, k.levelScale, &relief, k.invert, k.azimuth);
         const Reference ref{map, width, height, palette, 37, 0.37, 5.25, k.levelScale, relief, k.relief, k.invert,
                             k.azimuth};
         int offByOne = 0, worse = 0;
@@ -203,18 +213,8 @@ TEST(LevelColoring, ExtremeSlopesAreLitAsTheFormulasSay) {
         relief.active = 1;
         relief.phong = relief.phong2 = 0;
         relief.deSqrt = k.deSqrt;
-        Raster image(k.width, height);
-        RenderJob job;
-        job.destination = &image;
-        job.rows = k.map.data();
-        job.width = k.width;
-        job.height = height;
-        job.colorStep = 1e300;  // keeps every palette position finite: the flat palette gives 100 anyway
-        job.paletteLength = 4;
-        job.palette = flat.data();
-        job.relief = &relief;
-        deriveLevelFrameAngles(k.azimuth, relief, Projection3DSettings{}, job.angles);
-        colorLevelRows(job, 0, 1);
+        // A huge step keeps every palette position finite: the flat palette gives 100 anyway.
+        const Raster image = coloured(k.map, k.width, flat, 4, 1e300, 0, 1, &relief, false, k.azimuth);
         const Reference ref{k.map, k.width, height, flat, 4, 1e300, 0, 1, relief, true, false, k.azimuth};
         for (int r = 0; r < height; ++r) {
             for (int c = 0; c < k.width; ++c) {
@@ -230,19 +230,8 @@ TEST(LevelColoring, ExtremeSlopesAreLitAsTheFormulasSay) {
 TEST(LevelColoring, IndicesFarOutsideThePaletteWrapSafely) {
     const std::vector<std::uint8_t> palette = rampPalette(5);
     const std::vector<double> map = {1e300, -1e300, -3.5, 7.25, std::nan(""), 1e-300};
-    Raster image(6, 1);
-    for (double v : {1e-30, -2.0, 1.0}) {
-        RenderJob job;
-        job.destination = &image;
-        job.rows = map.data();
-        job.width = 6;
-        job.height = 1;
-        job.colorStep = v;
-        job.colorShift = 0;
-        job.paletteLength = 5;
-        job.palette = palette.data();
-        colorLevelRows(job, 0, 1);
-    }
+    Raster image;
+    for (double v : {1e-30, -2.0, 1.0}) image = coloured(map, 6, palette, 5, v, 0);
     // v = 1: 7.25 lies a quarter of the way from entry 2 to entry 3; -3.5 wraps to entry 2 (-3 mod 5) and is
     // blended towards entry 3 by -0.5, clamped into a byte.
     const std::uint8_t* px = image.storedRow(0);

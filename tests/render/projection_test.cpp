@@ -107,7 +107,11 @@ TEST(Smoothing, KernelRadiusFollowsTheFrameWidth) {
     EXPECT_NEAR(filterWidthFor(8, 1280), 5.333333, 1e-6);
 }
 
+// Below a kernel radius of one, only the cells without data change: they take the top height. One kernel serves
+// every case, so a kernel not rebuilt for a new width shows too.
 TEST(Smoothing, SeparablePassesEqualTheDirectSumWithHoles) {
+    GaussianKernel kernel;
+    SmoothingBuffers buffers;
     struct Case {
         int width, height;
         double s;
@@ -116,47 +120,17 @@ TEST(Smoothing, SeparablePassesEqualTheDirectSumWithHoles) {
     };
     for (const Case& c : {Case{37, 23, 5.33, 0.1, 2}, Case{64, 40, 8.0, 0.3, 3}, Case{9, 6, 20.0, 0.2, 1},
                           Case{50, 1, 3.0, 0.05, 2}, Case{1, 30, 2.6, 0.0, 2}, Case{12, 12, 2.0, 0.95, 2},
-                          Case{7, 5, 1e6, 0.2, 2}}) {
+                          Case{7, 5, 1e6, 0.2, 2}, Case{20, 10, filterWidthFor(0.74, 1280), 0.25, 2}}) {
         WorkerPool pool(c.workers);
         std::vector<double> field = randomField(c.width, c.height, 7u * c.width + c.height, c.holes);
         const double top = 123.0;
         const std::vector<double> expected = directSmoothing(field, c.width, c.height, c.s, top);
-        GaussianKernel kernel;
-        SmoothingBuffers buffers;
         smoothHeightField(pool, field, c.width, c.height, c.s, kernel, buffers, top);
         for (std::size_t i = 0; i < field.size(); ++i) {
             ASSERT_NEAR(field[i], expected[i], 1e-11 * std::max(1.0, std::abs(expected[i])))
                 << c.width << "x" << c.height << " s " << c.s << " cell " << i;
         }
     }
-}
-
-TEST(Smoothing, BelowTheThresholdOnlyCellsWithoutDataChange) {
-    WorkerPool pool(2);
-    std::vector<double> field = randomField(20, 10, 3, 0.25);
-    const std::vector<double> before = field;
-    GaussianKernel kernel;
-    SmoothingBuffers buffers;
-    smoothHeightField(pool, field, 20, 10, filterWidthFor(0.74, 1280), kernel, buffers, 99.0);
-    for (std::size_t i = 0; i < field.size(); ++i) EXPECT_EQ(field[i], before[i] == kNoData ? 99.0 : before[i]);
-    EXPECT_TRUE(kernel.weights.empty());
-}
-
-TEST(Smoothing, KernelIsKeptUntilTheWidthChanges) {
-    WorkerPool pool(1);
-    GaussianKernel kernel;
-    SmoothingBuffers buffers;
-    std::vector<double> field(100, 1.0);
-    smoothHeightField(pool, field, 10, 10, 5.33, kernel, buffers, 0);
-    ASSERT_EQ(kernel.weights.size(), 11u);
-    EXPECT_DOUBLE_EQ(kernel.weights[5], 1.0);
-    EXPECT_NEAR(kernel.weights[0], std::exp(-25 * -std::log(0.01) / (5.33 * 5.33)), 1e-15);
-    kernel.weights[0] = -1;  // a rebuild would overwrite it
-    smoothHeightField(pool, field, 10, 10, 5.33, kernel, buffers, 0);
-    EXPECT_EQ(kernel.weights[0], -1);
-    smoothHeightField(pool, field, 10, 10, 8.0, kernel, buffers, 0);
-    EXPECT_EQ(kernel.weights.size(), 17u);
-    EXPECT_GT(kernel.weights[0], 0);
 }
 
 TEST(HeightField, TransformsClampAndCap) {
@@ -236,20 +210,6 @@ TEST(HeightField, DeepestCoveringLevelAndItsBlockMinimum) {
     EXPECT_EQ(field[0], 1);
 }
 
-TEST(HeightField, CellsInsideTheSetStandAtMaxHeight) {
-    WorkerPool pool(2);
-    Levels levels(32, 16);
-    for (auto& map : levels.maps) std::fill(map.begin(), map.end(), 0.0);
-    const HeightTransform transform{10, 700, false, false, true};
-    std::vector<double> field;
-    buildHeightField(pool, levels.source(32, 16, 0.75), transform, field);
-    GaussianKernel kernel;
-    SmoothingBuffers buffers;
-    smoothHeightField(pool, field, 32, 16, 5.33, kernel, buffers, transform.maxHeight());
-    for (double h : field) ASSERT_EQ(h, transform.maxHeight());
-    EXPECT_NEAR(transform.maxHeight(), 700 * 0.63661977 * std::atan(1.0), 1e-9);
-}
-
 TEST(Shadows, FactorsDarkenByTheEighthRootPerHit) {
     const auto factors = shadowFactors(0.8);
     EXPECT_NEAR(factors[0], 0.97249, 1e-5);
@@ -274,45 +234,43 @@ std::vector<double> landscape(int width, int height, double top) {
 }
 
 TEST(Shadows, WalkMatchesTheVisitingTableInEveryQuadrant) {
-    std::vector<std::int32_t> counts;
+    std::vector<std::int32_t> counts, inside;
     ShadowBuffers scratch;
-    {
-        WorkerPool pool(2);
-        const int width = 31, height = 19;
-        std::vector<double> field = randomField(width, height, 11, 0.0);
-        for (double& h : field) h = h / 8;  // heights up to 5: walks of up to 15 steps at scale 3
-        for (double a : {0.0, 0.3, kPi / 4, kPi / 2 - 1e-9, kPi / 2, 2.0, kPi, -0.3, -kPi / 2, -kPi / 2 + 1e-9, -2.5}) {
-            for (double scale : {3.0, -3.0, 40.0}) {
-                castShadows(pool, field, width, height, a, scale, counts, scratch);
-                ASSERT_EQ(capped(counts), directShadows(field, width, height, a, scale))
-                    << "azimuth " << a << " scale " << scale;
-            }
-        }
-        // Azimuths outside (-pi, pi] walk as their equivalent inside.
-        std::vector<std::int32_t> inside;
-        castShadows(pool, field, width, height, 0.3 + 4 * kPi, 3.0, counts, scratch);
-        castShadows(pool, field, width, height, 0.3, 3.0, inside, scratch);
-        EXPECT_EQ(counts, inside);
-        castShadows(pool, field, width, height, -kPi, 3.0, counts, scratch);
-        castShadows(pool, field, width, height, kPi, 3.0, inside, scratch);
-        EXPECT_EQ(counts, inside);
-    }
-    // Heights without a number, infinite, negative or tiny, and fields one cell wide or high.
-    struct Odd {
+    // Heights up to 5 (walks of up to 15 steps at scale 3) in every quadrant and on its edges; then heights without
+    // a number, infinite, negative or tiny, and fields one cell wide or high.
+    const double kSpecial[] = {kNaN, kInf, -kInf, -3.0, 1e-300, 0.0};
+    struct Field {
         int width, height, workers;
+        bool odd;
+        std::vector<double> azimuths, scales;
     };
-    for (const Odd& odd : {Odd{40, 30, 2}, Odd{1, 37, 2}, Odd{37, 1, 2}, Odd{130, 3, 5}}) {
-        WorkerPool pool(odd.workers);
-        std::vector<double> field = randomField(odd.width, odd.height, 5u + odd.width, 0.0);
-        const double special[] = {kNaN, kInf, -kInf, -3.0, 1e-300, 0.0};
-        for (std::size_t c = 0; c < field.size(); c += 7) field[c] = special[(c / 7) % 6];
-        for (double a : {-kPi / 4, 2.0, -2.5}) {
-            for (double scale : {0.5, -2.0}) {
-                castShadows(pool, field, odd.width, odd.height, a, scale, counts, scratch);
-                ASSERT_EQ(capped(counts), directShadows(field, odd.width, odd.height, a, scale))
-                    << odd.width << "x" << odd.height << " azimuth " << a << " scale " << scale;
+    const Field fields[] = {
+        {31, 19, 2, false, {0.0, 0.3, kPi / 4, kPi / 2 - 1e-9, kPi / 2, 2.0, kPi, -0.3, -kPi / 2, -kPi / 2 + 1e-9, -2.5},
+         {3.0, -3.0, 40.0}},
+        {40, 30, 2, true, {-kPi / 4, 2.0, -2.5}, {0.5, -2.0}}, {1, 37, 2, true, {-kPi / 4, 2.0, -2.5}, {0.5, -2.0}},
+        {37, 1, 2, true, {-kPi / 4, 2.0, -2.5}, {0.5, -2.0}}, {130, 3, 5, true, {-kPi / 4, 2.0, -2.5}, {0.5, -2.0}}};
+    for (const Field& f : fields) {
+        WorkerPool pool(f.workers);
+        std::vector<double> field = randomField(f.width, f.height, f.odd ? 5u + f.width : 11, 0.0);
+        for (std::size_t c = 0; c < field.size(); ++c) {
+            if (!f.odd) field[c] /= 8;
+            else if (c % 7 == 0) field[c] = kSpecial[(c / 7) % 6];
+        }
+        for (double a : f.azimuths) {
+            for (double scale : f.scales) {
+                castShadows(pool, field, f.width, f.height, a, scale, counts, scratch);
+                ASSERT_EQ(capped(counts), directShadows(field, f.width, f.height, a, scale))
+                    << f.width << "x" << f.height << " azimuth " << a << " scale " << scale;
             }
         }
+        if (f.odd) continue;
+        // Azimuths outside (-pi, pi] walk as their equivalent inside.
+        castShadows(pool, field, f.width, f.height, 0.3 + 4 * kPi, 3.0, counts, scratch);
+        castShadows(pool, field, f.width, f.height, 0.3, 3.0, inside, scratch);
+        EXPECT_EQ(counts, inside);
+        castShadows(pool, field, f.width, f.height, -kPi, 3.0, counts, scratch);
+        castShadows(pool, field, f.width, f.height, kPi, 3.0, inside, scratch);
+        EXPECT_EQ(counts, inside);
     }
     // Long walks over a plateau, passed tile by tile, on one worker and on bands of columns over several.
     const int width = 300, height = 150;
@@ -331,29 +289,6 @@ TEST(Shadows, WalkMatchesTheVisitingTableInEveryQuadrant) {
             }
         }
     }
-}
-
-TEST(Shadows, ASaturatedCellCastsNoShadow) {
-    // Light along the column: ten spikes of height 12 in rows 20 to 29 cover row 19 (height 3) ten times; row 19
-    // would shade rows 18 to 16 itself, but saturated it casts nothing, so those cells hold only spike rays.
-    const int width = 3, height = 32;
-    std::vector<double> field(width * height, 0.0);
-    for (int j = 20; j < 30; ++j) field[j * width + 1] = 12;
-    field[19 * width + 1] = 3;
-    WorkerPool pool(1);
-    std::vector<std::int32_t> counts, unsaturated;
-    ShadowBuffers scratch;
-    castShadows(pool, field, width, height, 0.0, 1.0, counts, scratch);
-    EXPECT_GE(counts[19 * width + 1], 8);
-    for (int j = 20; j < 30; ++j) field[j * width + 1] = 0;  // the same cell with nothing above it
-    castShadows(pool, field, width, height, 0.0, 1.0, unsaturated, scratch);
-    EXPECT_EQ(unsaturated[18 * width + 1], 1);
-    field = std::vector<double>(width * height, 0.0);
-    for (int j = 20; j < 30; ++j) field[j * width + 1] = 12;
-    castShadows(pool, field, width, height, 0.0, 1.0, unsaturated, scratch);  // the spikes alone
-    field[19 * width + 1] = 3;
-    castShadows(pool, field, width, height, 0.0, 1.0, counts, scratch);
-    for (int j = 0; j < 19; ++j) EXPECT_EQ(counts[j * width + 1], unsaturated[j * width + 1]) << j;
 }
 
 /// A 2D frame whose pixel (row j, column k) is (j, k, 200).

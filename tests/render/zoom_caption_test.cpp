@@ -65,17 +65,6 @@ TEST(ZoomCaptionFormat, DesignedExamplesAndBoundaries) {
     }
 }
 
-TEST(ZoomCaptionBlend, EachByteBecomesTheRoundedDownAverage) {
-    struct Case {
-        std::uint8_t text, frame, expected;
-    };
-    for (const Case c : {Case{255, 0, 127}, Case{0, 200, 100}, Case{255, 255, 255}, Case{1, 0, 0}}) {
-        Raster frame = uniform(12, 12, c.frame);
-        BlendTextBox(frame, 3, 2, uniform(3, 2, c.text));
-        EXPECT_EQ(pixel(frame, 6, 6), (Bgr{c.expected, c.expected, c.expected})) << int(c.text) << "+" << int(c.frame);
-    }
-}
-
 TEST(ZoomCaptionBlend, BoxLandsFivePixelsInFromTheTopLeftClippedToFrameAndRaster) {
     // A mark at column 1 of the box's top row must land at (6, 5) from the top although rows are stored bottom-up.
     // Padding bytes carry a sentinel, so a write past a row's pixels shows too.
@@ -177,18 +166,14 @@ TEST(ZoomCaptionDraw, TextStandsUprightOnItsBaselineInGrey) {
     EXPECT_LT(left, 5 + 2 + 6);
 }
 
-TEST(ZoomCaptionDraw, EmptyFaceDrawsAndOverlongTextLeavesTheFrameAlone) {
+// An overlong text is refused and leaves the frame alone; an empty face name draws in the default face; worker
+// threads draw what the main thread draws.
+TEST(ZoomCaptionDraw, OverlongTextEmptyFaceAndWorkerThreads) {
     Raster frame = uniform(200, 40, 200);
-    ASSERT_TRUE(DrawZoomText(frame, "Zoom : 2.00", ZoomCaptionStyle{"", 8, {}}).ok);
+    EXPECT_FALSE(DrawZoomText(frame, std::string(kMaxTextBoxBytes + 1, 'x'), ZoomCaptionStyle{}).ok);
+    EXPECT_EQ(bytes(frame), bytes(uniform(200, 40, 200)));
+    ASSERT_TRUE(DrawZoomText(frame, "Zoom : 2.00", ZoomCaptionStyle{"", 8, {}}).ok);  // no face named: the default
     EXPECT_EQ(pixel(frame, 5, 5), (Bgr{100, 100, 100}));
-    const std::vector<std::uint8_t> before = bytes(frame);
-    const Status status = DrawZoomText(frame, std::string(kMaxTextBoxBytes + 1, 'x'), ZoomCaptionStyle{});
-    EXPECT_FALSE(status.ok);
-    EXPECT_FALSE(status.message.empty());
-    EXPECT_EQ(bytes(frame), before);
-}
-
-TEST(ZoomCaptionDraw, WorkerThreadsDrawTheSameAsTheMainThread) {
     const ZoomCaptionStyle style{"Arial", 16, TextColor{255, 255, 0}};
     Raster reference = uniform(200, 40, 30);
     ASSERT_TRUE(DrawZoomText(reference, "Zoom : 5.00E-3", style).ok);

@@ -36,16 +36,6 @@ TEST(Palette, DefaultPaletteExpansion) {
     EXPECT_EQ(rounded.entries[255].blue, 255);
 }
 
-TEST(Palette, BlackToWhiteLinear) {
-    const std::vector<ColorPoint> points = {{0, 0, 0, 0, 0}, {511, 255, 255, 255, 0}};
-    const ColorTable linear = expanded(paletteOf(points));
-    for (int k = 0; k < kColorTableSize; ++k) {
-        const TableColor& c = linear.entries[k];
-        EXPECT_EQ(c.blue, 255 * k / 511);
-        EXPECT_TRUE(c.green == c.blue && c.red == c.blue);
-    }
-}
-
 TEST(Palette, EditingKeepsTheLookAndItsBounds) {
     Palette p = paletteOf(defaultPalettePoints());
     ColorTable table = expanded(p);

@@ -9,6 +9,7 @@
 #include "settings/settings_file.h"
 #include "settings/video_parameters.h"
 #include "test_util.h"
+#include "status_check.h"
 
 namespace zoomreel {
 namespace {
@@ -118,8 +119,7 @@ TEST(VideoParameters, SavedDefaultsAndTheirExactText) {
     EXPECT_EQ(back.fontName, "Arial");
 
     const Status failed = SaveVideoParameters(dir / "no-such-folder", video);
-    EXPECT_FALSE(failed.ok);
-    EXPECT_NE(failed.message.find(kVideoBrowserFileName), std::string::npos);
+    EXPECT_TRUE(test::failsSaying(failed, kVideoBrowserFileName));
 }
 
 TEST(VideoParameters, ReadingAcceptsBothLineEndsAndKeepsWhatDoesNotParse) {
@@ -178,8 +178,7 @@ TEST(RecentFolders, DuplicatesRollOffAndTheFileAsWritten) {
     // A list that cannot be written keeps the new entry in memory and says why.
     RecentFolders elsewhere;
     const Status failed = addRecentFolder(elsewhere, "/maps/x", dir / "no-such-folder");
-    EXPECT_FALSE(failed.ok);
-    EXPECT_NE(failed.message.find(kRecentFoldersFileName), std::string::npos);
+    EXPECT_TRUE(test::failsSaying(failed, kRecentFoldersFileName));
     EXPECT_EQ(elsewhere.entries, std::vector<std::string>{"/maps/x"});
 }
 

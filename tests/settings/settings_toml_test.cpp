@@ -10,7 +10,7 @@
 #include <numbers>
 #include <random>
 
-#include "reliability/process.h"
+#include "process.h"
 #include "settings/settings_file.h"
 #include "settings/settings_toml.h"
 #include "test_util.h"
@@ -20,16 +20,6 @@ namespace {
 
 namespace fs = std::filesystem;
 using test::TempDir;
-
-test::ChildResult runCli(const std::vector<std::string>& args, const TempDir& scratch) {
-    return test::Child(ZOOMREEL_CLI_PATH, args, scratch.path(), scratch.path()).wait();
-}
-
-std::map<std::string, std::vector<std::uint8_t>> folderBytes(const fs::path& folder) {
-    std::map<std::string, std::vector<std::uint8_t>> files;
-    for (const auto& entry : fs::directory_iterator(folder)) files[entry.path().filename()] = test::readBytes(entry);
-    return files;
-}
 
 /// Every settings file of `folder`, written by the savers the desktop program uses.
 void writeSettingsFiles(const fs::path& folder, const FolderSettings& s) {
@@ -95,13 +85,13 @@ TEST(SettingsToml, ShowThenImportWritesTheSameBytes) {
         FolderSettings settings;
         edit(settings);
         writeSettingsFiles(scratch / "a", settings);
-        const test::ChildResult shown = runCli({"show", "a"}, scratch);
+        const test::ChildResult shown = test::runCli({"show", "a"}, scratch.path(), scratch.path());
         ASSERT_EQ(shown.status, 0) << shown.err;
         test::writeBytes(scratch / "setup.toml", {shown.out.begin(), shown.out.end()});
         fs::create_directory(scratch / "b");
-        const test::ChildResult imported = runCli({"import", "b", "setup.toml"}, scratch);
+        const test::ChildResult imported = test::runCli({"import", "b", "setup.toml"}, scratch.path(), scratch.path());
         ASSERT_EQ(imported.status, 0) << imported.err;
-        EXPECT_EQ(folderBytes(scratch / "b"), folderBytes(scratch / "a")) << shown.out;
+        EXPECT_EQ(test::folderBytes(scratch / "b"), test::folderBytes(scratch / "a")) << shown.out;
     }
 }
 
@@ -181,7 +171,7 @@ TEST(SettingsToml, WrongValuesChangeNoFile) {
         FolderSettings settings;
         handMade(settings);
         writeSettingsFiles(scratch / "dir", settings);
-        const auto before = folderBytes(scratch / "dir");
+        const auto before = test::folderBytes(scratch / "dir");
         std::vector<std::string> args = {"set", "dir"};
         if (c.args[0] == "import") {
             test::writeBytes(scratch / "setup.toml", {c.args[1].begin(), c.args[1].end()});
@@ -189,11 +179,11 @@ TEST(SettingsToml, WrongValuesChangeNoFile) {
         } else {
             args.insert(args.end(), c.args.begin(), c.args.end());
         }
-        const test::ChildResult result = runCli(args, scratch);
+        const test::ChildResult result = test::runCli(args, scratch.path(), scratch.path());
         EXPECT_EQ(result.status, 1);
         EXPECT_NE(result.err.find(c.message), std::string::npos) << result.err;
         EXPECT_EQ(std::count(result.err.begin(), result.err.end(), '\n'), 1) << result.err;
-        EXPECT_EQ(folderBytes(scratch / "dir"), before);
+        EXPECT_EQ(test::folderBytes(scratch / "dir"), before);
     }
 }
 
@@ -203,12 +193,14 @@ TEST(SettingsToml, AngleInDegreesIsStoredInRadians) {
     FolderSettings settings;
     handMade(settings);
     writeSettingsFiles(scratch / "dir", settings);
-    const test::ChildResult set = runCli({"set", "dir", "3d.projectionAngle = 90"}, scratch);
+    const test::ChildResult set =
+        test::runCli({"set", "dir", "3d.projectionAngle = 90"}, scratch.path(), scratch.path());
     ASSERT_EQ(set.status, 0) << set.err;
     settings.projection.setProjectionAngle(std::numbers::pi / 2);
     ASSERT_TRUE(save3D(scratch / "expected.qvs", settings.projection));
     EXPECT_EQ(test::readBytes(scratch / "dir" / k3DFileName), test::readBytes(scratch / "expected.qvs"));
-    EXPECT_NE(runCli({"show", "dir"}, scratch).out.find("\nprojectionAngle = 90.0\n"), std::string::npos);
+    EXPECT_NE(test::runCli({"show", "dir"}, scratch.path(), scratch.path()).out.find("\nprojectionAngle = 90.0\n"),
+              std::string::npos);
 }
 
 }  // namespace

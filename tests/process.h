@@ -1,7 +1,7 @@
 #pragma once
 
-// Child processes for the reliability tests: started with fork and exec in a folder of their own, their output
-// captured in files, stopped by a signal or waited for with a deadline.
+// Child processes for the tests of the command line and of reliability: started with fork and exec in a folder
+// of their own, their output captured in files, stopped by a signal or waited for with a deadline.
 
 #include <algorithm>
 #include <chrono>
@@ -15,6 +15,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include "keyframes/keyframe_file.h"
 #include "test_util.h"
 
 namespace zoomreel::test {
@@ -119,6 +120,42 @@ inline ChildResult runCli(const std::vector<std::string>& args, const std::files
                           const std::filesystem::path& logs) {
     Child child(ZOOMREEL_CLI_PATH, args, folder, logs);
     return child.wait();
+}
+
+/// Sample maps made in `cwd`/`folder` and converted into keyframes: the small folder every movie test starts from.
+inline bool sampleAndConvert(const std::string& folder, const std::filesystem::path& cwd,
+                             const std::filesystem::path& logs) {
+    return runCli({"sample", folder, "--maps", "6", "--size", "96x54", "--max-iter", "300"}, cwd, logs).status == 0 &&
+           runCli({"convert", folder}, cwd, logs).status == 0;
+}
+
+/// Waits up to a minute for `path` to exist.
+inline bool waitForFile(const std::filesystem::path& path) {
+    const auto end = std::chrono::steady_clock::now() + std::chrono::seconds(60);
+    while (!std::filesystem::exists(path) && std::chrono::steady_clock::now() < end) {
+        std::this_thread::sleep_for(std::chrono::microseconds(200));
+    }
+    return std::filesystem::exists(path);
+}
+
+/// Hidden temporary files and unfinished movies (".part") in `folder`.
+inline int unfinishedFiles(const std::filesystem::path& folder) {
+    int count = 0;
+    for (const auto& entry : std::filesystem::directory_iterator(folder)) {
+        const std::string name = entry.path().filename().string();
+        if (name.find(".tmp-") != std::string::npos || entry.path().extension() == ".part") ++count;
+    }
+    return count;
+}
+
+/// True when `file` is a keyframe that reads whole, its size the one its head announces.
+inline bool keyframeWhole(const std::filesystem::path& file) {
+    KeyframeSummary summary;
+    KeyframeLayout layout;
+    std::vector<double> map;
+    return readKeyframeSummary(file, summary, layout).ok && readFullMap(file, layout, map).ok &&
+           std::filesystem::file_size(file) == layout.fileSize() &&
+           map.size() == static_cast<std::size_t>(layout.width) * layout.height;
 }
 
 /// The files of `folder` whose extension is `extension` (".avi"), in name order.
