@@ -56,8 +56,9 @@ protected:
         ASSERT_TRUE(save3D(maps / k3DFileName, projection).ok);
         ASSERT_TRUE(saveSubtractMinimum(maps / kSubtractMinimumFileName, SubtractMinimumSettings{1, 5}).ok);
         ASSERT_TRUE(saveRotation(maps, 30).ok);
-        // Two speed segments, so that a file can begin in either.
-        ASSERT_TRUE(saveCurve(maps / "speed.qvs", KeyPointCurve{{{0, 4}, {2, 9}, {5, 6}}}).ok);
+        // Two speed segments, so that a file can begin in either, and enough files after the third that the movie
+        // is still running when the signal comes.
+        ASSERT_TRUE(saveCurve(maps / "speed.qvs", KeyPointCurve{{{0, 12}, {2, 27}, {5, 18}}}).ok);
         fs::copy(maps, *scratch_ / "whole");
         ASSERT_EQ(cli(renderArgs("whole")).status, 0);
         uninterrupted_ = movieFrames(*scratch_ / "whole");
