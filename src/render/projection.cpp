@@ -26,6 +26,20 @@ Share shareOf(int count, int worker, int workers) {
             static_cast<int>(static_cast<std::int64_t>(count) * (worker + 1) / workers)};
 }
 
+// Visits the lines of `share` against every position in 32 x 32 tiles, so that a copy between the frame's layout
+// and the walk's transposed one touches each cache line once.
+template <typename Visit>
+void forEachTransposed(Share share, int positions, Visit&& visit) {
+    constexpr int kTile = 32;
+    for (int K0 = share.begin; K0 < share.end; K0 += kTile) {
+        for (int J0 = 0; J0 < positions; J0 += kTile) {
+            for (int J = J0; J < std::min(positions, J0 + kTile); ++J) {
+                for (int K = K0; K < std::min(share.end, K0 + kTile); ++K) visit(J, K);
+            }
+        }
+    }
+}
+
 /// Map row (or column) of frame row (or column) `index` at level L: the offset from the frame centre scaled into
 /// the map, starting from the map centre. The product is taken in 64 bits, where 32 would overflow for large maps.
 std::int64_t mapPosition(int index, int frameHalf, int mapSide, int level, double frameOverT, int mapHalf) {
@@ -511,17 +525,9 @@ void castShadows(WorkerPool& pool, const std::vector<double>& field, int frameWi
         for (int t = 0; t < walkers; ++t) walkerCounts[t] = buffers.counts.data() + cells * t;
         double* copy = buffers.heights.data();
         pool.run([&](int worker, int workers) {
-            const Share share = shareOf(lines, worker, workers);
-            constexpr int kTile = 32;
-            for (int K0 = share.begin; K0 < share.end; K0 += kTile) {
-                for (int J0 = 0; J0 < positions; J0 += kTile) {
-                    for (int J = J0; J < std::min(positions, J0 + kTile); ++J) {
-                        for (int K = K0; K < std::min(share.end, K0 + kTile); ++K) {
-                            copy[static_cast<std::size_t>(K) * positions + J] = field[cellAt(J, K)];
-                        }
-                    }
-                }
-            }
+            forEachTransposed(shareOf(lines, worker, workers), positions, [&](int J, int K) {
+                copy[static_cast<std::size_t>(K) * positions + J] = field[cellAt(J, K)];
+            });
         });
         heights = copy;
         walkOrigin = 0;
@@ -765,20 +771,12 @@ void castShadows(WorkerPool& pool, const std::vector<double>& field, int frameWi
         return;
     }
     pool.run([&](int worker, int workers) {
-        const Share share = shareOf(lines, worker, workers);
-        constexpr int kTile = 32;
-        for (int K0 = share.begin; K0 < share.end; K0 += kTile) {
-            for (int J0 = 0; J0 < positions; J0 += kTile) {
-                for (int J = J0; J < std::min(positions, J0 + kTile); ++J) {
-                    for (int K = K0; K < std::min(share.end, K0 + kTile); ++K) {
-                        const std::size_t from = static_cast<std::size_t>(K) * positions + J;
-                        std::int32_t sum = 0;
-                        for (int t = 0; t < walkers; ++t) sum += walkerCounts[t][from];
-                        counts[cellAt(J, K)] = sum;
-                    }
-                }
-            }
-        }
+        forEachTransposed(shareOf(lines, worker, workers), positions, [&](int J, int K) {
+            const std::size_t from = static_cast<std::size_t>(K) * positions + J;
+            std::int32_t sum = 0;
+            for (int t = 0; t < walkers; ++t) sum += walkerCounts[t][from];
+            counts[cellAt(J, K)] = sum;
+        });
     });
 }
 
