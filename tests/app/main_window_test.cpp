@@ -229,7 +229,7 @@ private slots:
         AppState state;
         state.workingDirectory = h.work.path();
         ScriptedInteraction ui;
-        MainWindow next(state, ui);
+        MainWindow next(state, ui, editorOpeners());
         QCOMPARE(next.command(kRecentFolder)->iconText(), QString::fromStdString(folder.string()));
     }
 
@@ -290,7 +290,7 @@ private slots:
         AppState state;
         state.workingDirectory = work.path();
         ScriptedInteraction ui;
-        MainWindow window(state, ui);
+        MainWindow window(state, ui, editorOpeners());
         QAction* item = window.command(kRecentFolder + 2);
         QVERIFY(item != nullptr && window.command(kRecentFolder + 3) == nullptr);
         QCOMPARE(item->text(), QString::fromStdString(folders[2].string()));
