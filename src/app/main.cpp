@@ -10,6 +10,7 @@
 #include "app/interaction.h"
 #include "app/main_window.h"
 #include "app/program_icon.h"
+#include "editors/editor_openers.h"
 
 int main(int argc, char** argv) {
     QApplication application(argc, argv);
@@ -23,7 +24,7 @@ int main(int argc, char** argv) {
     std::error_code error;
     state->workingDirectory = std::filesystem::current_path(error);
     zoomreel::app::ModalInteraction interaction;
-    zoomreel::app::MainWindow window(*state, interaction);
+    zoomreel::app::MainWindow window(*state, interaction, zoomreel::app::editorOpeners());
     window.show();
     return QApplication::exec();
 }

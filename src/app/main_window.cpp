@@ -5,28 +5,17 @@
 #include <QMenuBar>
 #include <QShortcut>
 
+#include <utility>
+
 #include "app/dialogs.h"
 #include "app/keyframe_strip.h"
 #include "app/program_icon.h"
 #include "app/video_parameters_dialog.h"
-#include "editors/accelerate_dialog.h"
-#include "editors/palette_editor.h"
-#include "editors/relief_3d_dialogs.h"
-#include "editors/setup_editors.h"
 
 namespace zoomreel::app {
 
-namespace {
-/// A setup editor or dialog, modal, owned by the main window.
-template <typename Dialog>
-void runEditor(QWidget* owner, AppState& state, Interaction& interaction) {
-    Dialog dialog(owner, state, interaction);
-    interaction.runDialog(dialog);
-}
-}  // namespace
-
-MainWindow::MainWindow(AppState& state, Interaction& interaction)
-    : state_(state), interaction_(interaction), bridge_(this) {
+MainWindow::MainWindow(AppState& state, Interaction& interaction, EditorOpeners editors)
+    : state_(state), interaction_(interaction), editors_(std::move(editors)), bridge_(this) {
     setTitle(kFirstTitle);
     setWindowIcon(programIcon());
     strip_ = new KeyframeStrip(state_, interaction_, this);
@@ -120,6 +109,10 @@ BoxAnswer MainWindow::say(const QString& text, BoxIcon icon, BoxButtons buttons,
     return interaction_.message(this, caption.isEmpty() ? kCaption : caption, text, icon, buttons);
 }
 
+void MainWindow::openEditor(int id) {
+    if (const auto it = editors_.find(id); it != editors_.end()) it->second(this, state_, interaction_);
+}
+
 void MainWindow::runCommand(int id) {
     switch (id) {
         case kAbout: {
@@ -139,22 +132,14 @@ void MainWindow::runCommand(int id) {
             leaveFolder();
             return;
         case kSpeedSetup:
-            if (hasSelectionEnd()) runEditor<SpeedSetupDialog>(this, state_, interaction_);
-            return;
         case kColorSetup:
-            if (hasSelectionEnd()) runEditor<ColorSetupDialog>(this, state_, interaction_);
-            return;
         case kAccelerate:
-            if (hasSelectionEnd()) runEditor<AccelerateDialog>(this, state_, interaction_);
+            if (hasSelectionEnd()) openEditor(id);
             return;
         case kColorPalette:
-            runEditor<PaletteEditorDialog>(this, state_, interaction_);
-            return;
         case kRelief:
-            runEditor<ReliefDialog>(this, state_, interaction_);
-            return;
         case k3D:
-            runEditor<Projection3DDialog>(this, state_, interaction_);
+            openEditor(id);
             return;
         case kVideoParameters: {
             VideoParametersDialog dialog(this, interaction_, state_);

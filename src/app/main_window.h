@@ -8,6 +8,7 @@
 #include <thread>
 
 #include "app/app_state.h"
+#include "app/editor_openers.h"
 #include "app/interaction.h"
 #include "app/ui_bridge.h"
 #include "keyframes/conversion.h"
@@ -52,7 +53,8 @@ inline const QString kFirstTitle = QStringLiteral("Zoomreel - deep zoom movies f
 /// The program's one window: the menus, the keyframe strip, and the hosting of the conversion and movie threads.
 class MainWindow final : public QMainWindow {
 public:
-    MainWindow(AppState& state, Interaction& interaction);
+    /// `editors` opens the setup editors and settings dialogs of the Setup menu (see editors/editor_openers.h).
+    MainWindow(AppState& state, Interaction& interaction, EditorOpeners editors);
     ~MainWindow() override;
 
     /// The menu item of a command, or nullptr.
@@ -86,6 +88,7 @@ private:
                   const QString& caption = QString());
     bool confirmQuit();
     bool hasSelectionEnd();
+    void openEditor(int id);
     void toggle(int id, bool& flag);
 
     // Folders
@@ -114,6 +117,7 @@ private:
 
     AppState& state_;
     Interaction& interaction_;
+    const EditorOpeners editors_;
     UiBridge bridge_;
     KeyframeStrip* strip_ = nullptr;
     std::map<int, QAction*> commands_;

@@ -32,6 +32,7 @@
 #include "app/interaction.h"
 #include "app/keyframe_strip.h"
 #include "app/main_window.h"
+#include "editors/editor_openers.h"
 #include "editors/palette_editor.h"
 #include "editors/setup_editors.h"
 #include "platform/text_image.h"
@@ -174,7 +175,7 @@ int main(int argc, char** argv) {
     std::filesystem::create_directories(work, error);
     state->workingDirectory = work;
     Yes yes;
-    MainWindow window(*state, yes);
+    MainWindow window(*state, yes, editorOpeners());
     window.resize(5 * kCellWidth + 2 + 18, 3 * kCellHeight + 2 + 30);
     window.show();
     window.openFolderAt(QString::fromStdString(folder.string()));

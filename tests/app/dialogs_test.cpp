@@ -28,18 +28,6 @@ namespace zoomreel::app::test {
 
 namespace {
 
-void click(const QWidget& dialog, int id) {
-    QPushButton* button = control<QPushButton>(dialog, id);
-    QVERIFY(button);
-    button->click();
-}
-
-QString textOf(const QWidget& dialog, int id) {
-    if (auto* label = control<QLabel>(dialog, id)) return label->text();
-    if (auto* edit = control<QLineEdit>(dialog, id)) return edit->text();
-    return QStringLiteral("<no control %1>").arg(id);
-}
-
 QByteArray fileBytes(const std::filesystem::path& path) {
     QFile file(QString::fromStdString(path.string()));
     return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray("<missing>");
@@ -61,14 +49,14 @@ private slots:
         QCOMPARE(list->item(38)->text(), QStringLiteral("960x540"));
 
         // Nothing selected, Escape and the close button: the conversion is still waiting for an answer.
-        click(dialog, 1);
+        press(dialog, 1);
         QTest::keyClick(&dialog, Qt::Key_Escape);
         dialog.close();
         QVERIFY(dialog.isVisible());
         QCOMPARE(dialog.choice().block, 0);
 
         list->item(38)->setSelected(true);
-        click(dialog, 1);
+        press(dialog, 1);
         QVERIFY(!dialog.isVisible());
         QCOMPARE(dialog.result(), 1);
         const PreviewChoice choice = dialog.choice();
@@ -88,24 +76,24 @@ private slots:
         list.summaries = {KeyframeSummary{}, summary};
 
         KeyFramePropertiesDialog dialog(nullptr, list, 1);
-        QCOMPARE(textOf(dialog, 1002), QStringLiteral("1"));
-        QCOMPARE(textOf(dialog, 1003), QString(50, QLatin1Char('n')));
-        QCOMPARE(textOf(dialog, 1004), QStringLiteral("     0.500"));
-        QCOMPARE(textOf(dialog, 1005), QStringLiteral("  1234.568"));
-        QCOMPARE(textOf(dialog, 1006), QStringLiteral(" 99999.125"));
-        QCOMPARE(textOf(dialog, 1007), QStringLiteral(" 1.250e027"));
-        QCOMPARE(textOf(dialog, 1008), QStringLiteral("7"));
+        QCOMPARE(text(dialog, 1002), QStringLiteral("1"));
+        QCOMPARE(text(dialog, 1003), QString(50, QLatin1Char('n')));
+        QCOMPARE(text(dialog, 1004), QStringLiteral("     0.500"));
+        QCOMPARE(text(dialog, 1005), QStringLiteral("  1234.568"));
+        QCOMPARE(text(dialog, 1006), QStringLiteral(" 99999.125"));
+        QCOMPARE(text(dialog, 1007), QStringLiteral(" 1.250e027"));
+        QCOMPARE(text(dialog, 1008), QStringLiteral("7"));
 
         dialog.show();
         QTest::keyClick(&dialog, Qt::Key_Escape);
         QVERIFY(dialog.isVisible());
-        click(dialog, 1);
+        press(dialog, 1);
         QCOMPARE(dialog.result(), 1);
 
         // A keyframe the list does not hold (yet) leaves its texts blank.
         KeyFramePropertiesDialog beyond(nullptr, list, 5);
-        QCOMPARE(textOf(beyond, 1002), QStringLiteral("5"));
-        QCOMPARE(textOf(beyond, 1004), QString());
+        QCOMPARE(text(beyond, 1002), QStringLiteral("5"));
+        QCOMPARE(text(beyond, 1004), QString());
     }
 
     void computeOneFrameChecksTheSelection_data() {
@@ -139,7 +127,7 @@ private slots:
         dialog.show();
         QCOMPARE(control<QLineEdit>(dialog, 1000)->text(), QStringLiteral("  2.25"));
         control<QLineEdit>(dialog, 1000)->setText(typed);
-        click(dialog, 1);
+        press(dialog, 1);
 
         QCOMPARE(kept, position);
         QCOMPARE(target.has_value(), started);
@@ -161,7 +149,7 @@ private slots:
         double position = 1.0;
         ComputeOneFrameDialog compute(nullptr, interaction, position, 0, 3, [](float) { QFAIL("started"); });
         compute.show();
-        click(compute, 2);
+        press(compute, 2);
         QCOMPARE(compute.result(), 2);
 
         AboutDialog about(nullptr);
@@ -182,33 +170,23 @@ private slots:
         state_.setVideo(VideoParameters{});
     }
 
-    void savingDefaultsFillsTheFace() {
+    // The face, empty in a fresh program, is filled with the default before saving; typed values are read as their
+    // leading number, or kept when there is none.
+    void savingFillsTheFaceAndReadsTheTypedValues() {
         ScriptedInteraction interaction;
         VideoParametersDialog dialog(nullptr, interaction, state_);
-        QCOMPARE(textOf(dialog, 1005), QStringLiteral("Arial"));
+        QCOMPARE(text(dialog, 1005), QStringLiteral("Arial"));
         checkLayoutFits(dialog);
-
-        dialog.show();
-        click(dialog, 1);
-        QCOMPARE(dialog.result(), 1);
-        QCOMPARE(fileBytes(state_.workingDirectory / "VFS.qvs"),
-                 QByteArray("1280\n720\n30\n1000\n0\n8\n0\n255\n255\nArial\n"));
-        QCOMPARE(fileBytes(state_.workingDirectory / "VBr.qvs"), QByteArray());
-    }
-
-    void savingTypedValues() {
-        ScriptedInteraction interaction;
-        VideoParametersDialog dialog(nullptr, interaction, state_);
         control<QLineEdit>(dialog, 1012)->setText(QStringLiteral("lots"));
         control<QLineEdit>(dialog, 1002)->setText(QStringLiteral("25 fps"));
         control<QLineEdit>(dialog, 1009)->setText(QStringLiteral("-5"));
         control<QCheckBox>(dialog, 1003)->setChecked(true);
         dialog.show();
-        click(dialog, 1);
-
-        const VideoParameters video = state_.video();
+        press(dialog, 1);
+        QCOMPARE(dialog.result(), 1);
         QCOMPARE(fileBytes(state_.workingDirectory / "VFS.qvs"),
                  QByteArray("-5\n720\n25\n1000\n1\n8\n0\n255\n255\nArial\n"));
+        QCOMPARE(fileBytes(state_.workingDirectory / "VBr.qvs"), QByteArray());
     }
 
     void choicesApplyAtOnceEvenWhenCancelled() {
@@ -220,24 +198,24 @@ private slots:
         VideoParametersDialog dialog(nullptr, interaction, state_);
         dialog.show();
 
-        click(dialog, 1013);
-        click(dialog, 1004);
-        click(dialog, 1007);
+        press(dialog, 1013);
+        press(dialog, 1004);
+        press(dialog, 1007);
         VideoParameters video = state_.video();
         QVERIFY(video.textColor.red == 10 && video.textColor.green == 20 && video.textColor.blue == 30);
         QCOMPARE(video.fontName, longFace.left(31).toStdString());
         QCOMPARE(video.fontSize, 14);
         QCOMPARE(video.videoBrowser, std::string("/opt/some player/bin/play"));
-        QCOMPARE(textOf(dialog, 1006), QStringLiteral("14"));
-        QCOMPARE(textOf(dialog, 1010), QStringLiteral("/opt/some player/bin/play"));
+        QCOMPARE(text(dialog, 1006), QStringLiteral("14"));
+        QCOMPARE(text(dialog, 1010), QStringLiteral("/opt/some player/bin/play"));
         QWidget* swatch = dialog.findChild<QWidget*>(controlName(1014));
         QCOMPARE(swatch->grab().toImage().pixelColor(swatch->width() / 2, swatch->height() / 2), QColor(10, 20, 30));
 
         // Choosers that are cancelled change nothing.
-        click(dialog, 1013);
-        click(dialog, 1004);
-        click(dialog, 1007);
-        click(dialog, 2);
+        press(dialog, 1013);
+        press(dialog, 1004);
+        press(dialog, 1007);
+        press(dialog, 2);
         QCOMPARE(dialog.result(), 2);
         video = state_.video();
         QCOMPARE(video.textColor.red, std::uint8_t{10});
@@ -251,14 +229,14 @@ private slots:
         ScriptedInteraction interaction;
         VideoParametersDialog dialog(nullptr, interaction, state_);
         dialog.show();
-        click(dialog, 1);
+        press(dialog, 1);
 
         QVERIFY(dialog.isVisible());
         QCOMPARE(interaction.messages.size(), std::size_t{1});
         QCOMPARE(interaction.messages[0].icon, BoxIcon::Error);
         QVERIFY2(interaction.messages[0].text.contains(QStringLiteral("VFS.qvs")),
                  qPrintable(interaction.messages[0].text));
-        click(dialog, 2);
+        press(dialog, 2);
         QCOMPARE(dialog.result(), 2);
     }
 
@@ -297,7 +275,7 @@ private slots:
         QCOMPARE(dialog.findChild<QLabel*>(QStringLiteral("qualityValue"))->text(), QStringLiteral("42"));
         everyOn->setChecked(false);
         dialog.show();
-        click(dialog, 1);
+        press(dialog, 1);
         QCOMPARE(dialog.result(), int(QDialog::Accepted));
         const CompressorChoice choice = dialog.choice();
         QVERIFY(choice.compressor == makeFourCC("DIB ") && choice.keyFrameEvery == 0 && choice.quality == 4200);

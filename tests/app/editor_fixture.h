@@ -12,6 +12,7 @@
 #include <type_traits>
 
 #include "app/dialog_layout.h"
+#include "app/layout_check.h"
 #include "app/window_harness.h"
 #include "editors/curve_editor.h"
 #include "render/test_keyframes.h"
@@ -39,10 +40,7 @@ struct EditorFixture {
     /// Opens the dialog of `command` and runs `drive` on it; 0 when the dialog was opened and handled.
     template <typename Dialog = CurveEditor>
     int run(int command, const std::type_identity_t<std::function<void(Dialog&)>>& drive) {
-        h.ui.dialogs.push_back([&](QDialog& dialog) {
-            drive(dynamic_cast<Dialog&>(dialog));
-            return dialog.result();
-        });
+        h.ui.drive([&](QDialog& dialog) { drive(dynamic_cast<Dialog&>(dialog)); });
         h.window->runCommand(command);
         return h.ui.dialogTitles.empty() ? -1 : h.ui.unexpectedDialogs == 0 ? 0 : -1;
     }
@@ -54,13 +52,6 @@ inline std::vector<std::uint8_t> curveBytes(const std::vector<KeyPoint>& points)
     bytes.i32(static_cast<std::int32_t>(points.size()));
     for (const KeyPoint& p : points) bytes.f32(p.x).f32(p.y);
     return bytes.bytes();
-}
-
-inline void press(QWidget& dialog, int id) { control<QAbstractButton>(dialog, id)->click(); }
-
-inline QString text(const QWidget& dialog, int id) {
-    if (auto* label = control<QLabel>(dialog, id)) return label->text();
-    return control<QLineEdit>(dialog, id)->text();
 }
 
 }  // namespace zoomreel::app::test

@@ -1,15 +1,27 @@
 #pragma once
 
-// A check that a dialog reads well: every text whole, no two controls over each other, in group boxes too.
+// What the dialog tests do with a dialog: press its buttons, read its texts, and check that it reads well (every
+// text whole, no two controls over each other, in group boxes too).
 
 #include <QAbstractButton>
 #include <QDialog>
 #include <QGroupBox>
 #include <QLabel>
+#include <QLineEdit>
 #include <QPushButton>
 #include <QTest>
 
+#include "app/dialog_layout.h"
+
 namespace zoomreel::app::test {
+
+inline void press(const QWidget& dialog, int id) { control<QAbstractButton>(dialog, id)->click(); }
+
+/// The text of label or field `id`.
+inline QString text(const QWidget& dialog, int id) {
+    if (auto* label = control<QLabel>(dialog, id)) return label->text();
+    return control<QLineEdit>(dialog, id)->text();
+}
 
 /// Every text shows whole and no two visible controls of `parent` overlap, with the fonts this machine has; the
 /// same inside every group box.

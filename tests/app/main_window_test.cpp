@@ -116,17 +116,19 @@ private slots:
         for (int id : {kKeyframeByKeyframe, kFlipHorizontal, kFlipVertical}) QVERIFY(!h.window->command(id)->isChecked());
     }
 
+    // Each toggle flips its own flag and no other, its check mark following.
     void togglesFollowTheirFlags() {
         WindowHarness h;
-        h.window->command(kFlipVertical)->trigger();
-        QVERIFY(h.state->flipVertical);
-        QVERIFY(h.window->command(kFlipVertical)->isChecked());
-        h.window->command(kFlipVertical)->trigger();
-        QVERIFY(!h.state->flipVertical);
-        QVERIFY(!h.window->command(kFlipVertical)->isChecked());
-        h.window->command(kFlipHorizontal)->trigger();
-        h.window->command(kKeyframeByKeyframe)->trigger();
-        QVERIFY(h.state->flipHorizontal && h.state->keyframeByKeyframe && !h.state->flipVertical);
+        const std::pair<int, bool AppState::*> toggles[] = {{kFlipVertical, &AppState::flipVertical},
+                                                           {kFlipHorizontal, &AppState::flipHorizontal},
+                                                           {kKeyframeByKeyframe, &AppState::keyframeByKeyframe}};
+        for (const auto& [id, flag] : toggles) {
+            h.window->command(id)->trigger();
+            for (const auto& [other, otherFlag] : toggles) QCOMPARE((*h.state).*otherFlag, other == id);
+            QVERIFY(h.window->command(id)->isChecked());
+            h.window->command(id)->trigger();
+            QVERIFY(!((*h.state).*flag) && !h.window->command(id)->isChecked());
+        }
     }
 
     void commandsThatNeedASelection() {
@@ -161,7 +163,7 @@ private slots:
         WindowHarness h;
         h.window->activateWindow();
         QVERIFY(QTest::qWaitForWindowActive(h.window.get()));
-        for (int i = 0; i < 3; ++i) h.ui.dialogs.push_back([](QDialog& d) { d.accept(); return 1; });
+        for (int i = 0; i < 3; ++i) h.ui.acceptNext();
         h.window->command(kAbout)->trigger();
         QTest::keyClick(h.window.get(), Qt::Key_Question, Qt::AltModifier);
         QTest::keyClick(h.window.get(), Qt::Key_Slash, Qt::AltModifier);
@@ -227,7 +229,7 @@ private slots:
         AppState state;
         state.workingDirectory = h.work.path();
         ScriptedInteraction ui;
-        MainWindow next(state, ui);
+        MainWindow next(state, ui, editorOpeners());
         QCOMPARE(next.command(kRecentFolder)->iconText(), QString::fromStdString(folder.string()));
     }
 
@@ -288,7 +290,7 @@ private slots:
         AppState state;
         state.workingDirectory = work.path();
         ScriptedInteraction ui;
-        MainWindow window(state, ui);
+        MainWindow window(state, ui, editorOpeners());
         QAction* item = window.command(kRecentFolder + 2);
         QVERIFY(item != nullptr && window.command(kRecentFolder + 3) == nullptr);
         QCOMPARE(item->text(), QString::fromStdString(folders[2].string()));

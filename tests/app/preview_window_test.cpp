@@ -32,27 +32,35 @@ class PreviewTest : public QObject {
         }
     };
 
-    static void loadFolder(WindowHarness& h) {
-        QVERIFY(zoomreel::test::writeTestKeyframes(h.work / "maps", 4, zoomreel::test::kKeyframeWidth,
-                                                   zoomreel::test::kKeyframeHeight, 20, 12));
-        KeyframeList& list = h.state->keyframes;
-        list.folder = h.work / "maps";
-        QVERIFY(scanKeyframes(list).ok);
-        list.selectionStart = 0;
-        list.selectionEnd = 3;
-    }
+    /// Four keyframes selected, a stand-in editor, and its preview open on them.
+    struct Opened {
+        WindowHarness h;
+        PreviewSource source;
+        bool loaded = load(h, source);
+        Editor editor{h.window.get()};
+        PreviewHost host{editor.dialog, *h.state, h.ui, source};
+        Opened() { host.open(); }
+
+        static bool load(WindowHarness& h, PreviewSource& source) {
+            KeyframeList& list = h.state->keyframes;
+            list.folder = h.work / "maps";
+            const bool ok = zoomreel::test::writeTestKeyframes(list.folder, 4, zoomreel::test::kKeyframeWidth,
+                                                               zoomreel::test::kKeyframeHeight, 20, 12) &&
+                            scanKeyframes(list).ok;
+            list.selectionStart = 0;
+            list.selectionEnd = 3;
+            source.edit([&](PreviewSetup& s) { s = loadPreviewSetup(list); });
+            return ok;
+        }
+    };
 
 private slots:
     // The window opens beside the editor, and each frame reaches it through the interface thread with its
     // position in the title, at the preview map's size.
     void framesReachTheWindowBesideTheEditor() {
-        WindowHarness h;
-        loadFolder(h);
-        Editor editor(h.window.get());
-        PreviewSource source;
-        source.edit([&](PreviewSetup& s) { s = loadPreviewSetup(h.state->keyframes); });
-        PreviewHost host(editor.dialog, *h.state, h.ui, source);
-        host.open();
+        Opened o;
+        QVERIFY(o.loaded);
+        auto& [h, source, loaded, editor, host] = o;
         QVERIFY(host.window()->isVisible());
         QCOMPARE(host.window()->pos(), editor.dialog.frameGeometry().topRight() + QPoint(1, 0));
         host.requestPosition(1.5f);
@@ -67,13 +75,9 @@ private slots:
     // video is made, the codec asked for, then everything back, the frame preview running again and the browser
     // started on "preview.avi".
     void previewButtonMakesTheVideoAndRestoresTheEditor() {
-        WindowHarness h;
-        loadFolder(h);
-        Editor editor(h.window.get());
-        PreviewSource source;
-        source.edit([&](PreviewSetup& s) { s = loadPreviewSetup(h.state->keyframes); });
-        PreviewHost host(editor.dialog, *h.state, h.ui, source);
-        host.open();
+        Opened o;
+        QVERIFY(o.loaded);
+        auto& [h, source, loaded, editor, host] = o;
         host.previewButton();
         QCOMPARE(h.messageTexts(), QStringList{QStringLiteral("You must define a Video Browser\nUse menu Video->Video parameters...")});
         QCOMPARE(h.ui.messages.back().icon, BoxIcon::Information);

@@ -33,6 +33,11 @@ public:
     std::deque<std::function<int(QDialog&)>> dialogs;
     std::vector<QString> dialogTitles;
     int unexpectedDialogs = 0;
+    /// The next dialog driven by `handler`; its result is what the controls the handler used left.
+    void drive(std::function<void(QDialog&)> handler) {
+        dialogs.push_back([handler = std::move(handler)](QDialog& dialog) { return handler(dialog), dialog.result(); });
+    }
+    void acceptNext() { drive([](QDialog& dialog) { dialog.accept(); }); }
 
     std::deque<QString> folders;            ///< folder browser answers; empty text: cancelled
     std::vector<QString> folderTitles;

@@ -165,10 +165,7 @@ private slots:
             for (const auto& [button, caption] : {std::pair{1054, "Z Scale evolution"},
                                                   std::pair{1055, "Maximum Iteration evolution"},
                                                   std::pair{1056, "Vertical Shift evolution"}}) {
-                f.h.ui.dialogs.push_back([](QDialog& editor) {
-                    press(editor, kCancelButton);
-                    return editor.result();
-                });
+                f.h.ui.drive([](QDialog& editor) { press(editor, kCancelButton); });
                 press(d, button);
                 QCOMPARE(f.h.ui.dialogTitles.back(), QString::fromLatin1(caption));
                 QVERIFY(d.isVisible());
@@ -181,10 +178,9 @@ private slots:
         QCOMPARE(f.h.state->projection.zScale, 80.0);
 
         WindowHarness noFolder;  // nothing to read or write: the values stay in memory
-        noFolder.ui.dialogs.push_back([](QDialog& d) {
+        noFolder.ui.drive([](QDialog& d) {
             type(d, 1049, "60");
             press(d, 1);
-            return d.result();
         });
         noFolder.window->runCommand(k3D);
         QCOMPARE(noFolder.state->projection.zScale, 60.0);

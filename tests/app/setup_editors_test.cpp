@@ -233,11 +233,10 @@ private slots:
     void suggestReplacesTheCurveInsideTheSelection() {
         EditorFixture f;
         auto answerDuration = [&](const QString& typed, QString* shown) {
-            f.h.ui.dialogs.push_back([=](QDialog& d) {
+            f.h.ui.drive([=](QDialog& d) {
                 if (shown) *shown = text(d, 1000);
                 control<QLineEdit>(d, 1000)->setText(typed);
                 QTest::keyClick(control<QLineEdit>(d, 1000), Qt::Key_Return);
-                return d.result();
             });
         };
         f.run(kSpeedSetup, [&](CurveEditor& e) {
@@ -315,11 +314,10 @@ private slots:
         f.run(kSpeedSetup, [&](CurveEditor& e) {
             const std::vector<double> before = e.beatMarks();
             QString shown;
-            f.h.ui.dialogs.push_back([&](QDialog& d) {
+            f.h.ui.drive([&](QDialog& d) {
                 control<QSpinBox>(d, 1002)->setValue(2);
                 shown = text(d, 1003);
                 QTest::keyClick(control<QSpinBox>(d, 1002), Qt::Key_Return);
-                return d.result();
             });
             press(e, 1026);
             QVERIFY2(shown.contains(QStringLiteral("(240 frames)")), qPrintable(shown));  // 16 beats of 15 frames
@@ -331,10 +329,9 @@ private slots:
             e.reject();
         });
         f.run(kColorSetup, [&](CurveEditor& e) {
-            f.h.ui.dialogs.push_back([&](QDialog& d) {
+            f.h.ui.drive([&](QDialog& d) {
                 control<QDoubleSpinBox>(d, 1002)->setValue(0.2);
                 QTest::keyClick(control<QDoubleSpinBox>(d, 1002), Qt::Key_Return);
-                return d.result();
             });
             press(e, 1026);
             // Beside the point at 0, outside the selection, which stays.

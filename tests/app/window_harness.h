@@ -14,6 +14,7 @@
 #include "app/keyframe_strip.h"
 #include "app/main_window.h"
 #include "app/scripted_interaction.h"
+#include "editors/editor_openers.h"
 #include "test_util.h"
 
 namespace zoomreel::app::test {
@@ -28,7 +29,7 @@ struct WindowHarness {
 
     WindowHarness() {
         state->workingDirectory = work.path();
-        window = std::make_unique<MainWindow>(*state, ui);
+        window = std::make_unique<MainWindow>(*state, ui, editorOpeners());
         window->show();
     }
     ~WindowHarness() {

@@ -27,11 +27,10 @@ bool writeMaps(const std::filesystem::path& folder, int count, int width, int he
 }
 
 /// Answers Preview Frame Size with entry `row` (n = 40 - row).
-std::function<int(QDialog&)> choosePreviewEntry(int row) {
+std::function<void(QDialog&)> choosePreviewEntry(int row) {
     return [row](QDialog& dialog) {
         control<QListWidget>(dialog, 1001)->setCurrentRow(row);
         control<QPushButton>(dialog, 1)->click();
-        return dialog.result();
     };
 }
 
@@ -52,10 +51,7 @@ std::filesystem::path openMovieFolder(WindowHarness& h, int selectionEnd) {
 /// "Make Video", confirmed, with the codec the dialog offers first.
 void makeVideoWithTheFirstCodec(WindowHarness& h) {
     h.ui.answers = {BoxAnswer::Ok};
-    h.ui.dialogs.push_back([](QDialog& dialog) {
-        dialog.accept();
-        return dialog.result();
-    });
+    h.ui.acceptNext();
     h.window->runCommand(kMakeVideo);
 }
 
@@ -76,7 +72,7 @@ private slots:
         QVERIFY(writeMaps(folder, 3, 64, 36));
         QSignalSpy titles(h.window.get(), &QWidget::windowTitleChanged);
         h.ui.answers = {BoxAnswer::Ok, BoxAnswer::Ok, BoxAnswer::Cancel};
-        h.ui.dialogs.push_back(choosePreviewEntry(38));
+        h.ui.drive(choosePreviewEntry(38));
         h.open(folder);
         QCOMPARE(h.messageTexts(), (QStringList{"This folder do not contain any QVY files!",
                                                 "This folder contains 3 QVB files\nDo you want to convert them to QVY files?"}));
@@ -121,7 +117,7 @@ private slots:
                 std::filesystem::copy_file(entry.path(), folder / entry.path().filename());
             }
         }
-        h.ui.dialogs.push_back(choosePreviewEntry(38));
+        h.ui.drive(choosePreviewEntry(38));
         h.open(folder);
         QTRY_VERIFY_WITH_TIMEOUT(!h.window->converting(), kWait);
         QTRY_COMPARE_WITH_TIMEOUT(h.ui.messages.size(), std::size_t{3}, kWait);
@@ -213,11 +209,10 @@ private slots:
         const auto folder = openMovieFolder(h, 2);
         QSignalSpy titles(h.window.get(), &QWidget::windowTitleChanged);
         h.ui.answers = {BoxAnswer::Ok};
-        h.ui.dialogs.push_back([](QDialog& dialog) {
+        h.ui.drive([](QDialog& dialog) {
             auto* codecs = dialog.findChild<QComboBox*>(QStringLiteral("compressor"));
             codecs->setCurrentIndex(codecs->findText(QStringLiteral("MSVC"), Qt::MatchStartsWith));
             dialog.accept();
-            return dialog.result();
         });
         h.window->runCommand(kMakeVideo);
         QVERIFY(!h.enabled(kMakeVideo) && h.enabled(kAbortVideo));
@@ -304,10 +299,7 @@ private slots:
             h.ui.messages.clear();
             h.ui.dialogTitles.clear();
             h.ui.answers = {BoxAnswer::Ok, answer};
-            h.ui.dialogs.push_back([](QDialog& dialog) {
-                dialog.accept();
-                return dialog.result();
-            });
+            h.ui.acceptNext();
             h.window->runCommand(kMakeVideo);
             QVERIFY(waitForTheEnd());
             QTRY_COMPARE_WITH_TIMEOUT(h.ui.messages.size(), std::size_t{3}, kWait);
@@ -330,10 +322,9 @@ private slots:
     void computeOneFrameKeepsItsFrameOnScreen() {
         WindowHarness h;
         const auto folder = openMovieFolder(h, 2);
-        h.ui.dialogs.push_back([](QDialog& dialog) {
+        h.ui.drive([](QDialog& dialog) {
             control<QLineEdit>(dialog, 1000)->setText(QStringLiteral("1.5"));
             control<QPushButton>(dialog, 1)->click();
-            return dialog.result();
         });
         h.window->runCommand(kComputeOneFrame);
         QTRY_VERIFY_WITH_TIMEOUT(h.enabled(kMakeVideo) && !h.state->movie.running.load(), kWait);

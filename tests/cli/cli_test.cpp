@@ -29,6 +29,22 @@ Outcome cli(const std::string& args, const TempDir& scratch) {
     return test::runCli(words, scratch.path(), scratch.path());
 }
 
+/// A command line refused with its exit status and a message that says `says`.
+struct Case {
+    std::string args;
+    int status;
+    const char* says;
+};
+
+template <std::size_t N>
+void expectRefusals(const Case (&cases)[N], const TempDir& scratch) {
+    for (const Case& c : cases) {
+        const Outcome o = cli(c.args, scratch);
+        EXPECT_EQ(o.status, c.status) << c.args << "\n" << o.err;
+        EXPECT_NE(o.err.find(c.says), std::string::npos) << c.args << "\n" << o.err;
+    }
+}
+
 std::vector<std::string> lines(const std::string& text) {
     std::vector<std::string> result;
     std::istringstream in(text);
@@ -67,11 +83,6 @@ TEST(Cli, ErrorsNameTheProblemWithTheirExitStatus) {
     TempDir scratch;
     std::filesystem::create_directory(scratch / "empty");
     const std::string empty = (scratch / "empty").string();
-    struct Case {
-        std::string args;
-        int status;
-        const char* says;
-    };
     const Case cases[] = {
         {"convert " + empty, 1, "This folder do not contain any QVB files!"},
         {"info " + empty, 1, "This folder do not contain any QVY files!"},
@@ -86,11 +97,7 @@ TEST(Cli, ErrorsNameTheProblemWithTheirExitStatus) {
         {"check", 2, "exactly one folder"},
         {"dance", 2, "Unknown command"},
     };
-    for (const Case& c : cases) {
-        const Outcome o = cli(c.args, scratch);
-        EXPECT_EQ(o.status, c.status) << c.args << "\n" << o.err;
-        EXPECT_NE(o.err.find(c.says), std::string::npos) << c.args << "\n" << o.err;
-    }
+    expectRefusals(cases, scratch);
 }
 
 TEST(Cli, CheckAndConvertTellThePairsThatDisagree) {
@@ -170,11 +177,6 @@ TEST(Cli, RenderFrameAndCodecs) {
     EXPECT_EQ(codecs[0].rfind("MSVC ", 0), 0u);
     EXPECT_EQ(codecs[1].rfind("raw ", 0), 0u);
 
-    struct Case {
-        std::string args;
-        int status;
-        const char* says;
-    };
     const Case cases[] = {
         {"render maps --from 3 --to 1", 1, "must start before"},
         {"render maps --from 0 --to 9", 1, "outside the keyframes 0 to 4"},
@@ -186,11 +188,7 @@ TEST(Cli, RenderFrameAndCodecs) {
         {"frame maps --from 1 --to 3 --at 3 --out x.png", 1, "No frame of the movie lies above 3"},
         {"frame maps --from 1 --to 3", 2, "needs --at X and --out FILE.png"},
     };
-    for (const Case& c : cases) {
-        o = cli(c.args, scratch);
-        EXPECT_EQ(o.status, c.status) << c.args << "\n" << o.err;
-        EXPECT_NE(o.err.find(c.says), std::string::npos) << c.args << "\n" << o.err;
-    }
+    expectRefusals(cases, scratch);
     EXPECT_FALSE(std::filesystem::exists(scratch / "x.png"));
 }
 
@@ -214,11 +212,6 @@ TEST(Cli, PreviewAndPreviewFrame) {
     EXPECT_EQ(png.width(), 16);
     EXPECT_EQ(png.height(), 9);
 
-    struct Case {
-        std::string args;
-        int status;
-        const char* says;
-    };
     const Case cases[] = {
         {"preview-frame maps --from 1 --to 3 --at 3.5 --out x.png", 1, "Frame must be in selection!"},
         {"preview maps --from 1 --to 3 --play --out x.avi", 1, "You must define a Video Browser"},
@@ -226,11 +219,7 @@ TEST(Cli, PreviewAndPreviewFrame) {
         {"preview maps --from 1 --to 3 --codec XYZW", 1, "Unknown codec"},
         {"preview-frame maps --from 1 --to 3", 2, "needs --at X and --out FILE.png"},
     };
-    for (const Case& c : cases) {
-        o = cli(c.args, scratch);
-        EXPECT_EQ(o.status, c.status) << c.args << "\n" << o.err;
-        EXPECT_NE(o.err.find(c.says), std::string::npos) << c.args << "\n" << o.err;
-    }
+    expectRefusals(cases, scratch);
     EXPECT_FALSE(std::filesystem::exists(scratch / "x.png"));
 }
 

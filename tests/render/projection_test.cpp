@@ -210,15 +210,6 @@ TEST(HeightField, DeepestCoveringLevelAndItsBlockMinimum) {
     EXPECT_EQ(field[0], 1);
 }
 
-TEST(Shadows, FactorsDarkenByTheEighthRootPerHit) {
-    const auto factors = shadowFactors(0.8);
-    EXPECT_NEAR(factors[0], 0.97249, 1e-5);
-    EXPECT_NEAR(factors[7], 0.8, 1e-15);
-    for (double coefficient : {0.0, -0.5, kNaN}) {
-        for (double f : shadowFactors(coefficient)) EXPECT_EQ(f, 0.0) << coefficient;
-    }
-}
-
 /// Rolling ground with a flat plateau at `top` (like the inside of the set) and a few holes in it.
 std::vector<double> landscape(int width, int height, double top) {
     std::vector<double> field(static_cast<std::size_t>(width) * height);
@@ -363,6 +354,9 @@ TEST(Projection, HillsHideWhatLiesBehindThemAndShadowsDarken) {
     EXPECT_EQ(image.storedRow(11)[3 * 1 + 2], 200);
     EXPECT_EQ(image.storedRow(10)[3 * 1 + 2], 194);
     EXPECT_EQ(image.storedRow(9)[3 * 1 + 2], 160);
+    // A coefficient of zero or below, or none, darkens to black at the first hit.
+    for (double coefficient : {0.0, -0.5, kNaN})
+        for (double f : shadowFactors(coefficient)) EXPECT_EQ(f, 0.0) << coefficient;
 }
 
 TEST(Projection, NothingVisibleAndExtremeHeights) {
