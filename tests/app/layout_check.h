@@ -17,6 +17,9 @@ namespace zoomreel::app::test {
 
 inline void press(const QWidget& dialog, int id) { control<QAbstractButton>(dialog, id)->click(); }
 
+inline void type(const QWidget& dialog, int id, const QString& value) { control<QLineEdit>(dialog, id)->setText(value); }
+inline bool checked(const QWidget& dialog, int id) { return control<QAbstractButton>(dialog, id)->isChecked(); }
+
 /// The text of label or field `id`.
 inline QString text(const QWidget& dialog, int id) {
     if (auto* label = control<QLabel>(dialog, id)) return label->text();

@@ -7,7 +7,6 @@
 
 #include "app/app_test.h"
 #include "app/window_harness.h"
-#include "render/test_keyframes.h"
 
 namespace zoomreel::app::test {
 
@@ -46,50 +45,42 @@ private slots:
 
     void mouseOnTheRealStrip() {
         WindowHarness h;
-        QVERIFY(zoomreel::test::writeTestKeyframes(h.work / "keys", 7));
-        h.open(h.work / "keys");
+        QVERIFY(h.openKeyframes(7));
         QVERIFY(h.resizeClient(262, 150));
         KeyframeStrip* strip = h.window->strip();
-        QCOMPARE(strip->layout().columns, 2);
-        QCOMPARE(strip->verticalScrollBar()->maximum(), 2);
-        QWidget* client = strip->viewport();
-        const KeyframeList& list = h.state->keyframes;
-
-        QTest::mouseClick(client, Qt::LeftButton, Qt::NoModifier, QPoint(140, 80));  // keyframe 3
-        QTest::mouseClick(client, Qt::LeftButton, Qt::ShiftModifier, QPoint(140, 10));  // keyframe 1
-        QCOMPARE(list.selectionStart, 1);
-        QCOMPARE(list.selectionEnd, 3);
-        QTest::mouseClick(client, Qt::LeftButton, Qt::NoModifier, QPoint(261, 10));  // right of the grid
-        QCOMPARE(list.selectionStart, 1);
-
-        strip->verticalScrollBar()->setValue(2);  // rows 2 and 3 on top: keyframes 4 to 7
-        QTest::mouseClick(client, Qt::LeftButton, Qt::NoModifier, QPoint(140, 80));  // keyframe 7: none
-        QCOMPARE(list.selectionStart, 1);
-        QTest::mouseClick(client, Qt::LeftButton, Qt::NoModifier, QPoint(10, 80));  // keyframe 6
-        QCOMPARE(list.selectionStart, 6);
+        QVERIFY(strip->layout().columns == 2 && strip->verticalScrollBar()->maximum() == 2);
+        // Each click at a point of the client area, and the selection after it.
+        const auto click = [&, client = strip->viewport()](QPoint at, Qt::KeyboardModifiers modifiers = {},
+                                                          Qt::MouseButton button = Qt::LeftButton) {
+            QTest::mouseClick(client, button, modifiers, at);
+            return std::pair(h.state->keyframes.selectionStart, h.state->keyframes.selectionEnd);
+        };
+        click({140, 80});                                                 // keyframe 3
+        QCOMPARE(click({140, 10}, Qt::ShiftModifier), std::pair(1, 3));  // keyframe 1
+        QCOMPARE(click({260, 10}), std::pair(1, 3));                     // just right of the grid
+        strip->verticalScrollBar()->setValue(2);                         // rows 2 and 3 on top: keyframes 4 to 7
+        QCOMPARE(click({140, 80}), std::pair(1, 3));                     // keyframe 7: none
+        QCOMPARE(click({10, 80}), std::pair(6, -1));                     // keyframe 6
 
         h.ui.menuChoices = {QStringLiteral("Select All")};
-        QTest::mouseClick(client, Qt::RightButton, Qt::NoModifier, QPoint(10, 10));
+        QCOMPARE(click({10, 10}, {}, Qt::RightButton), std::pair(0, 6));
         QCOMPARE(h.ui.menusShown.back(), (QStringList{"Select All", "Properties", "Cancel"}));
-        QCOMPARE(list.selectionStart, 0);
-        QCOMPARE(list.selectionEnd, 6);
-
         h.ui.menuChoices = {QStringLiteral("Properties")};
         h.ui.dialogs.push_back([](QDialog&) { return 1; });
-        QTest::mouseClick(client, Qt::RightButton, Qt::NoModifier, QPoint(140, 10));  // keyframe 5
-        QCOMPARE(list.propertiesKeyframe, 5);
+        click({140, 10}, {}, Qt::RightButton);  // keyframe 5
+        QCOMPARE(h.state->keyframes.propertiesKeyframe, 5);
         QCOMPARE(h.ui.dialogTitles.back(), QStringLiteral("Key Frame Properties"));
-
         h.ui.menuChoices = {QString()};  // the menu closed: nothing changes
-        QTest::mouseClick(client, Qt::RightButton, Qt::NoModifier, QPoint(10, 10));
-        QCOMPARE(list.selectionEnd, 6);
+        QCOMPARE(click({10, 10}, {}, Qt::RightButton), std::pair(0, 6));
         QCOMPARE(h.ui.unexpectedDialogs, 0);
+        h.ui.answers = {BoxAnswer::Ok};  // Exit asks, keyframes being open
+        h.window->runCommand(kExit);
+        QVERIFY(!h.window->isVisible() && h.ui.messages.back().text == QStringLiteral("Do you want to quit?"));
     }
 
     void paintsLabelsAndTheSelectionFrame() {
         WindowHarness h;
-        QVERIFY(zoomreel::test::writeTestKeyframes(h.work / "keys", 3));
-        h.open(h.work / "keys");
+        QVERIFY(h.openKeyframes(3));
         QVERIFY(h.resizeClient(400, 160));
         h.state->keyframes.selectionStart = 1;
         const QImage shot = h.window->strip()->viewport()->grab().toImage();
@@ -105,17 +96,6 @@ private slots:
 class MainWindowTest : public QObject {
     Q_OBJECT
 private slots:
-    void startsAsDesigned() {
-        WindowHarness h;
-        QCOMPARE(h.title(), kFirstTitle);
-        for (int id : {kFolderClose, kColorPalette, kAbortVideo}) QVERIFY2(!h.enabled(id), qPrintable(QString::number(id)));
-        for (int id : {kFolderOpen, kExit, kSpeedSetup, kColorSetup, kRelief, k3D, kComputeOneFrame, kMakeVideo,
-                       kVideoParameters, kAccelerate, kAbout}) {
-            QVERIFY2(h.enabled(id), qPrintable(QString::number(id)));
-        }
-        for (int id : {kKeyframeByKeyframe, kFlipHorizontal, kFlipVertical}) QVERIFY(!h.window->command(id)->isChecked());
-    }
-
     // Each toggle flips its own flag and no other, its check mark following.
     void togglesFollowTheirFlags() {
         WindowHarness h;
@@ -131,6 +111,7 @@ private slots:
         }
     }
 
+    // Without a selection: a warning, or for the movie a line of its own; with one the movie is confirmed first.
     void commandsThatNeedASelection() {
         WindowHarness h;
         h.state->keyframes.selectionStart = 2;  // a start without an end is no selection
@@ -143,12 +124,8 @@ private slots:
         h.window->runCommand(kMakeVideo);
         QCOMPARE(h.ui.messages.back().text, QStringLiteral("No Key Frames selected"));
         QCOMPARE(h.ui.dialogTitles.size(), std::size_t{0});
-    }
 
-    void makeVideoAsksWithTheVideoParameters() {
-        WindowHarness h;
-        QVERIFY(zoomreel::test::writeTestKeyframes(h.work / "keys", 4));
-        h.open(h.work / "keys");
+        QVERIFY(h.openKeyframes(4));
         h.state->keyframes.selectionStart = 1;
         h.state->keyframes.selectionEnd = 3;
         h.ui.answers = {BoxAnswer::Cancel};
@@ -170,23 +147,6 @@ private slots:
         QCOMPARE(h.ui.dialogTitles, (std::vector<QString>(3, QStringLiteral("About ZOR3D"))));
     }
 
-    void quitAsksOnlyWithKeyframes() {
-        WindowHarness h;
-        QVERIFY(h.window->close());
-        QVERIFY(h.ui.messages.empty());
-
-        WindowHarness open;
-        QVERIFY(zoomreel::test::writeTestKeyframes(open.work / "keys", 2));
-        open.open(open.work / "keys");
-        open.ui.answers = {BoxAnswer::Cancel};
-        QVERIFY(!open.window->close());
-        QCOMPARE(open.ui.messages.back().text, QStringLiteral("Do you want to quit?"));
-        QCOMPARE(open.ui.messages.back().icon, BoxIcon::Question);
-        QVERIFY(open.window->isVisible());
-        open.ui.answers = {BoxAnswer::Ok};
-        open.window->runCommand(kExit);
-        QVERIFY(!open.window->isVisible());
-    }
 };
 
 class FolderTest : public QObject {
@@ -194,6 +154,9 @@ class FolderTest : public QObject {
 private slots:
     void openAndLeaveAFolderOfKeyframes() {
         WindowHarness h;
+        h.window->runCommand(kFolderOpen);  // the browser cancelled: nothing changes
+        QCOMPARE(h.title(), kFirstTitle);
+        QVERIFY(h.ui.messages.empty() && h.state->keyframes.folder.empty());
         QVERIFY(zoomreel::test::writeTestKeyframes(h.work / "keys", 3));
         std::ofstream(h.work / "keys" / "00001_1e3.qvb") << "maps beside keyframes are not offered";
         h.state->subtractMinimum.subtract = 1;
@@ -201,10 +164,11 @@ private slots:
         const QString folder = QString::fromStdString((h.work / "keys").string());
         QCOMPARE(h.title(), QStringLiteral("Zoomreel - %1 - 3 x [48 / 28]").arg(folder));
         QCOMPARE(h.ui.folderTitles.back(), QStringLiteral("Dossier contenant les fichiers QVB ou QVY"));
-        QVERIFY(h.ui.messages.empty());
-        QCOMPARE(h.state->subtractMinimum.subtract, 0);
-        QVERIFY(!h.enabled(kFolderOpen));
-        QVERIFY(h.enabled(kFolderClose) && h.enabled(kColorPalette) && h.enabled(kAccelerate));
+        QVERIFY(h.ui.messages.empty() && h.state->subtractMinimum.subtract == 0);
+        h.ui.answers = {BoxAnswer::Cancel};
+        QVERIFY(!h.window->close() && h.window->isVisible());  // quitting asks first, keyframes being open
+        QCOMPARE(h.ui.messages.back().icon, BoxIcon::Question);
+        QVERIFY(!h.enabled(kFolderOpen) && h.enabled(kFolderClose) && h.enabled(kColorPalette) && h.enabled(kAccelerate));
 
         h.ui.answers = {BoxAnswer::Cancel};
         h.window->runCommand(kFolderClose);
@@ -212,77 +176,55 @@ private slots:
         h.state->keyframes.selectionStart = 1;
         h.window->runCommand(kFolderClose);  // answered OK
         QCOMPARE(h.ui.messages.back().text, QStringLiteral("Do you want to leave this folder?"));
-        QCOMPARE(h.state->keyframes.keyframeCount(), 0);
-        QCOMPARE(h.state->keyframes.selectionStart, -1);
+        QVERIFY(h.state->keyframes.keyframeCount() == 0 && h.state->keyframes.selectionStart == -1);
         QCOMPARE(h.title(), QStringLiteral("Zoomreel"));
         QVERIFY(h.enabled(kFolderOpen) && !h.enabled(kFolderClose) && h.enabled(kColorPalette));
     }
 
-    void pathsShowAsTheyAre() {
-        WindowHarness h;
-        const auto folder = h.work / "run%2 draft[*] Tom&Jerry";
-        QVERIFY(zoomreel::test::writeTestKeyframes(folder, 1));
-        h.open(folder);
-        QCOMPARE(h.window->windowHandle()->title(),
-                 QStringLiteral("Zoomreel - %1 - 1 x [48 / 28]").arg(QString::fromStdString(folder.string())));
-
-        AppState state;
-        state.workingDirectory = h.work.path();
-        ScriptedInteraction ui;
-        MainWindow next(state, ui, editorOpeners());
-        QCOMPARE(next.command(kRecentFolder)->iconText(), QString::fromStdString(folder.string()));
+    // Folders that leave nothing open: the messages, the title, and the menus as they were.
+    void foldersWithNothingToShow_data() {
+        QTest::addColumn<int>("maps");  // iteration map files in the folder, whose conversion is refused
+        QTest::addColumn<QString>("second");
+        QTest::newRow("empty") << 0 << "This folder do not contain any QVB files!";
+        QTest::newRow("conversion refused") << 2
+                                            << "This folder contains 2 QVB files\nDo you want to convert them to QVY files?";
     }
-
     void foldersWithNothingToShow() {
+        QFETCH(int, maps);
+        QFETCH(QString, second);
         WindowHarness h;
-        std::filesystem::create_directory(h.work / "empty");
-        h.open(h.work / "empty");
-        QCOMPARE(h.messageTexts(), (QStringList{"This folder do not contain any QVY files!",
-                                                "This folder do not contain any QVB files!"}));
-        QCOMPARE(h.ui.messages[0].icon, BoxIcon::None);
-        QCOMPARE(h.title(), QStringLiteral("Zoomreel"));
-        QVERIFY(h.enabled(kFolderOpen) && !h.enabled(kFolderClose) && !h.enabled(kColorPalette) &&
-                !h.enabled(kAccelerate));
-
-        WindowHarness cancelled;
-        cancelled.window->runCommand(kFolderOpen);  // the browser cancelled
-        QCOMPARE(cancelled.title(), kFirstTitle);
-        QVERIFY(cancelled.state->keyframes.folder.empty());
-        QVERIFY(cancelled.ui.messages.empty());
-    }
-
-    void refusingTheConversionChangesNoMenu() {
-        WindowHarness h;
-        std::filesystem::create_directory(h.work / "maps");
-        std::ofstream(h.work / "maps" / "00001_1e3.qvb") << "x";
-        std::ofstream(h.work / "maps" / "00002_1e3.qvb") << "x";
+        const auto folder = h.work / "maps";
+        std::filesystem::create_directory(folder);
+        for (int i = 1; i <= maps; ++i) std::ofstream(folder / ("0000" + std::to_string(i) + "_1e3.qvb")) << "x";
         h.ui.answers = {BoxAnswer::Ok, BoxAnswer::Cancel};
-        h.open(h.work / "maps");
-        QCOMPARE(h.ui.messages.back().text,
-                 QStringLiteral("This folder contains 2 QVB files\nDo you want to convert them to QVY files?"));
-        QCOMPARE(h.title(), QStringLiteral("Zoomreel - ") + QString::fromStdString((h.work / "maps").string()));
+        h.open(folder);
+        QCOMPARE(h.messageTexts(), (QStringList{"This folder do not contain any QVY files!", second}));
+        QCOMPARE(h.ui.messages[0].icon, BoxIcon::None);
+        QCOMPARE(h.title(), maps == 0 ? QStringLiteral("Zoomreel") : "Zoomreel - " + QString::fromStdString(folder.string()));
         QVERIFY(h.enabled(kFolderOpen) && !h.enabled(kFolderClose) && !h.enabled(kColorPalette));
-        QVERIFY(!h.window->converting());
-        QVERIFY(!std::filesystem::exists(h.work / "zor.fld"));
+        QVERIFY(maps > 0 || !h.enabled(kAccelerate));
+        QVERIFY(!h.window->converting() && !std::filesystem::exists(h.work / "zor.fld"));
     }
 
     // Each folder opened once in the list, the newest last (how many it keeps is the list's own rule); the next
-    // run shows them in the File menu, and an item opens the folder it shows.
+    // run shows them in the File menu, and an item opens the folder it shows. Paths show as they are.
     void recentFolders() {
         TempDir work;
         std::vector<std::filesystem::path> folders;
         std::vector<std::string> expected;
-        for (int i = 0; i < 3; ++i) {
-            folders.push_back(work / ("f" + std::to_string(i)));
+        for (const char* name : {"f0", "f1", "run%2 draft[*] Tom&Jerry"}) {
+            folders.push_back(work / name);
             expected.push_back(folders.back().string());
             QVERIFY(zoomreel::test::writeTestKeyframes(folders.back(), 1));
         }
+        const QString last = QString::fromStdString(expected.back());
         {
             WindowHarness h;
             h.state->workingDirectory = work.path();
             for (int i : {0, 0, 1, 2}) {
                 h.open(folders[i]);
                 h.ui.answers = {BoxAnswer::Ok};
+                if (i == 2) QCOMPARE(h.window->windowHandle()->title(), "Zoomreel - " + last + " - 1 x [48 / 28]");
                 h.window->runCommand(kFolderClose);
             }
         }
@@ -293,34 +235,26 @@ private slots:
         MainWindow window(state, ui, editorOpeners());
         QAction* item = window.command(kRecentFolder + 2);
         QVERIFY(item != nullptr && window.command(kRecentFolder + 3) == nullptr);
-        QCOMPARE(item->text(), QString::fromStdString(folders[2].string()));
+        QCOMPARE(item->iconText(), last);
         item->trigger();
-        QCOMPARE(state.keyframes.folder, folders[2]);
-        QCOMPARE(state.keyframes.keyframeCount(), 1);
+        QVERIFY(state.keyframes.folder == folders[2] && state.keyframes.keyframeCount() == 1);
     }
 
-    void anUnwritableRecentListIsReported() {
-        WindowHarness h;
-        std::filesystem::create_directory(h.work / "zor.fld");  // a folder where the file should be
-        QVERIFY(zoomreel::test::writeTestKeyframes(h.work / "keys", 1));
-        h.open(h.work / "keys");
-        QCOMPARE(h.ui.messages.size(), std::size_t{1});
-        QCOMPARE(h.ui.messages[0].caption, QStringLiteral("ZOR"));
-        QVERIFY(h.ui.messages[0].text.startsWith(QStringLiteral("Error opening zor.fld")));
-        QCOMPARE(h.state->keyframes.keyframeCount(), 1);  // the folder is open all the same
-    }
-
-    void openingReloadsTheVideoParameters() {
+    // The video parameters are read again from the working directory; a recent list that cannot be written is told,
+    // the folder opened all the same.
+    void openingReloadsTheVideoParametersAndReportsTheRecentList() {
         WindowHarness h;
         std::ofstream(h.work / "VFS.qvs") << "640\n360\n25\n100\n1\n12\n1\n2\n3\nLiberation Sans\n";
         std::ofstream(h.work / "VBr.qvs") << "/usr/bin/true";
-        QVERIFY(zoomreel::test::writeTestKeyframes(h.work / "keys", 1));
-        h.open(h.work / "keys");
+        std::filesystem::create_directory(h.work / "zor.fld");  // a folder where the file should be
+        QVERIFY(h.openKeyframes(1));
         const VideoParameters video = h.state->video();
-        QCOMPARE(video.finalWidth, 640);
-        QCOMPARE(video.fps, 25);
+        QVERIFY(video.finalWidth == 640 && video.fps == 25 && video.videoBrowser == "/usr/bin/true");
         QCOMPARE(QString::fromStdString(video.fontName), QStringLiteral("Liberation Sans"));
-        QCOMPARE(QString::fromStdString(video.videoBrowser), QStringLiteral("/usr/bin/true"));
+        QCOMPARE(h.ui.messages.size(), std::size_t{1});
+        QCOMPARE(h.ui.messages[0].caption, QStringLiteral("ZOR"));
+        QVERIFY(h.ui.messages[0].text.startsWith(QStringLiteral("Error opening zor.fld")));
+        QCOMPARE(h.state->keyframes.keyframeCount(), 1);
     }
 };
 

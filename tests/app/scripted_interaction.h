@@ -51,42 +51,30 @@ public:
     BoxAnswer message(QWidget*, const QString& caption, const QString& text, BoxIcon icon,
                       BoxButtons buttons) override {
         messages.push_back({caption, text, icon, buttons});
-        if (answers.empty()) return BoxAnswer::Ok;
-        const BoxAnswer answer = answers.front();
-        answers.pop_front();
-        return answer;
+        return take(answers, BoxAnswer::Ok);
     }
 
     int runDialog(QDialog& dialog) override {
         dialogTitles.push_back(dialog.windowTitle());
-        if (dialogs.empty()) {
-            ++unexpectedDialogs;
-            return QDialog::Rejected;
-        }
-        const auto handler = std::move(dialogs.front());
-        dialogs.pop_front();
+        const auto handler = take(dialogs);
+        if (!handler) return ++unexpectedDialogs, int(QDialog::Rejected);
         dialog.show();
         const int code = handler(dialog);
         dialog.hide();
         return code;
     }
 
-    QString chooseFolder(QWidget*, const QString& title) override {
-        folderTitles.push_back(title);
-        return take(folders, QString());
-    }
-    std::optional<QFont> chooseFont(QWidget*, const QFont&) override { return take(fonts, std::optional<QFont>()); }
-    std::optional<QColor> chooseColor(QWidget*, const QColor&) override {
-        return take(colors, std::optional<QColor>());
-    }
-    QString chooseProgram(QWidget*) override { return take(programs, QString()); }
-    QString chooseSoundFile(QWidget*) override { return take(soundFiles, QString()); }
+    QString chooseFolder(QWidget*, const QString& title) override { return folderTitles.push_back(title), take(folders); }
+    std::optional<QFont> chooseFont(QWidget*, const QFont&) override { return take(fonts); }
+    std::optional<QColor> chooseColor(QWidget*, const QColor&) override { return take(colors); }
+    QString chooseProgram(QWidget*) override { return take(programs); }
+    QString chooseSoundFile(QWidget*) override { return take(soundFiles); }
 
     QAction* popUp(QMenu& menu, const QPoint&) override {
         QStringList items;
         for (QAction* action : menu.actions()) items << action->text();
         menusShown.push_back(items);
-        const QString wanted = take(menuChoices, QString());
+        const QString wanted = take(menuChoices);
         for (QAction* action : menu.actions()) {
             if (!wanted.isEmpty() && action->text() == wanted) return action;
         }
@@ -94,12 +82,12 @@ public:
     }
 
 private:
+    /// The next scripted answer, or `none` when the script has run out.
     template <typename T>
-    static T take(std::deque<T>& queue, T none) {
+    static T take(std::deque<T>& queue, T none = {}) {
         if (queue.empty()) return none;
         T value = std::move(queue.front());
-        queue.pop_front();
-        return value;
+        return queue.pop_front(), value;
     }
 };
 

@@ -9,7 +9,6 @@
 
 #include "app/app_test.h"
 #include "app/editor_fixture.h"
-#include "app/layout_check.h"
 #include "editors/palette_editor.h"
 #include "settings/palette.h"
 #include "settings/render_settings.h"
@@ -22,8 +21,6 @@ using zoomreel::test::readBytes;
 
 const QColor kGrey(120, 120, 120);
 
-void type(QWidget& dialog, int id, const char* value) { control<QLineEdit>(dialog, id)->setText(value); }
-bool checked(QWidget& dialog, int id) { return control<QAbstractButton>(dialog, id)->isChecked(); }
 
 /// A mouse event over palette position `a` of the band, halfway down it.
 void mouse(PaletteEditorDialog& e, QEvent::Type type, int a, Qt::MouseButton button = Qt::LeftButton,
@@ -56,27 +53,61 @@ class SettingsDialogsTest : public QObject {
     Q_OBJECT
 
 private slots:
-    // Every dialog from its menu item: its title, nothing clipped or overlapping, Return for button 1, Escape for 2.
+    // Every dialog of the menus: its title, nothing clipped or overlapping, Return for button 1, Escape for 2.
+    void dialogsFitAndAnswerTheirKeys_data() {
+        QTest::addColumn<int>("command");
+        QTest::addColumn<QString>("title");
+        QTest::addColumn<bool>("returnToo");  // false where Return would start work the test does not wait for
+        QTest::newRow("palette") << int(kColorPalette) << "Color palette" << true;
+        QTest::newRow("relief") << int(kRelief) << "Relief" << true;
+        QTest::newRow("3D") << int(k3D) << "3D" << true;
+        QTest::newRow("accelerate") << int(kAccelerate) << "Accelerate or deccelerate the movie" << true;
+        QTest::newRow("video parameters") << int(kVideoParameters) << "Video Parameters" << true;
+        QTest::newRow("speed") << int(kSpeedSetup) << "Speed Setup" << false;
+        QTest::newRow("colour") << int(kColorSetup) << "Color Setup" << false;
+        QTest::newRow("about") << int(kAbout) << "About ZOR3D" << false;
+    }
     void dialogsFitAndAnswerTheirKeys() {
-        const struct {
-            int command;
-            const char* title;
-        } dialogs[] = {{kColorPalette, "Color palette"},
-                       {kRelief, "Relief"},
-                       {k3D, "3D"},
-                       {kAccelerate, "Accelerate or deccelerate the movie"}};
-        for (const auto& d : dialogs) {
-            for (const auto& [key, result] : {std::pair{Qt::Key_Return, 1}, std::pair{Qt::Key_Escape, 2}}) {
-                EditorFixture f;
-                f.run<QDialog>(d.command, [&](QDialog& dialog) {
-                    QCOMPARE(dialog.windowTitle(), QString::fromLatin1(d.title));
-                    checkLayoutFits(dialog);
-                    QTest::keyClick(dialog.focusWidget() ? dialog.focusWidget() : &dialog, key);
-                    QCOMPARE(dialog.result(), result);
-                });
-                QCOMPARE(f.h.ui.dialogTitles.size(), std::size_t{1});
-            }
+        QFETCH(int, command);
+        QFETCH(QString, title);
+        QFETCH(bool, returnToo);
+        for (const auto& [key, result] : {std::pair{Qt::Key_Escape, 2}, std::pair{Qt::Key_Return, 1}}) {
+            if (key == Qt::Key_Return && !returnToo) continue;
+            EditorFixture f;
+            f.run<QDialog>(command, [&](QDialog& dialog) {
+                QCOMPARE(dialog.windowTitle(), title);
+                checkLayoutFits(dialog);
+                QTest::keyClick(dialog.focusWidget() ? dialog.focusWidget() : &dialog, key);
+                QCOMPARE(dialog.result(), result);
+            });
         }
+    }
+
+    // A save that fails says which file and leaves the dialog open.
+    void aFailedSaveIsToldAndKeepsTheDialogOpen_data() {
+        QTest::addColumn<int>("command");
+        QTest::addColumn<QString>("file");
+        QTest::addColumn<bool>("inFolder");  // beside the keyframes, or in the working directory
+        QTest::newRow("colour curves") << int(kColorSetup) << "colordiv.qvs" << true;
+        QTest::newRow("palette") << int(kColorPalette) << "palette.qvs" << true;
+        QTest::newRow("video parameters") << int(kVideoParameters) << "VFS.qvs" << false;
+    }
+    void aFailedSaveIsToldAndKeepsTheDialogOpen() {
+        QFETCH(int, command);
+        QFETCH(QString, file);
+        QFETCH(bool, inFolder);
+        EditorFixture f;
+        const std::string name = file.toStdString();
+        std::filesystem::create_directory(inFolder ? f.file(name.c_str()) : f.h.work / name);  // no file can go there
+        f.run<QDialog>(command, [&](QDialog& d) {
+            press(d, 1);
+            QVERIFY(d.isVisible());
+            QCOMPARE(f.h.ui.messages.size(), std::size_t{1});
+            QCOMPARE(f.h.ui.messages.back().icon, BoxIcon::Error);
+            QVERIFY2(f.h.ui.messages.back().text.contains(file), qPrintable(f.h.ui.messages.back().text));
+            press(d, 2);
+            QCOMPARE(d.result(), 2);
+        });
     }
 
     // A fresh program's values; 90 degrees stored as pi/2 with its sine and cosine; a text that is no number keeps
@@ -104,17 +135,14 @@ private slots:
         exact.zScale = 70.123456789;
         QVERIFY(save3D(f.file("3D.qvs"), exact).ok);
         const std::vector<std::uint8_t> written = readBytes(f.file("3D.qvs"));
-        f.run<QDialog>(k3D, [&](QDialog& d) {
-            QCOMPARE(text(d, 1049), QStringLiteral("70.12346"));
-            press(d, 1);
-        });
-        QCOMPARE(readBytes(f.file("3D.qvs")), written);
-        f.run<QDialog>(k3D, [&](QDialog& d) {
-            type(d, 1049, "5");
-            press(d, 1043);
-            press(d, 2);
-        });
-        QCOMPARE(readBytes(f.file("3D.qvs")), written);
+        for (const bool cancel : {false, true}) {  // a value left as shown keeps every digit; Cancel changes nothing
+            f.run<QDialog>(k3D, [&](QDialog& d) {
+                QCOMPARE(text(d, 1049), QStringLiteral("70.12346"));
+                if (cancel) type(d, 1049, "5"), press(d, 1043);
+                press(d, cancel ? 2 : 1);
+            });
+            QCOMPARE(readBytes(f.file("3D.qvs")), written);
+        }
         QCOMPARE(f.h.state->projection.zScale, exact.zScale);
     }
 
@@ -147,44 +175,6 @@ private slots:
             QCOMPARE(readBytes(f.file("Relief.qvs")), bytes);
             QCOMPARE(f.h.state->relief.distanceEstimator, c.storedEstimator);
         }
-    }
-
-    // Without a selection the buttons warn and open nothing; with one each opens the speed editor on its curve,
-    // and the 3D dialog keeps what was typed in it.
-    void evolutionButtonsOpenTheSpeedEditor() {
-        EditorFixture f;
-        f.list.selectionEnd = -1;
-        f.run<QDialog>(k3D, [&](QDialog& d) { press(d, 1054); });
-        QCOMPARE(f.h.ui.messages.back().text, kSelectKeyframesText);
-        QCOMPARE(f.h.ui.messages.back().icon, BoxIcon::Warning);
-        QCOMPARE(f.h.ui.dialogTitles, std::vector<QString>{"3D"});
-
-        f.list.selectionEnd = kEnd;
-        f.run<QDialog>(k3D, [&](QDialog& d) {
-            type(d, 1049, "80");
-            for (const auto& [button, caption] : {std::pair{1054, "Z Scale evolution"},
-                                                  std::pair{1055, "Maximum Iteration evolution"},
-                                                  std::pair{1056, "Vertical Shift evolution"}}) {
-                f.h.ui.drive([](QDialog& editor) { press(editor, kCancelButton); });
-                press(d, button);
-                QCOMPARE(f.h.ui.dialogTitles.back(), QString::fromLatin1(caption));
-                QVERIFY(d.isVisible());
-                QCOMPARE(text(d, 1049), QStringLiteral("80"));
-            }
-            QCOMPARE(f.h.state->zScaleEvolutionRequest + f.h.state->maxIterEvolutionRequest +
-                         f.h.state->vertShiftEvolutionRequest, 0);
-            press(d, 1);
-        });
-        QCOMPARE(f.h.state->projection.zScale, 80.0);
-
-        WindowHarness noFolder;  // nothing to read or write: the values stay in memory
-        noFolder.ui.drive([](QDialog& d) {
-            type(d, 1049, "60");
-            press(d, 1);
-        });
-        noFolder.window->runCommand(k3D);
-        QCOMPARE(noFolder.state->projection.zScale, 60.0);
-        QVERIFY(!std::filesystem::exists("3D.qvs"));
     }
 
     // The default palette's band and three markers, then every gesture, and Save's bytes.
@@ -221,7 +211,7 @@ private slots:
             QCOMPARE(positions(palette), (std::vector<int>{0, 254, 255, 511}));
 
             f.h.ui.colors = {QColor(10, 20, 30), std::nullopt};
-            click(e, 257, {}, Qt::RightButton);  // within reach of 255
+            click(e, 261, {}, Qt::RightButton);  // 6 away from 255: just within reach
             click(e, 0, {}, Qt::RightButton);    // the chooser cancelled
             QCOMPARE(palette.points[2].red, 10);
             QCOMPARE(palette.points[0].red + palette.points[0].blue, 0);
@@ -246,15 +236,6 @@ private slots:
         palette.colorSensitivity = 1;  // as a program that has not read the file yet: the field shows the file's
         f.run<PaletteEditorDialog>(kColorPalette, [&](PaletteEditorDialog& e) {
             QCOMPARE(text(e, 1002), QStringLiteral("2.500000"));
-            press(e, 2);
-        });
-        std::filesystem::remove(f.file("palette.qvs"));
-        std::filesystem::create_directory(f.file("palette.qvs"));  // no file can be written under that name
-        f.run<PaletteEditorDialog>(kColorPalette, [&](PaletteEditorDialog& e) {
-            QCOMPARE(positions(palette), (std::vector<int>{0, 255, 511}));
-            press(e, 1);
-            QVERIFY(e.isVisible());
-            QVERIFY(f.h.messageTexts().last().contains(QStringLiteral("palette.qvs")));
             press(e, 2);
         });
     }

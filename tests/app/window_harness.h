@@ -15,6 +15,7 @@
 #include "app/main_window.h"
 #include "app/scripted_interaction.h"
 #include "editors/editor_openers.h"
+#include "render/test_keyframes.h"
 #include "test_util.h"
 
 namespace zoomreel::app::test {
@@ -50,6 +51,12 @@ struct WindowHarness {
     void open(const std::filesystem::path& folder) {
         ui.folders.push_back(QString::fromStdString(folder.string()));
         window->runCommand(kFolderOpen);
+    }
+
+    /// Writes `count` test keyframes into work/`name` and opens them; false when they could not be written.
+    bool openKeyframes(int count, const char* name = "keys") {
+        if (!zoomreel::test::writeTestKeyframes(work / name, count)) return false;
+        return open(work / name), true;
     }
 
     /// Resizes the window so that the strip's client area is width x height; false when it did not get there.
