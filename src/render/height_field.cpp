@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cmath>
 
+#include "render/frame_renderer.h"
 #include "render/work_share.h"
 
 namespace zoomreel {
