@@ -68,8 +68,7 @@ private slots:
         h.ui.menuChoices = {QStringLiteral("Properties")};
         h.ui.dialogs.push_back([](QDialog&) { return 1; });
         click({140, 10}, {}, Qt::RightButton);  // keyframe 5
-        QCOMPARE(h.state->keyframes.propertiesKeyframe, 5);
-        QCOMPARE(h.ui.dialogTitles.back(), QStringLiteral("Key Frame Properties"));
+        QVERIFY(h.state->keyframes.propertiesKeyframe == 5 && h.ui.dialogTitles.back() == QStringLiteral("Key Frame Properties"));
         h.ui.menuChoices = {QString()};  // the menu closed: nothing changes
         QCOMPARE(click({10, 10}, {}, Qt::RightButton), std::pair(0, 6));
         QCOMPARE(h.ui.unexpectedDialogs, 0);

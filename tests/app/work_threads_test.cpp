@@ -242,18 +242,14 @@ private slots:
             }
             return all;
         };
-        auto waitForTheEnd = [&] {
-            return QTest::qWaitFor([&] { return h.enabled(kMakeVideo) && !h.state->movie.running.load(); }, kWait);
-        };
         QSignalSpy titles(h.window.get(), &QWidget::windowTitleChanged);
         makeVideo(h);
         QVERIFY(!h.enabled(kMakeVideo) && h.enabled(kAbortVideo));
         QVERIFY(!h.menuEnabled(kFileMenu) && !h.menuEnabled(kSetupMenu) && h.menuEnabled(kVideoMenu));
-        QVERIFY(waitForTheEnd());
+        QTRY_VERIFY_WITH_TIMEOUT(h.enabled(kMakeVideo) && !h.state->movie.running.load(), kWait);
         QVERIFY(!h.enabled(kAbortVideo) && h.menuEnabled(kFileMenu) && h.menuEnabled(kSetupMenu));
         QTRY_COMPARE_WITH_TIMEOUT(h.ui.messages.size(), std::size_t{2}, kWait);
-        QCOMPARE(h.ui.messages.back().text, QStringLiteral("Movie is done!"));
-        QCOMPARE(h.ui.messages.back().icon, BoxIcon::Warning);
+        QVERIFY(h.ui.messages.back().text == QStringLiteral("Movie is done!") && h.ui.messages.back().icon == BoxIcon::Warning);
         QCOMPARE(h.ui.dialogTitles, std::vector<QString>{QStringLiteral("Choose Codec")});
         const QString path = QString::fromStdString(folder.string());
         QVERIFY(titlesOf(titles).filter(QStringLiteral("Zoomreel - %1 - Frame: ").arg(path)).size() > 0);
@@ -269,30 +265,27 @@ private slots:
                 if (title.contains(QStringLiteral("film(0-2)003-"))) AbortMovie(h.state->movie);
             });
             makeVideo(h);
-            QVERIFY(waitForTheEnd());
+            QTRY_VERIFY_WITH_TIMEOUT(h.enabled(kMakeVideo) && !h.state->movie.running.load(), kWait);
             disconnect(stop);
             MovieResume stopped;
             if (!readMovieResume(record, stopped).ok) QSKIP("the movie was done before it was stopped");
 
-            h.ui.messages.clear();
-            h.ui.dialogTitles.clear();
+            h.ui.messages.clear(), h.ui.dialogTitles.clear();
             h.ui.answers = {BoxAnswer::Ok, answer};
             chooseMsvc(h);
             h.window->runCommand(kMakeVideo);
-            QVERIFY(waitForTheEnd());
+            QTRY_VERIFY_WITH_TIMEOUT(h.enabled(kMakeVideo) && !h.state->movie.running.load(), kWait);
             QTRY_COMPARE_WITH_TIMEOUT(h.ui.messages.size(), std::size_t{3}, kWait);
             QCOMPARE(h.ui.messages[1].text,
                      QString::asprintf("A movie of these key frames was stopped after file %03d.\nContinue it?",
                                        stopped.nextFile - 1));
-            QCOMPARE(h.ui.messages[1].icon, BoxIcon::Question);
-            QCOMPARE(h.ui.messages[1].buttons, BoxButtons::OkCancel);
+            QVERIFY(h.ui.messages[1].icon == BoxIcon::Question && h.ui.messages[1].buttons == BoxButtons::OkCancel);
             QCOMPARE(h.ui.messages[2].text, QStringLiteral("Movie is done!"));
             // Continued with the stopped movie's codec, or made again from its first frame with a codec chosen.
             QCOMPARE(h.ui.dialogTitles.size(), std::size_t{answer == BoxAnswer::Ok ? 0u : 1u});
             QCOMPARE(h.state->movie.lastOutcome.framesWritten,
                      static_cast<int>(whole.size()) - (answer == BoxAnswer::Ok ? stopped.framesBefore : 0));
-            QVERIFY(frames() == whole);
-            QVERIFY(!exists(record));
+            QVERIFY(frames() == whole && !exists(record));
             h.ui.dialogs.clear();
         }
     }
