@@ -4,7 +4,6 @@
 
 #include <algorithm>
 #include <cmath>
-#include <cstring>
 #include <limits>
 #include <vector>
 
@@ -64,24 +63,22 @@ TEST(Smoothing, HandSummedCells) {
     }
 }
 
+// M = 100, Mx = 50: g is clamped to [M, M + Mx], then g - M, its log (of g + 1 - M), square root (of g - M + 1)
+// or both (sqrt(log(g + 2 - M))); the soft cap bends that towards Mx instead of cutting at it.
 TEST(HeightField, TransformsClampAndCap) {
     struct Case {
         bool logIter, sqrtIter;
-        double g;
-        double expected;
+        double g, expected;
     };
-    // M = 100, Mx = 50.
     for (const Case& c : {Case{false, false, 130, 30}, Case{false, false, 90, 0}, Case{false, false, 400, 50},
                           Case{true, false, 130, std::log(31.0)}, Case{false, true, 130, std::sqrt(31.0)},
-                          Case{true, true, 130, std::sqrt(std::log(32.0))},
-                          Case{true, true, 1e9, std::sqrt(std::log(52.0))}}) {
+                          Case{true, true, 130, std::sqrt(std::log(32.0))}, Case{true, true, 1e9, std::sqrt(std::log(52.0))}}) {
         HeightTransform transform{100, 50, c.sqrtIter, c.logIter, false};
         EXPECT_DOUBLE_EQ(transform.height(c.g), c.expected) << c.logIter << c.sqrtIter << " " << c.g;
         EXPECT_DOUBLE_EQ(transform.maxHeight(), transform.height(150)) << c.logIter << c.sqrtIter;
-        HeightTransform soft = transform;
-        soft.asymptotic = true;
-        EXPECT_NEAR(soft.height(c.g), std::atan(c.expected / 50) * 0.63661977 * 50, 1e-12);
-        EXPECT_LT(soft.height(c.g), 50.0);
+        transform.asymptotic = true;
+        EXPECT_NEAR(transform.height(c.g), std::atan(c.expected / 50) * 0.63661977 * 50, 1e-12);
+        EXPECT_LT(transform.height(c.g), 50.0);
     }
 }
 
@@ -181,109 +178,81 @@ TEST(Shadows, HandWalkedRays) {
     }
 }
 
-/// A 2D frame whose pixel (row j, column k) is (j, k, 200).
-Raster numberedFrame(int width, int height) {
-    Raster frame(width, height);
-    for (int j = 0; j < height; ++j) {
-        for (int k = 0; k < width; ++k) {
-            std::uint8_t* p = frame.storedRow(j) + 3 * k;
-            p[0] = static_cast<std::uint8_t>(j);
-            p[1] = static_cast<std::uint8_t>(k);
-            p[2] = 200;
+/// A 2D frame whose pixel (row j, column k) is (j, k, 200), projected onto an image of `imageHeight` rows that
+/// held 9s before.
+struct Projected {
+    Raster image;
+    VisibleRows rows;
+    Projected(const std::vector<double>& field, int width, int imageHeight, ProjectionView view = {1, 1, 0},
+              const std::vector<std::int32_t>* counts = nullptr, double coefficient = 1, int workers = 2)
+        : image(width, imageHeight) {
+        Raster frame(width, static_cast<int>(field.size()) / width);
+        for (int j = 0; j < frame.height(); ++j) {
+            for (int k = 0; k < width; ++k) {
+                std::uint8_t* p = frame.storedRow(j) + 3 * k;
+                p[0] = static_cast<std::uint8_t>(j), p[1] = static_cast<std::uint8_t>(k), p[2] = 200;
+            }
         }
+        image.fill(9, 9, 9);
+        WorkerPool pool(workers);
+        std::vector<std::int32_t> horizon;
+        rows = projectOntoImage(pool, frame, field, counts, shadowFactors(coefficient), view, horizon, image);
     }
-    return frame;
-}
+    int at(int y, int k, int channel = 0) const { return image.storedRow(y)[3 * k + channel]; }
+};
 
 TEST(Projection, FlatGroundDrawsEachRowOnePixelBelowThePrevious) {
     // base = (FH/2 - j) sin + F3H/2 - lift: with sin 1 and no lift, row j of a flat field lands on screen row
     // 4 - j + 4 and paints the one row above it, 9 - j. Rows 0 (the seed) and 1 (painting row 8, above the
-    // 8-row image) show nothing.
-    const int width = 5, height = 8;
-    const Raster frame = numberedFrame(width, height);
-    std::vector<double> field(width * height, 0.0);
-    ProjectionView view{1.0, 1.0, 0.0};
+    // 8-row image) show nothing, and what the image held before never shows through.
     for (int workers : {1, 3}) {
-        WorkerPool pool(workers);
-        Raster image(width, 8);
-        image.fill(9, 9, 9);  // earlier content never shows through
-        std::vector<std::int32_t> horizon;
-        const VisibleRows rows = projectOntoImage(pool, frame, field, nullptr, shadowFactors(1), view, horizon, image);
-        EXPECT_EQ(rows.first, 2);
-        EXPECT_EQ(rows.last, 7);
+        const Projected p(std::vector<double>(5 * 8, 0.0), 5, 8, {1, 1, 0}, nullptr, 1, workers);
+        EXPECT_TRUE(p.rows.first == 2 && p.rows.last == 7);
         for (int y = 0; y < 8; ++y) {
-            for (int k = 0; k < width; ++k) {
-                const std::uint8_t* p = image.storedRow(y) + 3 * k;
-                const int j = 9 - y;
-                if (j <= 7) {
-                    EXPECT_EQ(p[0], j);
-                    EXPECT_EQ(p[1], k);
-                    EXPECT_EQ(p[2], 200);
-                } else {
-                    EXPECT_EQ(p[0] + p[1] + p[2], 0) << "row " << y;
-                }
+            for (int k = 0; k < 5; ++k) {
+                const bool drawn = 9 - y <= 7;
+                EXPECT_TRUE(p.at(y, k) == (drawn ? 9 - y : 0) && p.at(y, k, 1) == (drawn ? k : 0) &&
+                            p.at(y, k, 2) == (drawn ? 200 : 0)) << y << "," << k;
             }
         }
     }
 }
 
 TEST(Projection, HillsHideWhatLiesBehindThemAndShadowsDarken) {
-    const int width = 2, height = 6;
-    const Raster frame = numberedFrame(width, height);
-    std::vector<double> field(width * height, 0.0);
-    field[3 * width + 0] = 5;  // a hill in row 3 of column 0
-    std::vector<std::int32_t> counts(width * height, 0);
-    counts[4 * width + 1] = 1;
-    counts[5 * width + 1] = 30;
-    WorkerPool pool(2);
-    Raster image(width, 20);
-    std::vector<std::int32_t> horizon;
-    const VisibleRows rows =
-        projectOntoImage(pool, frame, field, &counts, shadowFactors(0.8), ProjectionView{1, 1, 0}, horizon, image);
-    EXPECT_EQ(rows.first, 1);
-    EXPECT_EQ(rows.last, 5);
+    std::vector<double> field(2 * 6, 0.0);
+    field[3 * 2 + 0] = 5;  // a hill in row 3 of column 0
+    std::vector<std::int32_t> counts(2 * 6, 0);
+    counts[4 * 2 + 1] = 1;
+    counts[5 * 2 + 1] = 30;
+    const Projected p(field, 2, 20, {1, 1, 0}, &counts, 0.8);
+    EXPECT_TRUE(p.rows.first == 1 && p.rows.last == 5);
     // Flat rows land on 13 - j. In column 0 the hill's row lands on 15: rising, it paints nothing; row 4 then
     // paints from its point up to the hilltop, over what rows 1 and 2 drew, and row 5 the row below.
-    auto blue = [&](int y, int k) { return image.storedRow(y)[3 * k]; };
-    for (int y = 10; y <= 15; ++y) EXPECT_EQ(blue(y, 0), 4) << y;
-    EXPECT_EQ(blue(9, 0), 5);
-    EXPECT_EQ(blue(16, 0), 0);
-    EXPECT_EQ(blue(8, 0), 0);
+    for (int y = 10; y <= 15; ++y) EXPECT_EQ(p.at(y, 0), 4) << y;
+    EXPECT_TRUE(p.at(9, 0) == 5 && p.at(16, 0) == 0 && p.at(8, 0) == 0);
     // Column 1: one hit darkens 200 to trunc(200 * 0.8^(1/8)) = 194, thirty hits count as eight: 160.
-    EXPECT_EQ(image.storedRow(11)[3 * 1 + 2], 200);
-    EXPECT_EQ(image.storedRow(10)[3 * 1 + 2], 194);
-    EXPECT_EQ(image.storedRow(9)[3 * 1 + 2], 160);
+    EXPECT_TRUE(p.at(11, 1, 2) == 200 && p.at(10, 1, 2) == 194 && p.at(9, 1, 2) == 160);
     // A coefficient of zero or below, or none, darkens to black at the first hit.
     for (double coefficient : {0.0, -0.5, kNaN})
         for (double f : shadowFactors(coefficient)) EXPECT_EQ(f, 0.0) << coefficient;
 }
 
 TEST(Projection, NothingVisibleAndExtremeHeights) {
-    const int width = 3, height = 5;
-    const Raster frame = numberedFrame(width, height);
-    WorkerPool pool(2);
-    Raster image(width, 10);
-    std::vector<std::int32_t> horizon;
     // Everything far above the image: no row passes, the rows stay FH and 0.
-    std::vector<double> field(width * height, 1e6);
-    const ProjectionView view{1, 1, 0};
-    VisibleRows rows = projectOntoImage(pool, frame, field, nullptr, shadowFactors(1), view, horizon, image);
-    EXPECT_EQ(rows.first, height);
-    EXPECT_EQ(rows.last, 0);
+    const Projected high(std::vector<double>(3 * 5, 1e6), 3, 10);
+    EXPECT_TRUE(high.rows.first == 5 && high.rows.last == 0);
     // Heights beyond the int32 range and without a number draw without overflowing or reading outside.
     for (double h : {1e300, -1e300, kInf, -kInf, kNaN}) {
-        std::fill(field.begin(), field.end(), h);
-        field[2 * width + 1] = 0;
-        projectOntoImage(pool, frame, field, nullptr, shadowFactors(1), ProjectionView{1, 1, 0}, horizon, image);
+        std::vector<double> field(3 * 5, h);
+        field[2 * 3 + 1] = 0;
+        Projected(field, 3, 10);
     }
-    // A negative scale turns the landscape upside down: a bump goes down instead of up.
-    std::fill(field.begin(), field.end(), 0.0);
-    field[4 * width + 1] = 3;
-    projectOntoImage(pool, frame, field, nullptr, shadowFactors(1), ProjectionView{-1, 1, 0}, horizon, image);
-    // Row 4 lands on 2 - 4 + 5 - 3 = 0 in column 1 (painting 1 up to row 3's point 4), on 3 elsewhere.
-    EXPECT_EQ(image.storedRow(1)[3 * 1], 4);
-    EXPECT_EQ(image.storedRow(3)[3 * 0], 0);
-    EXPECT_EQ(image.storedRow(4)[3 * 0], 4);
+    // A negative scale turns the landscape upside down: a bump goes down instead of up. Row 4 lands on
+    // 2 - 4 + 5 - 3 = 0 in column 1 (painting 1 up to row 3's point 4), on 3 elsewhere.
+    std::vector<double> field(3 * 5, 0.0);
+    field[4 * 3 + 1] = 3;
+    const Projected p(field, 3, 10, {-1, 1, 0});
+    EXPECT_TRUE(p.at(1, 1) == 4 && p.at(3, 0) == 0 && p.at(4, 0) == 4);
 }
 
 }  // namespace
