@@ -80,29 +80,13 @@ TEST(FrameRenderer, KeyframeFrameIsItsMapFlippedAndColoured) {
     }
 }
 
-// Keyframe by keyframe the minimum is that of the frame's border cells (less 0.5), averaged over 30 frames.
-TEST(FrameRenderer, KeyframeMinimumAveragesTheBorders) {
-    Folder folder(4);
-    RenderSettings s = settingsFor(folder.list);
-    s.keyframeByKeyframe = true;
-    s.subtractMinimum.subtract = 1;
-    FrameRenderer renderer(2);
-    MovieFrameContext context;
-    ASSERT_TRUE(render(renderer, s, 1.0f, context) && render(renderer, s, 2.0f, context));
-    auto borderMinimum = [&](int n) {
-        double m = 1e100;
-        for (int r = 0; r < kHeight; ++r)
-            for (int c = 0; c < kWidth; ++c)
-                if ((r % (kHeight - 1) == 0 || c % (kWidth - 1) == 0) && cell(n, r, c) != 0) m = std::min(m, cell(n, r, c));
-        return m - 0.5;
-    };
-    EXPECT_DOUBLE_EQ(renderer.runningMinimum2D, (29 * borderMinimum(1) + borderMinimum(2)) / 30);
-}
-
+// At t = 1 level 0 shows its whole map and the deeper levels cover the centred half, quarter and eighth of the
+// frame, each from its whole map; half-way (t = 2^-0.5) level 0 shows its centred 71 %. The placements between
+// are pinned by the frame hashes.
 TEST(FrameRenderer, CompositionRectangles) {
-    // At t = 1 the deeper levels cover the centred half, quarter and eighth of the frame, each from its whole map.
-    const FrameGeometry whole = frameGeometry(3.0f, 1920, 1080);
+    const FrameGeometry whole = frameGeometry(3.0f, 1920, 1080), half = frameGeometry(2.5f, 1920, 1080);
     EXPECT_TRUE(whole.t == 1 && whole.srcX == 0 && whole.srcY == 0 && whole.srcW == 1920 && whole.srcH == 1080);
+    EXPECT_TRUE(half.srcX == 281 && half.srcY == 158 && half.srcW == 1357 && half.srcH == 763);
     const PixelRect expected[] = {{320, 180, 640, 360}, {480, 270, 320, 180}, {560, 315, 160, 90}};
     for (int level = 1; level <= 3; ++level) {
         const LevelPlacement p = levelPlacement(level, 1.0, 1280, 720, 1920, 1080);
@@ -111,19 +95,6 @@ TEST(FrameRenderer, CompositionRectangles) {
                     p.destination.height == d.height && p.source.x == 0 && p.source.y == 0 &&
                     p.source.width == 1920 && p.source.height == 1080) << level;
     }
-    // Half-way (t = 2^-0.5): level 0 shows its centred 71 %; the destination of level 1 is rounded outwards to
-    // whole pixels and its source trimmed to match, keeping the scale within a pixel.
-    const FrameGeometry half = frameGeometry(2.5f, 1920, 1080);
-    EXPECT_NEAR(half.t, std::sqrt(0.5), 1e-9);
-    EXPECT_TRUE(half.srcX == 281 && half.srcY == 158 && half.srcW == 1357 && half.srcH == 763);
-    const LevelPlacement p = levelPlacement(1, half.t, 1280, 720, 1920, 1080);
-    EXPECT_EQ(p.destination.x, 1280 - p.destination.x - p.destination.width);  // centred
-    EXPECT_EQ(p.destination.y, 720 - p.destination.y - p.destination.height);
-    EXPECT_GE(p.destination.x, 640 * (1 - 0.5 / half.t));
-    EXPECT_NEAR(double(p.source.width) / p.destination.width, 2 * half.t * 1920 / 1280, 2.0 / 905);
-    // Near the next keyframe level 1 grows to (almost) the whole frame.
-    const LevelPlacement late = levelPlacement(1, frameGeometry(2.999f, 1920, 1080).t, 1280, 720, 1920, 1080);
-    EXPECT_TRUE(late.destination.width >= 1278 && late.destination.height >= 718);
 }
 
 // Reading the next keyframe ahead changes when a file is read, not what is read or drawn; it flips what it reads
@@ -167,10 +138,13 @@ TEST(FrameRenderer, BadKeyframeFilesStopTheRunWithTheirName) {
     Folder folder(6);
     const RenderSettings s = settingsFor(folder.list, 32);
     MovieFrameContext context;
+    const auto fails = [&](FrameRenderer& renderer, float h, const char* name) {
+        return test::failsSaying(RenderMovieFrame(renderer, s, {}, h, 1.0f, 0.0f, context), name);
+    };
     {  // a missing file at set-up
         std::filesystem::rename(folder.dir / "00002.qvy", folder.dir / "moved");
         FrameRenderer renderer(1);
-        EXPECT_TRUE(test::failsSaying(RenderMovieFrame(renderer, s, {}, 1.0f, 1.0f, 0.0f, context), "00002.qvy"));
+        EXPECT_TRUE(fails(renderer, 1.0f, "00002.qvy"));
         EXPECT_EQ(renderer.cache.loadedKeyframe, -1);
         std::filesystem::rename(folder.dir / "moved", folder.dir / "00002.qvy");
     }
@@ -179,7 +153,7 @@ TEST(FrameRenderer, BadKeyframeFilesStopTheRunWithTheirName) {
         ASSERT_TRUE(render(renderer, s, 0.5f, context));
         const std::vector<std::uint8_t> whole = test::readBytes(folder.dir / "00004.qvy");
         std::filesystem::resize_file(folder.dir / "00004.qvy", whole.size() - 8);
-        EXPECT_TRUE(test::failsSaying(RenderMovieFrame(renderer, s, {}, 1.5f, 1.0f, 0.0f, context), "00004.qvy"));
+        EXPECT_TRUE(fails(renderer, 1.5f, "00004.qvy"));
         test::writeBytes(folder.dir / "00004.qvy", whole);
         EXPECT_TRUE(render(renderer, s, 1.5f, context));
     }
@@ -189,7 +163,7 @@ TEST(FrameRenderer, BadKeyframeFilesStopTheRunWithTheirName) {
         const std::vector<std::uint8_t> whole = test::readBytes(folder.dir / "00005.qvy");
         std::filesystem::resize_file(folder.dir / "00005.qvy", whole.size() - 8);
         EXPECT_TRUE(render(renderer, s, 0.5f, context) && render(renderer, s, 1.5f, context));
-        EXPECT_TRUE(test::failsSaying(RenderMovieFrame(renderer, s, {}, 2.5f, 1.0f, 0.0f, context), "00005.qvy"));
+        EXPECT_TRUE(fails(renderer, 2.5f, "00005.qvy"));
         test::writeBytes(folder.dir / "00005.qvy", whole);
     }
     // Positions outside the folder and impossible frame sizes are refused, not rendered.
@@ -202,27 +176,40 @@ TEST(FrameRenderer, BadKeyframeFilesStopTheRunWithTheirName) {
     }
 }
 
-// Very small divisors push indices past the int32 range; a huge or NaN offset is still brought into range; the
-// estimator without relief changes no pixel (it colours only with relief on).
-TEST(FrameRenderer, DegenerateColourInputsAndAnUnusedEstimator) {
+// Keyframe by keyframe the 2D minimum is that of the frame's border cells (less 0.5), averaged over 30 frames; a
+// border wholly inside the set (all zeros) finds none and keeps the previous one. Very small divisors push indices
+// past the int32 range and a huge or NaN offset is still brought into range; the estimator without relief (it
+// colours only with relief on) changes no pixel.
+TEST(FrameRenderer, TwoDMinimumAndDegenerateColourInputs) {
     Folder folder(4);
-    RenderSettings s = settingsFor(folder.list, 32);
+    RenderSettings s = settingsFor(folder.list);
+    s.keyframeByKeyframe = true;
     s.subtractMinimum.subtract = 1;
-    s.subtractMinimum.averageFrames = 0;
     FrameRenderer renderer(2);
     MovieFrameContext context;
+    ASSERT_TRUE(render(renderer, s, 1.0f, context) && render(renderer, s, 2.0f, context));
+    auto borderMinimum = [&](int n) {
+        double m = 1e100;
+        for (int i = 0; i < kHeight * kWidth; ++i) {
+            const int r = i / kWidth, c = i % kWidth;
+            if ((r % (kHeight - 1) == 0 || c % (kWidth - 1) == 0) && cell(n, r, c) != 0) m = std::min(m, cell(n, r, c));
+        }
+        return m - 0.5;
+    };
+    EXPECT_DOUBLE_EQ(renderer.runningMinimum2D, (29 * borderMinimum(1) + borderMinimum(2)) / 30);
+    const double before = renderer.runningMinimum2D;
+    std::fill(renderer.cache.levels[0].begin(), renderer.cache.levels[0].end(), 0.0);
+    EXPECT_TRUE(render(renderer, s, 2.1f, context));
+    EXPECT_EQ(renderer.runningMinimum2D, before);
+
+    s.keyframeByKeyframe = false;
+    s.subtractMinimum.averageFrames = 0;
     for (float divisor : {1e-30f, 1e-6f, -3.0f})
         for (float offset : {0.0f, 1e30f, std::nanf("")}) EXPECT_TRUE(render(renderer, s, 0.5f, context, divisor, offset));
     EXPECT_TRUE(std::isfinite(renderer.runningMinimum2D));
     const Raster plain = (render(renderer, s, 0.55f, context), context.frame);
     s.relief.distanceEstimator = 1;
     EXPECT_TRUE(render(renderer, s, 0.55f, context) && sameBytes(context.frame, plain));
-
-    // A visible border wholly inside the set (all zeros) finds no minimum: the previous one stays.
-    const double before = renderer.runningMinimum2D;
-    std::fill(renderer.cache.levels[0].begin(), renderer.cache.levels[0].end(), 0.0);
-    EXPECT_TRUE(render(renderer, s, 0.6f, context));
-    EXPECT_EQ(renderer.runningMinimum2D, before);
 }
 
 // A map one pixel wide still covers the whole frame: nothing of an earlier frame shows through.
@@ -242,50 +229,34 @@ TEST(FrameRenderer, OnePixelWideMapsCoverTheFrame) {
     EXPECT_TRUE(sameBytes(frames[0], frames[1]));
 }
 
-// The projected pixels themselves are pinned by the frame hashes; here the caption, blended into the 3D image's
-// top-left corner and nowhere else, and the end of the run, which frees the 3D buffers but keeps the kernel.
-TEST(FrameRenderer, ThreeDCaptionAndBuffers) {
+// The projected pixels themselves are pinned by the frame hashes, and so is the 3D minimum, taken from the rows
+// the previous frame showed. Here: the caption, blended into the 3D image's top-left corner and nowhere else; a
+// frame that showed no row, which leaves nothing to search and keeps the minimum; and the end of the run, which
+// frees the 3D buffers but keeps the kernel.
+TEST(FrameRenderer, ThreeDCaptionMinimumAndBuffers) {
     Folder folder(5);
     RenderSettings s = settingsFor(folder.list, 256, 1);
     s.height3D = 40;
     s.caption.fontName = "Arial";
     std::vector<Raster> images;
     FrameRenderer renderer(2);
+    MovieFrameContext context;
     for (const bool caption : {false, true}) {
         s.showZoomText = caption;
         freeRenderBuffers(renderer);  // a run of its own, with its own frames
-        MovieFrameContext context;
         for (float h : {0.3f, 0.7f, 1.2f}) ASSERT_TRUE(render(renderer, s, h, context, 0.5f));
         images.push_back(context.frame3D);
     }
     EXPECT_FALSE(sameBytes(images[0], images[1]));
     for (int y = 20; y < 40; ++y) EXPECT_EQ(std::memcmp(images[0].rowFromTop(y), images[1].rowFromTop(y), 3 * 256), 0) << y;
-    freeRenderBuffers(renderer);
-    EXPECT_TRUE(renderer.projection.heightField.empty());
-    EXPECT_FALSE(renderer.projection.kernel.weights.empty());
-}
-
-TEST(FrameRenderer, ThreeDMinimumComesFromTheRowsThePreviousFrameShowed) {
-    Folder folder(4);
-    RenderSettings s = settingsFor(folder.list, 96, 1);
-    s.subtractMinimum.averageFrames = 1;  // each frame's own minimum, not an average
-    s.height3D = 60;
-    FrameRenderer renderer(2);
-    MovieFrameContext context;
-    ASSERT_TRUE(render(renderer, s, 0.2f, context));
-    const int first = renderer.visibleRowFirst, last = renderer.visibleRowLast;
-    ASSERT_TRUE(first < last && last < s.finalHeight);
-    ASSERT_TRUE(render(renderer, s, 0.4f, context));
-    const FrameGeometry g = frameGeometry(0.4f, kWidth, kHeight);
-    const int r0 = static_cast<int>(static_cast<double>(kHeight * first) * g.t / s.finalHeight + g.srcY);
-    const int rc = static_cast<int>(static_cast<double>((last - first) * kHeight) * g.t / s.finalHeight);
-    EXPECT_EQ(renderer.runningMinimum3D, minimumInRect(renderer.cache.levels[0], kWidth, kHeight, g.srcX, r0, g.srcW, rc));
-    // A frame that showed no row leaves nothing to search: the minimum stays.
     renderer.visibleRowFirst = s.finalHeight;
     renderer.visibleRowLast = 0;
     const double before = renderer.runningMinimum3D;
-    ASSERT_TRUE(render(renderer, s, 0.6f, context));
+    ASSERT_TRUE(render(renderer, s, 1.4f, context));
     EXPECT_EQ(renderer.runningMinimum3D, before);
+    freeRenderBuffers(renderer);
+    EXPECT_TRUE(renderer.projection.heightField.empty());
+    EXPECT_FALSE(renderer.projection.kernel.weights.empty());
 }
 
 TEST(FrameRenderer, PublishesOnceHoldsTheLockWhileDrawingAndAsksForARepaint) {

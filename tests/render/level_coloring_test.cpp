@@ -19,12 +19,23 @@ std::vector<std::uint8_t> greyPalette(int u) {
 /// The relief every lighting case starts from: no highlights, so that a pixel is p (1 - G) + 255 G on slopes
 /// facing the light and p (1 + G) elsewhere, G = ratio * k n / sqrt(1 + k^2 q) with k = power * f, q = dx^2 + dy^2
 /// and n = dy cos A + dx sin A (cos A |dx| where dy = 0).
-ReliefSettings plainRelief(double power) {
+ReliefSettings plainRelief(double power, double ratio = 0.5) {
     ReliefSettings r;
     r.active = 1;
     r.power = power;
-    r.ratio = 0.5;
+    r.ratio = ratio;
     r.phong = r.phong2 = 0;
+    return r;
+}
+
+/// The distance estimator colours by the slope alone: entry power * g * f / v, taking sqrt(f) off for each root
+/// of the slope, the last entry (or 0, wrapped) at or past it, 0 below 0.
+ReliefSettings estimator(double power, int wrapToZero = 0, int deSqrt = 0, int deSqrtSqrt = 0) {
+    ReliefSettings r = plainRelief(power);
+    r.distanceEstimator = 1;
+    r.deWrapToZero = wrapToZero;
+    r.deSqrt = deSqrt;
+    r.deSqrtSqrt = deSqrtSqrt;
     return r;
 }
 
@@ -60,8 +71,7 @@ TEST(LevelColoring, HandComputedPixels) {
         {"deeper level", 2, slope, 4, 1, 0, plainRelief(0.0375), 4, 90, false, {137, 101, 111, 101}},
         {"inverted", 2, slope, 4, 1, 0, plainRelief(0.15), 1, 90, true, {76, 101, 94, 101}},
         {"negative power", 2, slope, 4, 1, 0, plainRelief(-0.15), 1, 90, false, {64, 101, 90, 101}},
-        {"strong light clamps", 2, slope, 4, 1, 0, with(plainRelief(0.15), [](ReliefSettings& r) { r.ratio = 2.5; }),
-         1, 90, false, {255, 101, 153, 101}},
+        {"strong light clamps", 2, slope, 4, 1, 0, plainRelief(0.15, 2.5), 1, 90, false, {255, 101, 153, 101}},
         {"turned from the light", 9, ramp, 4, 1, 0, plainRelief(0.25), 1, 180, false,
          {70, 70, 70, 70, 70, 70, 70, 70, 70}},
         {"row", 9, ramp, 4, 1, 0, plainRelief(0.25), 1, 0, false, {147, 147, 147, 147, 147, 147, 147, 147, 147}},
@@ -78,23 +88,13 @@ TEST(LevelColoring, HandComputedPixels) {
         {"overflowing slope", 2, {1e308, 0, 0, -1e308}, 4, 1e300, 0,
          with(ReliefSettings{}, [](ReliefSettings& r) { r.active = 1, r.phong = r.phong2 = 0; }), 1, 45, false,
          {154, 89, 89, 154}},
-        // The distance estimator colours by the slope alone: entry power * g * f / v, taking sqrt(f) off for each
-        // root, the last entry (or 0) at or past it, 0 below 0. Here g = 2 throughout.
-        {"estimator", 2, {3, 1}, 8, 1, 0, with(plainRelief(1.25), [](ReliefSettings& r) { r.distanceEstimator = 1; }),
-         1, 0, false, {30, 30}},
-        {"estimator, last entry", 2, {3, 1}, 8, 1, 0,
-         with(plainRelief(100), [](ReliefSettings& r) { r.distanceEstimator = 1; }), 1, 0, false, {75, 75}},
-        {"estimator, wrapped to 0", 2, {3, 1}, 8, 1, 0,
-         with(plainRelief(100), [](ReliefSettings& r) { r.distanceEstimator = r.deWrapToZero = 1; }), 1, 0, false,
-         {5, 5}},
-        {"estimator, negative power", 2, {3, 1}, 8, 1, 0,
-         with(plainRelief(-1), [](ReliefSettings& r) { r.distanceEstimator = 1; }), 1, 0, false, {5, 5}},
-        {"estimator, square root", 2, {5, 1}, 8, 1, 0,
-         with(plainRelief(0.625), [](ReliefSettings& r) { r.distanceEstimator = r.deSqrt = 1; }), 4, 0, false,
-         {30, 30}},
-        {"estimator, fourth root", 2, {17, 1}, 8, 1, 0,
-         with(plainRelief(0.625), [](ReliefSettings& r) { r.distanceEstimator = r.deSqrtSqrt = 1; }), 16, 0, false,
-         {30, 30}},
+        // The estimator with g = 2 throughout: 1.25 * 2 = 2.5, or 0.625 * sqrt(4) * 4 / 2 and 0.625 * 16^(1/4) * 16 / 4 / 2.
+        {"estimator", 2, {3, 1}, 8, 1, 0, estimator(1.25), 1, 0, false, {30, 30}},
+        {"estimator, last entry", 2, {3, 1}, 8, 1, 0, estimator(100), 1, 0, false, {75, 75}},
+        {"estimator, wrapped to 0", 2, {3, 1}, 8, 1, 0, estimator(100, 1), 1, 0, false, {5, 5}},
+        {"estimator, negative power", 2, {3, 1}, 8, 1, 0, estimator(-1), 1, 0, false, {5, 5}},
+        {"estimator, square root", 2, {5, 1}, 8, 1, 0, estimator(0.625, 0, 1), 4, 0, false, {30, 30}},
+        {"estimator, fourth root", 2, {17, 1}, 8, 1, 0, estimator(0.625, 0, 0, 1), 16, 0, false, {30, 30}},
     };
     for (const Case& k : cases) {
         const std::vector<std::uint8_t> palette = greyPalette(k.u);

@@ -46,23 +46,19 @@ TEST(ZoomCaptionFormat, DesignedExamplesAndBoundaries) {
         std::int32_t exponent;
         const char* expected;
     };
+    // Only the fraction of h zooms (7.5 as 0.5); exactly 10 is not stepped.
     const Case cases[] = {
-        {0.0f, 1.5f, 3, "Zoom : 1.50E3"},  {0.5f, 1.5f, 3, "Zoom : 2.12E3"},
-        {7.5f, 1.5f, 3, "Zoom : 2.12E3"},  // only the fraction of h zooms
-        {0.5f, 8.0f, 0, "Zoom : 11.3"},    {0.0f, 5.0f, -1, "Zoom : 0.50"},
-        {0.0f, 2.0f, 0, "Zoom : 2.00"},    {0.0f, 5.0f, -3, "Zoom : 5.00E-3"},
-        {0.0f, 10.0f, 0, "Zoom : 10.00"},  // exactly 10 is not stepped
-        {0.0f, 20.0f, -2, "Zoom : 0.20"},  {0.0f, 12.0f, 1, "Zoom : 1.20E2"},
-        {0.0f, 20.0f, INT_MAX, "Zoom : 2.00E2147483648"},
+        {0.0f, 1.5f, 3, "Zoom : 1.50E3"}, {0.5f, 1.5f, 3, "Zoom : 2.12E3"}, {7.5f, 1.5f, 3, "Zoom : 2.12E3"},
+        {0.5f, 8.0f, 0, "Zoom : 11.3"}, {0.0f, 5.0f, -1, "Zoom : 0.50"}, {0.0f, 2.0f, 0, "Zoom : 2.00"},
+        {0.0f, 5.0f, -3, "Zoom : 5.00E-3"}, {0.0f, 10.0f, 0, "Zoom : 10.00"}, {0.0f, 20.0f, -2, "Zoom : 0.20"},
+        {0.0f, 12.0f, 1, "Zoom : 1.20E2"}, {0.0f, 20.0f, INT_MAX, "Zoom : 2.00E2147483648"},
         // Hostile keyframe values: whole texts, neither cut off nor overrun.
         {0.0f, FLT_MAX, 0, "Zoom : 340282346638528859811704183484516925440.0"},
         {0.0f, -FLT_MAX, INT_MIN, "Zoom : -340282346638528859811704183484516925440.00E-2147483648"},
         {0.0f, INFINITY, 2, "Zoom :  infE3"},  {NAN, 1.5f, 3, "Zoom :  nanE3"},
     };
-    for (const Case& c : cases) {
-        EXPECT_EQ(FormatZoomText(c.h, c.mantissa, c.exponent), c.expected)
-            << "h " << c.h << ", m " << c.mantissa << ", e " << c.exponent;
-    }
+    for (const Case& c : cases)
+        EXPECT_EQ(FormatZoomText(c.h, c.mantissa, c.exponent), c.expected) << c.h << " " << c.mantissa << " " << c.exponent;
 }
 
 TEST(ZoomCaptionBlend, BoxLandsFivePixelsInFromTheTopLeftClippedToFrameAndRaster) {
@@ -88,8 +84,7 @@ TEST(ZoomCaptionBlend, BoxLandsFivePixelsInFromTheTopLeftClippedToFrameAndRaster
         if (c.keptWidth > 1) setPixel(expected, 6, 5, {105, 110, 115});
 
         BlendTextBox(frame, c.boxWidth, c.boxHeight, box);
-        EXPECT_EQ(bytes(frame), bytes(expected)) << "frame " << c.frameWidth << "x" << c.frameHeight << ", box "
-                                                 << c.boxWidth << "x" << c.boxHeight;
+        EXPECT_EQ(bytes(frame), bytes(expected)) << c.frameWidth << "x" << c.frameHeight << ", " << c.boxWidth << "x" << c.boxHeight;
     }
 }
 
@@ -115,8 +110,7 @@ TEST(ZoomCaptionDraw, MeasuredBoxHalvesTheFrameUnderItAndShowsTheText) {
         const int boxWidth = metrics.horizontalAdvance(text) + 6, boxHeight = metrics.height() + 3;
         TextBoxSize measured;
         ASSERT_TRUE(measureTextBox(text, TextBoxStyle{"Arial", c.fontSize}, measured).ok);
-        EXPECT_EQ(measured.width, boxWidth);
-        EXPECT_EQ(measured.height, boxHeight);
+        EXPECT_TRUE(measured.width == boxWidth && measured.height == boxHeight) << c.fontSize;
 
         const int keptWidth = std::clamp(c.frameWidth - 5, 0, boxWidth);
         const int keptHeight = std::clamp(c.frameHeight - 5, 0, boxHeight);
@@ -128,15 +122,11 @@ TEST(ZoomCaptionDraw, MeasuredBoxHalvesTheFrameUnderItAndShowsTheText) {
                 const bool border = x == 5 || y == 5 + boxHeight - 1;  // left of and below the text
                 ASSERT_EQ(p.green, inBox ? 100 : 200) << x << "," << y << " size " << c.fontSize;
                 ASSERT_EQ(p.blue, p.green);
-                if (!inBox || border) {
-                    ASSERT_EQ(p.red, p.green) << x << "," << y << " size " << c.fontSize;
-                }
+                ASSERT_TRUE((inBox && !border) || p.red == p.green) << x << "," << y << " size " << c.fontSize;
                 brightest = std::max<int>(brightest, p.red);
             }
         }
-        if (keptWidth == boxWidth) {
-            EXPECT_GT(brightest, 180) << "size " << c.fontSize;
-        }
+        EXPECT_TRUE(keptWidth < boxWidth || brightest > 180) << "size " << c.fontSize;
     }
 }
 
@@ -158,12 +148,10 @@ TEST(ZoomCaptionDraw, TextStandsUprightOnItsBaselineInGrey) {
         if (count > widestCount) widestCount = count, widestRow = y;
     }
     const int baseline = 5 + 2 + metrics.ascent();  // the first row below the glyphs
-    EXPECT_GE(bottom, baseline - 2);
-    EXPECT_LE(bottom, baseline);
+    EXPECT_TRUE(bottom >= baseline - 2 && bottom <= baseline) << bottom;
     EXPECT_NEAR(top, baseline - metrics.capHeight(), 1);
     EXPECT_LT(widestRow, (top + bottom) / 2);
-    EXPECT_GE(left, 5 + 2);
-    EXPECT_LT(left, 5 + 2 + 6);
+    EXPECT_TRUE(left >= 5 + 2 && left < 5 + 2 + 6) << left;
 }
 
 // An overlong text is refused and leaves the frame alone; an empty face name draws in the default face; worker
