@@ -58,8 +58,7 @@ TEST(FrameRenderer, KeyframeFrameIsItsMapFlippedAndColoured) {
         s.keyframeByKeyframe = true;
         s.usePalette = user;
         s.colorTable = &table;
-        s.flipHorizontal = flipH;
-        s.flipVertical = flipV;
+        s.flipHorizontal = flipH, s.flipVertical = flipV;
         FrameRenderer renderer(2);
         MovieFrameContext context;
         ASSERT_TRUE(render(renderer, s, 2.0f, context, 0.5f));
@@ -68,7 +67,6 @@ TEST(FrameRenderer, KeyframeFrameIsItsMapFlippedAndColoured) {
         for (int r = 0; r < kHeight; ++r) {
             for (int c = 0; c < kWidth; ++c) {
                 const double x = cell(2, flipV ? kHeight - 1 - r : r, flipH ? kWidth - 1 - c : c);
-                ASSERT_EQ(renderer.cache.levels[0][r * kWidth + c], x);
                 const double y = x / (512.0 / u), f = y - static_cast<int>(y);
                 const int i0 = static_cast<int>(y) % u, i1 = (i0 + 1) % u;
                 for (int b = 0; b < 3; ++b) {
@@ -77,23 +75,6 @@ TEST(FrameRenderer, KeyframeFrameIsItsMapFlippedAndColoured) {
                 }
             }
         }
-    }
-}
-
-// At t = 1 level 0 shows its whole map and the deeper levels cover the centred half, quarter and eighth of the
-// frame, each from its whole map; half-way (t = 2^-0.5) level 0 shows its centred 71 %. The placements between
-// are pinned by the frame hashes.
-TEST(FrameRenderer, CompositionRectangles) {
-    const FrameGeometry whole = frameGeometry(3.0f, 1920, 1080), half = frameGeometry(2.5f, 1920, 1080);
-    EXPECT_TRUE(whole.t == 1 && whole.srcX == 0 && whole.srcY == 0 && whole.srcW == 1920 && whole.srcH == 1080);
-    EXPECT_TRUE(half.srcX == 281 && half.srcY == 158 && half.srcW == 1357 && half.srcH == 763);
-    const PixelRect expected[] = {{320, 180, 640, 360}, {480, 270, 320, 180}, {560, 315, 160, 90}};
-    for (int level = 1; level <= 3; ++level) {
-        const LevelPlacement p = levelPlacement(level, 1.0, 1280, 720, 1920, 1080);
-        const PixelRect& d = expected[level - 1];
-        EXPECT_TRUE(p.destination.x == d.x && p.destination.y == d.y && p.destination.width == d.width &&
-                    p.destination.height == d.height && p.source.x == 0 && p.source.y == 0 &&
-                    p.source.width == 1920 && p.source.height == 1080) << level;
     }
 }
 
@@ -220,8 +201,7 @@ TEST(FrameRenderer, OnePixelWideMapsCoverTheFrame) {
     std::vector<Raster> frames;
     for (const std::uint8_t stale : {std::uint8_t{1}, std::uint8_t{2}}) {
         FrameRenderer renderer(1);
-        MovieFrameContext context;
-        context.frame = Raster(8, 48);
+        MovieFrameContext context{Raster(8, 48), Raster()};
         context.frame.fill(stale, stale, stale);
         ASSERT_TRUE(render(renderer, s, 0.5f, context));
         frames.push_back(context.frame);

@@ -47,14 +47,14 @@ ReliefSettings estimator(double power, int wrapToZero = 0, int deSqrt = 0, int d
 TEST(LevelColoring, HandComputedPixels) {
     struct Case {
         const char* name;
-        int width;
+        int width;  // of the map, whose rows are stored first row first
         std::vector<double> map;
         int u;
         double v, w;
         ReliefSettings relief;  // inactive: the colour rule alone
-        double f = 1, azimuth = 0;
-        bool invert = false;
-        std::vector<int> expected;
+        double f, azimuth;
+        bool invert;
+        std::vector<int> expected;  // every channel of every pixel
     };
     const std::vector<double> slope = {5, 1, 2, 1}, ramp = {28, 25, 22, 19, 16, 13, 10, 7, 4};
     const ReliefSettings none;
@@ -103,11 +103,8 @@ TEST(LevelColoring, HandComputedPixels) {
         RenderJob job;
         job.destination = &image;
         job.rows = k.map.data();
-        job.width = k.width;
-        job.height = height;
-        job.colorStep = k.v;
-        job.colorShift = k.w;
-        job.paletteLength = k.u;
+        job.width = k.width, job.height = height;
+        job.colorStep = k.v, job.colorShift = k.w, job.paletteLength = k.u;
         job.palette = palette.data();
         job.levelScale = k.f;
         job.relief = &k.relief;
