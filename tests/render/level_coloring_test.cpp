@@ -68,7 +68,6 @@ TEST(LevelColoring, HandComputedPixels) {
         {"tiny step", 1, {1.5}, 8, 1e-30, 0, none, 1, 0, false, {5}},
         {"negative step", 1, {3}, 8, -2, 0, none, 1, 0, false, {110}},
         {"lit, first column too", 2, slope, 4, 1, 0, plainRelief(0.15), 1, 90, false, {137, 101, 111, 101}},
-        {"deeper level", 2, slope, 4, 1, 0, plainRelief(0.0375), 4, 90, false, {137, 101, 111, 101}},
         {"inverted", 2, slope, 4, 1, 0, plainRelief(0.15), 1, 90, true, {76, 101, 94, 101}},
         {"negative power", 2, slope, 4, 1, 0, plainRelief(-0.15), 1, 90, false, {64, 101, 90, 101}},
         {"strong light clamps", 2, slope, 4, 1, 0, plainRelief(0.15, 2.5), 1, 90, false, {255, 101, 153, 101}},

@@ -20,7 +20,7 @@ constexpr int kPreviewHeight = 12;
 // Maps read: none within a keyframe, one per keyframe step, two for a jump, none at the last keyframe (both
 // levels hold it). Colours go through a user palette whose blue is half the entry: y = x / 2 + w, w = 512 offset
 // less half the frame's smallest level-0 sample with subtraction on, brought into [0, 512).
-TEST(PreviewRenderer, SamplesTwoLevelsAndColoursThemWithTheFramesOwnMinimum) {
+TEST(PreviewRenderer, SamplesTwoLevelsColoursThemWithTheFramesOwnMinimumAndNamesADamagedKeyframe) {
     test::KeyframeFolder folder(kCount, test::kKeyframeWidth, test::kKeyframeHeight, kPreviewWidth, kPreviewHeight);
     ColorTable table;
     for (int i = 0; i < kColorTableSize; ++i) table.entries[i] = {static_cast<std::uint8_t>(i / 2), 0, 0};
@@ -62,17 +62,13 @@ TEST(PreviewRenderer, SamplesTwoLevelsAndColoursThemWithTheFramesOwnMinimum) {
             EXPECT_EQ(renderer.frame.storedRow(cell.i)[3 * cell.j], cell.blue) << cell.i << "," << cell.j;
         }
     }
-}
-
-TEST(PreviewRenderer, DamagedKeyframesAndPositionsBeforeTheFolderAreRefused) {
-    test::KeyframeFolder folder(2, test::kKeyframeWidth, test::kKeyframeHeight, kPreviewWidth, kPreviewHeight);
-    PreviewRenderer renderer;
-    const PreviewSettings settings{&folder.list, nullptr, false, false};
-    EXPECT_FALSE(RenderPreviewFrame(renderer, settings, -0.5f, 1.0f, 0.0f).ok);
-    std::filesystem::resize_file(folder.dir / "00001.qvy", 100);
-    const Status damaged = RenderPreviewFrame(renderer, settings, 0.5f, 1.0f, 0.0f);
-    EXPECT_TRUE(test::failsSaying(damaged, "00001.qvy"));
-    EXPECT_EQ(renderer.loadedKeyframe, -1);  // the next frame sets up again
+    // Positions before the folder are refused; a damaged keyframe is named and releases the renderer, so that the
+    // next frame sets up again.
+    const PreviewSettings plain{&folder.list, nullptr, false, false};
+    EXPECT_FALSE(RenderPreviewFrame(renderer, plain, -0.5f, 1.0f, 0.0f).ok);
+    std::filesystem::resize_file(folder.dir / "00003.qvy", 100);
+    EXPECT_TRUE(test::failsSaying(RenderPreviewFrame(renderer, plain, 2.5f, 1.0f, 0.0f), "00003.qvy"));
+    EXPECT_EQ(renderer.loadedKeyframe, -1);
 }
 
 }  // namespace

@@ -88,13 +88,6 @@ TEST(ZoomCaptionBlend, BoxLandsFivePixelsInFromTheTopLeftClippedToFrameAndRaster
     }
 }
 
-QFontMetrics metricsOf(const char* family, int pixelSize) {
-    QFont font(family);
-    font.setPixelSize(pixelSize);
-    font.setWeight(QFont::Bold);
-    return QFontMetrics(font);
-}
-
 // Pure red text: the green and blue channels are 100 exactly where the box is and 200 elsewhere. "T" is
 // top-heavy: its widest ink row is its bar, at cap height, so a flipped or shifted box shows.
 TEST(ZoomCaptionDraw, MeasuredBoxHalvesTheFrameUnderItAndShowsTheTextUpright) {
@@ -107,7 +100,10 @@ TEST(ZoomCaptionDraw, MeasuredBoxHalvesTheFrameUnderItAndShowsTheTextUpright) {
                          Case{64, 48, INT_MAX, kMaxTextPixelSize}}) {
         Raster frame = uniform(c.frameWidth, c.frameHeight, 200);
         ASSERT_TRUE(DrawZoomText(frame, text, ZoomCaptionStyle{"Arial", c.fontSize, TextColor{255, 0, 0}}).ok);
-        const QFontMetrics metrics = metricsOf("Arial", c.drawnSize);
+        QFont font("Arial");
+        font.setPixelSize(c.drawnSize);
+        font.setWeight(QFont::Bold);
+        const QFontMetrics metrics(font);
         const int boxWidth = metrics.horizontalAdvance(text) + 6, boxHeight = metrics.height() + 3;
         TextBoxSize measured;
         ASSERT_TRUE(measureTextBox(text, TextBoxStyle{"Arial", c.fontSize}, measured).ok);
