@@ -42,9 +42,11 @@ ReliefSettings estimator(double power, int wrapToZero = 0, int deSqrt = 0, int d
 // Each pixel worked out by hand. Slopes are backward differences, the first row and column taking the next one
 // (x - next), so the 2 x 2 map {5, 1, 2, 1} has dx = 4, dy = 3 in its first pixel and, at k = 0.15 and azimuth 90,
 // G = 0.5 * 0.15 * 4 / 1.25 = 0.24 there: 101 * 0.76 + 255 * 0.24 = 137.96; below it dx = 1, dy = 3, so
-// G = 0.075 / sqrt(1.225) = 0.0678: 111.4 (or 101 * 0.932 = 94.2 turned over); the right column has n = 0. A single row has dy = 0, and at azimuth 0 the map {28, 25, ..., 4} (dx = 3 throughout) at k = 0.25
-// gives G = 0.5 * 0.75 / 1.25 = 0.3: 147.2.
+// G = 0.075 / sqrt(1.225) = 0.0678: 111.4 (or 101 * 0.932 = 94.2 turned over); the right column has n = 0. A
+// single row has dy = 0: at azimuth 0 the map {28, 25, ..., 4} (dx = 3) at k = 0.25 gives G = 0.375 / 1.25 = 0.3.
 TEST(LevelColoring, HandComputedPixels) {
+    const std::vector<double> slope = {5, 1, 2, 1}, ramp = {28, 25, 22, 19, 16, 13, 10, 7, 4};
+    const auto with = [](ReliefSettings r, void (*adjust)(ReliefSettings&)) { return adjust(r), r; };
     struct Case {
         const char* name;
         int width;  // of the map, whose rows are stored first row first
@@ -55,18 +57,14 @@ TEST(LevelColoring, HandComputedPixels) {
         double f, azimuth;
         bool invert;
         std::vector<int> expected;  // every channel of every pixel
-    };
-    const std::vector<double> slope = {5, 1, 2, 1}, ramp = {28, 25, 22, 19, 16, 13, 10, 7, 4};
-    const ReliefSettings none;
-    const auto with = [](ReliefSettings r, void (*adjust)(ReliefSettings&)) { return adjust(r), r; };
-    const Case cases[] = {
+    } const cases[] = {
         // y = x / v + w blends entry trunc(y) mod u with the next by the fraction; 7.75 wraps from the last entry
         // to the first, -3.5 (y = -3) is entry 5; a blend fraction below 0 is clamped into a byte.
-        {"colour rule", 6, {1, 2.25, 0, 7.75, -3.5, 6.75}, 8, 1, 0.5, none, 1, 0, false, {20, 32, 0, 7, 55, 57}},
-        {"beyond int32 and no number", 5, {7.25, -3.5, 1e300, std::nan(""), -1e300}, 8, 1, 0, none, 1, 0, false,
+        {"colour rule", 6, {1, 2.25, 0, 7.75, -3.5, 6.75}, 8, 1, 0.5, {}, 1, 0, false, {20, 32, 0, 7, 55, 57}},
+        {"beyond int32 and no number", 5, {7.25, -3.5, 1e300, std::nan(""), -1e300}, 8, 1, 0, {}, 1, 0, false,
          {57, 50, 5, 5, 5}},
-        {"tiny step", 1, {1.5}, 8, 1e-30, 0, none, 1, 0, false, {5}},
-        {"negative step", 1, {3}, 8, -2, 0, none, 1, 0, false, {110}},
+        {"tiny step", 1, {1.5}, 8, 1e-30, 0, {}, 1, 0, false, {5}},
+        {"negative step", 1, {3}, 8, -2, 0, {}, 1, 0, false, {110}},
         {"lit, first column too", 2, slope, 4, 1, 0, plainRelief(0.15), 1, 90, false, {137, 101, 111, 101}},
         {"inverted", 2, slope, 4, 1, 0, plainRelief(0.15), 1, 90, true, {76, 101, 94, 101}},
         {"negative power", 2, slope, 4, 1, 0, plainRelief(-0.15), 1, 90, false, {64, 101, 90, 101}},
@@ -87,7 +85,7 @@ TEST(LevelColoring, HandComputedPixels) {
         {"overflowing slope", 2, {1e308, 0, 0, -1e308}, 4, 1e300, 0,
          with(ReliefSettings{}, [](ReliefSettings& r) { r.active = 1, r.phong = r.phong2 = 0; }), 1, 45, false,
          {154, 89, 89, 154}},
-        // The estimator with g = 2 throughout: 1.25 * 2 = 2.5, or 0.625 * sqrt(4) * 4 / 2 and 0.625 * 16^(1/4) * 16 / 4 / 2.
+        // The estimator at g = 2: 1.25 * 2 = 2.5, with roots 0.625 * 4^(1/2) * 4 / 2 and 0.625 * 16^(1/4) * 16 / 8.
         {"estimator", 2, {3, 1}, 8, 1, 0, estimator(1.25), 1, 0, false, {30, 30}},
         {"estimator, last entry", 2, {3, 1}, 8, 1, 0, estimator(100), 1, 0, false, {75, 75}},
         {"estimator, wrapped to 0", 2, {3, 1}, 8, 1, 0, estimator(100, 1), 1, 0, false, {5, 5}},

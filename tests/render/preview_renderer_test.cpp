@@ -34,8 +34,7 @@ TEST(PreviewRenderer, SamplesTwoLevelsColoursThemWithTheFramesOwnMinimumAndNames
         bool subtract;
         int mapsRead;  // by this frame
         std::vector<Cell> cells;
-    };
-    const Case cases[] = {
+    } const cases[] = {
         // t = 1: level 0 is keyframe 1, level 1 keyframe 2; (3, 6) is a hole.
         {1.0f, 0, false, 2, {{0, 0, 200, 50}, {3, 6, 0, 0}, {4, 6, 302.02, 75}, {6, 10, 306.1, 76}, {8, 14, 310.18, 77},
                              {9, 15, 209.15, 52}, {11, 19, 211.19, 52}}},
@@ -57,9 +56,9 @@ TEST(PreviewRenderer, SamplesTwoLevelsColoursThemWithTheFramesOwnMinimumAndNames
         ASSERT_TRUE(RenderPreviewFrame(renderer, settings, c.h, 1.0f, c.offset).ok);
         EXPECT_EQ(renderer.mapsRead, static_cast<std::uint64_t>(c.mapsRead));
         ASSERT_TRUE(renderer.frame.width() == kPreviewWidth && renderer.frame.height() == kPreviewHeight);
-        for (const Cell& cell : c.cells) {
-            EXPECT_NEAR(renderer.frameMap[cell.i * kPreviewWidth + cell.j], cell.value, 1e-9) << cell.i << "," << cell.j;
-            EXPECT_EQ(renderer.frame.storedRow(cell.i)[3 * cell.j], cell.blue) << cell.i << "," << cell.j;
+        for (const Cell& x : c.cells) {
+            EXPECT_NEAR(renderer.frameMap[x.i * kPreviewWidth + x.j], x.value, 1e-9) << x.i << "," << x.j;
+            EXPECT_EQ(renderer.frame.storedRow(x.i)[3 * x.j], x.blue) << x.i << "," << x.j;
         }
     }
     // Positions before the folder are refused; a damaged keyframe is named and releases the renderer, so that the

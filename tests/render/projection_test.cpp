@@ -35,8 +35,7 @@ TEST(Smoothing, HandSummedCells) {
         int width, height;
         double s;
         std::vector<double> field, expected;
-    };
-    const Case cases[] = {
+    } const cases[] = {
         {"ramp along a row", 3, 1, 1.0, {0, 101, 202}, {1, 101, 201}},
         {"kernel wider than the field", 3, 1, 1e6, {0, 101, 202}, {101, 101, 101}},
         {"ramp down a column", 1, 3, 1.0, {0, 101, 202}, {1, 101, 201}},
@@ -110,16 +109,15 @@ TEST(HeightField, DeepestCoveringLevelAndItsBlockMinimum) {
 // trunc(i sin a) columns at step i, and darkens each cell it meets at or under its ray (1 - i / (h * scale)) h, or
 // at or over it when h * scale < 0; a cell is counted once per ray, and counts stop mattering at eight.
 TEST(Shadows, HandWalkedRays) {
+    const std::vector<double> row = {0, 0.5, 2, 0, 3}, reversed = {3, 0, 2, 0.5, 0};
+    const std::vector<double> odd = {0, kNaN, 0, kInf, 1e-300, -3};  // -3: a ray that counts what stands over it
     struct Case {
         const char* name;
         int width, height;
         double azimuth, scale;
         std::vector<double> field;
         std::vector<std::int32_t> expected;
-    };
-    const std::vector<double> row = {0, 0.5, 2, 0, 3}, reversed = {3, 0, 2, 0.5, 0};
-    const std::vector<double> odd = {0, kNaN, 0, kInf, 1e-300, -3};  // -3: a ray that counts what stands over it
-    const Case cases[] = {
+    } const cases[] = {
         {"towards lower columns", 5, 1, kPi / 2, 1, row, {1, 1, 0, 1, 0}},
         {"two turns further", 5, 1, kPi / 2 + 4 * kPi, 1, row, {1, 1, 0, 1, 0}},
         {"towards higher columns", 5, 1, -kPi / 2, 1, reversed, {0, 1, 0, 1, 1}},
@@ -155,11 +153,9 @@ struct Projected {
               const std::vector<std::int32_t>* counts = nullptr, double coefficient = 1, int workers = 2)
         : image(width, imageHeight) {
         Raster frame(width, static_cast<int>(field.size()) / width);
-        for (int j = 0; j < frame.height(); ++j) {
-            for (int k = 0; k < width; ++k) {
-                std::uint8_t* p = frame.storedRow(j) + 3 * k;
-                p[0] = static_cast<std::uint8_t>(j), p[1] = static_cast<std::uint8_t>(k), p[2] = 200;
-            }
+        for (int i = 0; i < static_cast<int>(field.size()); ++i) {
+            std::uint8_t* p = frame.storedRow(i / width) + 3 * (i % width);
+            p[0] = static_cast<std::uint8_t>(i / width), p[1] = static_cast<std::uint8_t>(i % width), p[2] = 200;
         }
         image.fill(9, 9, 9);
         WorkerPool pool(workers);
@@ -170,11 +166,8 @@ struct Projected {
 };
 
 TEST(Projection, HillsHideWhatLiesBehindThemAndShadowsDarken) {
-    std::vector<double> field(2 * 6, 0.0);
-    field[3 * 2 + 0] = 5;  // a hill in row 3 of column 0
-    std::vector<std::int32_t> counts(2 * 6, 0);
-    counts[4 * 2 + 1] = 1;
-    counts[5 * 2 + 1] = 30;
+    const std::vector<double> field = {0, 0, 0, 0, 0, 0, 5, 0, 0, 0, 0, 0};  // a hill in row 3 of column 0
+    const std::vector<std::int32_t> counts = {0, 0, 0, 0, 0, 0, 0, 0, 0, 1, 0, 30};  // rays on rows 4 and 5 of column 1
     const Projected p(field, 2, 20, {1, 1, 0}, &counts, 0.8);
     EXPECT_TRUE(p.rows.first == 1 && p.rows.last == 5);
     // base = (FH/2 - j) sin + F3H/2 - lift: with sin 1 and no lift, flat row j lands on 3 - j + 10 = 13 - j and

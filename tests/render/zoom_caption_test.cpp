@@ -45,9 +45,8 @@ TEST(ZoomCaptionFormat, DesignedExamplesAndBoundaries) {
         float h, mantissa;
         std::int32_t exponent;
         const char* expected;
-    };
-    // Only the fraction of h zooms (7.5 as 0.5); exactly 10 is not stepped.
-    const Case cases[] = {
+    } const cases[] = {
+        // Only the fraction of h zooms (7.5 as 0.5); exactly 10 is not stepped.
         {0.0f, 1.5f, 3, "Zoom : 1.50E3"}, {0.5f, 1.5f, 3, "Zoom : 2.12E3"}, {7.5f, 1.5f, 3, "Zoom : 2.12E3"},
         {0.5f, 8.0f, 0, "Zoom : 11.3"}, {0.0f, 5.0f, -1, "Zoom : 0.50"}, {0.0f, 2.0f, 0, "Zoom : 2.00"},
         {0.0f, 5.0f, -3, "Zoom : 5.00E-3"}, {0.0f, 10.0f, 0, "Zoom : 10.00"}, {0.0f, 20.0f, -2, "Zoom : 0.20"},
@@ -58,7 +57,7 @@ TEST(ZoomCaptionFormat, DesignedExamplesAndBoundaries) {
         {0.0f, INFINITY, 2, "Zoom :  infE3"},  {NAN, 1.5f, 3, "Zoom :  nanE3"},
     };
     for (const Case& c : cases)
-        EXPECT_EQ(FormatZoomText(c.h, c.mantissa, c.exponent), c.expected) << c.h << " " << c.mantissa << " " << c.exponent;
+        EXPECT_EQ(FormatZoomText(c.h, c.mantissa, c.exponent), c.expected) << c.mantissa << "E" << c.exponent;
 }
 
 TEST(ZoomCaptionBlend, BoxLandsFivePixelsInFromTheTopLeftClippedToFrameAndRaster) {
@@ -66,8 +65,7 @@ TEST(ZoomCaptionBlend, BoxLandsFivePixelsInFromTheTopLeftClippedToFrameAndRaster
     // Padding bytes carry a sentinel, so a write past a row's pixels shows too.
     struct Case {
         int frameWidth, frameHeight, boxWidth, boxHeight, rasterWidth, rasterHeight, keptWidth, keptHeight;
-    };
-    const Case cases[] = {
+    } const cases[] = {
         {11, 9, 4, 3, 4, 3, 4, 3},      {1, 1, 10, 10, 10, 10, 0, 0},   {5, 9, 10, 10, 10, 10, 0, 0},
         {6, 7, 10, 10, 10, 10, 1, 2},   {13, 6, 10, 10, 10, 10, 8, 1},  {20, 20, 10, 10, 4, 3, 4, 3},
         {20, 20, 3, 2, 10, 10, 3, 2},   {20, 20, -3, 5, 10, 10, 0, 0},  {20, 20, INT_MAX, INT_MAX, 6, 6, 6, 6},
@@ -84,7 +82,7 @@ TEST(ZoomCaptionBlend, BoxLandsFivePixelsInFromTheTopLeftClippedToFrameAndRaster
         if (c.keptWidth > 1) setPixel(expected, 6, 5, {105, 110, 115});
 
         BlendTextBox(frame, c.boxWidth, c.boxHeight, box);
-        EXPECT_EQ(bytes(frame), bytes(expected)) << c.frameWidth << "x" << c.frameHeight << ", " << c.boxWidth << "x" << c.boxHeight;
+        EXPECT_EQ(bytes(frame), bytes(expected)) << c.frameWidth << "x" << c.frameHeight << ", box " << c.boxWidth;
     }
 }
 
