@@ -19,8 +19,7 @@ struct DecodedMovie {
     int height = 0;
     int rateNumerator = 0;         ///< frames per second, as a fraction
     int rateDenominator = 0;
-    int packets = 0;               ///< of the video stream
-    std::vector<bool> keyPackets;
+    std::vector<bool> keyPackets;  ///< of the video stream
     int colorPrimaries = 0;        ///< FFmpeg's AVColorPrimaries, AVColorTransferCharacteristic, AVColorSpace and
     int colorTransfer = 0;         ///< AVColorRange of the video stream, as the container or the bitstream says
     int colorSpace = 0;
@@ -29,7 +28,6 @@ struct DecodedMovie {
     std::vector<std::vector<std::uint8_t>> frames;
 
     std::string soundCodec;        ///< empty: no sound
-    int sampleRate = 0;
     int channels = 0;
     std::vector<float> samples;    ///< interleaved, as decoded
 };

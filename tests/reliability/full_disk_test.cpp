@@ -2,12 +2,8 @@
 // every failure names the file and the system's reason, and what was written before it stays whole.
 #include <gtest/gtest.h>
 
-#include <algorithm>
 #include <cerrno>
 #include <cstring>
-#include <filesystem>
-#include <string>
-#include <vector>
 #include <fcntl.h>
 #include <sys/mount.h>
 #include <sys/statvfs.h>
@@ -52,18 +48,11 @@ protected:
         EXPECT_EQ(::posix_fallocate(fd, 0, static_cast<off_t>(free - leave)), 0);
         ::close(fd);
     }
-    void makeReadOnly() {
-        ASSERT_EQ(::mount(nullptr, mountPoint_.c_str(), nullptr, MS_REMOUNT | MS_RDONLY, nullptr), 0)
-            << std::strerror(errno);
-    }
 
     test::ChildResult cli(const std::vector<std::string>& args) {
         return test::runCli(args, mountPoint_, scratch_.path());
     }
-
-    void sampleAndConvert(const std::string& folder) {
-        ASSERT_TRUE(test::sampleAndConvert(folder, mountPoint_, scratch_.path()));
-    }
+    bool sampleAndConvert() { return test::sampleAndConvert("maps", mountPoint_, scratch_.path()); }
 
     test::TempDir scratch_;
     fs::path mountPoint_;
@@ -99,7 +88,7 @@ TEST_F(FullDisk, ASettingsSaveOutOfSpaceFailsAndKeepsTheOldFile) {
 }
 
 TEST_F(FullDisk, AMovieOutOfSpaceStopsNamingTheFileAndKeepsTheFinishedOnes) {
-    sampleAndConvert("maps");
+    ASSERT_TRUE(sampleAndConvert());
     constexpr int kPerFile = 4;
     fillLeaving(4 * kPerFile * 96 * 48 * 3 / 2 * 3 / 2);  // about one and a half files of full frames
     const test::ChildResult render = cli({"render", "maps", "--from", "1", "--to", "4", "--width", "96",
@@ -117,10 +106,10 @@ TEST_F(FullDisk, AMovieOutOfSpaceStopsNamingTheFileAndKeepsTheFinishedOnes) {
 }
 
 TEST_F(FullDisk, AReadOnlyFolderRefusesEveryWriteWithItsReason) {
-    sampleAndConvert("maps");
+    ASSERT_TRUE(sampleAndConvert());
     ASSERT_TRUE(test::saveAllSettings(disk(), 0).ok);
     const auto before = test::readBytes(disk() / kPaletteFileName);
-    makeReadOnly();
+    ASSERT_EQ(::mount(nullptr, disk().c_str(), nullptr, MS_REMOUNT | MS_RDONLY, nullptr), 0) << std::strerror(errno);
     const std::string reason = std::strerror(EROFS);
 
     const Status saved = test::saveAllSettings(disk(), 1);
