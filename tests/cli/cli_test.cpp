@@ -1,9 +1,8 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
-#include <array>
-#include <cmath>
 #include <cstdio>
+#include <iterator>
 #include <sstream>
 #include <tuple>
 
@@ -29,13 +28,6 @@ std::vector<std::string> lines(const std::string& text) {
     return result;
 }
 
-/// A command line refused with its exit status and a message that says `says`.
-struct Case {
-    std::string args;
-    int status;
-    const char* says;
-};
-
 /// zoomreel-cli run in a scratch folder that holds "maps": five sample maps of 64 x 36, converted.
 struct Cli : ::testing::Test {
     TempDir scratch;
@@ -46,26 +38,26 @@ struct Cli : ::testing::Test {
     }
     /// `args` are words separated by spaces.
     Outcome run(const std::string& args) const {
-        std::vector<std::string> words;
         std::istringstream in(args);
-        for (std::string word; in >> word;) words.push_back(word);
+        const std::vector<std::string> words{std::istream_iterator<std::string>(in), {}};
         return test::runCli(words, scratch.path(), scratch.path());
-    }
-    template <std::size_t N>
-    void expectRefusals(const Case (&cases)[N]) const {
-        for (const Case& c : cases) {
-            const Outcome o = run(c.args);
-            EXPECT_EQ(o.status, c.status) << c.args << "\n" << o.err;
-            EXPECT_NE(o.err.find(c.says), std::string::npos) << c.args << "\n" << o.err;
-        }
     }
 };
 
-// Bad input of every command: its exit status (2 for a usage error) and a message that names the problem; no file.
+// Bad input of every command: its exit status (2 for a usage error) and a message that names the problem, in one
+// line unless it is a usage error; what cannot be used in a movie is told before any frame is made, and no file.
 TEST_F(Cli, RefusalsNameTheProblemWithTheirExitStatus) {
     std::filesystem::create_directory(scratch / "empty");
     const std::string empty = (scratch / "empty").string();
-    const Case cases[] = {
+    test::writeWav(scratch / "tone.wav", 44100, 2, test::toneSamples(44100, 2, 2.0));
+    test::writeWav(scratch / "silence.wav", 44100, 1, std::vector<std::int16_t>(44100 * 5));
+    ASSERT_EQ(run("preview maps --from 1 --to 3 --out silent.avi").status, 0);
+    const std::string movie = "render maps --from 0 --to 2 --width 64 --height3d 32 ";
+    const struct {
+        std::string args;
+        int status;
+        const char* says;
+    } cases[] = {
         {"convert " + empty, 1, "This folder do not contain any QVB files!"},
         {"info " + empty, 1, "This folder do not contain any QVY files!"},
         {"info " + empty + "/missing", 1, "does not exist"},
@@ -92,9 +84,27 @@ TEST_F(Cli, RefusalsNameTheProblemWithTheirExitStatus) {
         {"preview maps --from 1 --to 3 --player /no/such/player --out x.avi", 1, "Unable to start"},
         {"preview maps --from 1 --to 3 --codec XYZW", 1, "Unknown codec"},
         {"preview-frame maps --from 1 --to 3", 2, "needs --at X and --out FILE.png"},
+        {movie + "--audio missing.wav", 1, "Cannot open the soundtrack \"missing.wav\""},
+        {movie + "--audio silent.avi", 1, "The file \"silent.avi\" holds no sound to use as a soundtrack."},
+        {movie + "--audio tone.wav --audio-start 2", 1, "The soundtrack start of 2.000 s lies past the end of \"tone.wav\""},
+        {movie + "--audio tone.wav --audio-start -1", 1, "must be 0 seconds or more"},
+        {movie + "--audio tone.wav --audio-start inf", 1, "Cannot read the soundtrack's start from \"inf\"."},
+        {movie + "--container mov", 1, "Unknown container \"mov\": choose avi, mp4 or mkv."},
+        {movie + "--container mp4 --codec MSVC", 1, "The codec MSVC cannot go in an MP4 file; it goes in avi and mkv."},
+        {movie + "--codec H264 --width 63", 1, "takes only frames of even width and height, not 63 x 32"},
+        {"beats silence.wav", 1, "No beat"},
+        {"suggest maps --from 1 --to 4 --audio silence.wav --colour-pulse 1", 1, "No beat"},
     };
-    expectRefusals(cases);
+    for (const auto& c : cases) {
+        const Outcome o = run(c.args);
+        EXPECT_EQ(o.status, c.status) << c.args << "\n" << o.err;
+        EXPECT_NE(o.err.find(c.says), std::string::npos) << c.args << "\n" << o.err;
+        EXPECT_TRUE(c.status == 2 || lines(o.err).size() == 1) << c.args << "\n" << o.err;
+    }
     EXPECT_FALSE(std::filesystem::exists(scratch / "x.png"));
+    for (const auto& entry : std::filesystem::directory_iterator(scratch / "maps")) {
+        EXPECT_EQ(entry.path().filename().string().rfind("film(", 0), std::string::npos) << entry.path();
+    }
 }
 
 // info: index, name, minimum, average, maximum, zoom ("%6.3f" "e" "%03d", one number to strtod), divisor, each map
@@ -187,10 +197,9 @@ TEST_F(Cli, MoviesAndFramesAtTheSizesAskedFor) {
     EXPECT_NE(o.out.find("\nH264  H.264                               avi mp4 mkv\n"), std::string::npos) << o.out;
 }
 
-// Movies with a soundtrack from the command line: MP4 with H.264 by default there, a preview in Matroska; what
-// cannot be used is told before any frame is made, without a file; a soundtrack that fails to decode part way
-// stops the movie, and the files finished before stay playable.
-TEST_F(Cli, MoviesWithASoundtrackAndWhatIsRefused) {
+// Movies with a soundtrack from the command line: MP4 with H.264 by default there, a preview in Matroska; a
+// soundtrack that fails to decode part way stops the movie, and the files finished before stay playable.
+TEST_F(Cli, MoviesWithASoundtrackAndOneThatFailsPartWay) {
     test::writeWav(scratch / "tone.wav", 44100, 2, test::toneSamples(44100, 2, 2.0));
     const std::string movie = "render maps --from 1 --to 3 --width 64 --height3d 32 --fps 30 ";
     Outcome o = run(movie + "--container mp4 --audio tone.wav");
@@ -203,30 +212,6 @@ TEST_F(Cli, MoviesWithASoundtrackAndWhatIsRefused) {
     const auto preview = test::decodeMovie(scratch / "preview.mkv");
     EXPECT_EQ(preview.soundCodec, "flac");
     EXPECT_EQ(preview.samples.size() / 2, preview.frames.size() * 44100 / 30);
-
-    ASSERT_EQ(run("preview maps --from 1 --to 3 --out silent.avi").status, 0);
-    const struct {
-        std::string options;
-        const char* says;
-    } cases[] = {
-        {"--audio missing.wav", "Cannot open the soundtrack \"missing.wav\""},
-        {"--audio silent.avi", "The file \"silent.avi\" holds no sound to use as a soundtrack."},
-        {"--audio tone.wav --audio-start 2", "The soundtrack start of 2.000 s lies past the end of \"tone.wav\""},
-        {"--audio tone.wav --audio-start -1", "must be 0 seconds or more"},
-        {"--audio tone.wav --audio-start inf", "Cannot read the soundtrack's start from \"inf\"."},
-        {"--container mov", "Unknown container \"mov\": choose avi, mp4 or mkv."},
-        {"--container mp4 --codec MSVC", "The codec MSVC cannot go in an MP4 file; it goes in avi and mkv."},
-        {"--codec H264 --width 63", "takes only frames of even width and height, not 63 x 32"},
-    };
-    for (const auto& c : cases) {
-        o = run("render maps --from 0 --to 2 --width 64 --height3d 32 " + c.options);
-        EXPECT_EQ(o.status, 1) << c.options;
-        EXPECT_NE(o.err.find(c.says), std::string::npos) << c.options << "\n" << o.err;
-        EXPECT_EQ(lines(o.err).size(), 1u) << o.err;
-        for (const auto& entry : std::filesystem::directory_iterator(scratch / "maps")) {
-            EXPECT_EQ(entry.path().filename().string().rfind("film(0-2)", 0), std::string::npos) << c.options;
-        }
-    }
 
     // A soundtrack (the preview's) whose twelfth FLAC frame (1.15 s to 1.25 s in) lost its sync code: the files of
     // the frames up to 1 s are finished and play; the movie stops in the next one with the reason.
@@ -252,7 +237,7 @@ TEST_F(Cli, MoviesWithASoundtrackAndWhatIsRefused) {
 }
 
 // "beats" on a click track with a lead-in, from a start inside it; "suggest --audio" fitting keyframes 1 to 4 to
-// every third beat, applied and rendered; a silent track refused in one line.
+// every third beat, applied and rendered.
 TEST_F(Cli, BeatsAndSpeedFittedToThem) {
     std::vector<double> beats;
     test::writeWav(scratch / "click.wav", 44100, 1, test::toPcm(test::beatTrack(44100, 128, 20, 0.6, false, &beats)));
@@ -272,13 +257,6 @@ TEST_F(Cli, BeatsAndSpeedFittedToThem) {
     ASSERT_EQ(run("render maps --from 1 --to 4 --width 32 --codec raw").status, 0);
     EXPECT_NEAR(static_cast<double>(test::decodeMovie(scratch / "maps" / "film(1-4)001.avi").frames.size()),
                 (0.6 + 9 * 60.0 / 128) * 30, 1.0);
-
-    test::writeWav(scratch / "silence.wav", 44100, 1, std::vector<std::int16_t>(44100 * 5));
-    for (const char* command : {"beats silence.wav", "suggest maps --from 1 --to 4 --audio silence.wav --colour-pulse 1"}) {
-        o = run(command);
-        EXPECT_EQ(o.status, 1) << command;
-        EXPECT_EQ(lines(o.err).size(), 1u) << o.err;
-    }
 }
 
 }  // namespace

@@ -21,8 +21,7 @@ TEST(FuzzRegression, KeptInputsReadSafely) {
     for (const auto& target : zoomreel::fuzz::kFuzzTargets) {
         std::vector<std::pair<std::string, std::vector<std::uint8_t>>> inputs = {{"empty", {}}, {"one byte", {0xff}}};
         const fs::path folder = regressions / std::string(target.name);
-        std::error_code error;
-        if (fs::is_directory(folder, error)) {
+        if (fs::is_directory(folder)) {
             for (const auto& entry : fs::directory_iterator(folder)) {
                 if (entry.is_regular_file()) inputs.emplace_back(entry.path(), zoomreel::test::readBytes(entry));
             }

@@ -18,10 +18,9 @@ extern "C" {
 namespace zoomreel {
 namespace {
 
-using test::upright;
-
 using test::decodeMovie;
 using test::TempDir;
+using test::upright;
 
 /// A frame whose colours change along x, along y from the top and from frame to frame, so that a flipped,
 /// mirrored, shifted or repeated frame cannot pass for the right one.
@@ -117,23 +116,6 @@ TEST(MovieFormats, EveryCodecInTheContainersThatHoldItWithItsColours) {
     }
 }
 
-TEST(AviWriter, KeyFramesFollowTheChosenInterval) {
-    TempDir dir;
-    const std::filesystem::path file = dir / "keys.avi";
-    {
-        AviWriter writer(file, kDefaultCompressor, 30);
-        writer.keyFrameEvery = 3;
-        for (int i = 0; i < 7; ++i) {
-            // Only a corner changes: a frame whose every block changed is a key frame whatever the interval.
-            Raster frame = patternFrame(32, 32, 0);
-            frame.rowFromTop(0)[0] = static_cast<std::uint8_t>(50 * i);
-            ASSERT_EQ(writer.AppendFrame(frame), kAviOk);
-        }
-    }  // destruction releases: the file is finished
-    const auto movie = decodeMovie(file);
-    EXPECT_EQ(movie.keyPackets, (std::vector<bool>{true, false, false, true, false, false, true}));
-}
-
 TEST(AviWriter, SetUpFailuresGiveTheirTextCreateNothingAndRefuseEveryLaterFrame) {
     const struct {
         const char* name;
@@ -156,8 +138,7 @@ TEST(AviWriter, SetUpFailuresGiveTheirTextCreateNothingAndRefuseEveryLaterFrame)
         const std::filesystem::path file = dir / (c.folder + "film(0-1)001.avi");
         AviWriter writer(file, c.compressor, c.frameRate);
         EXPECT_EQ(writer.AppendFrame(patternFrame(c.width, 48, 0)), kAviFail);
-        EXPECT_EQ(writer.lastError, c.text);
-        EXPECT_EQ(writer.appendMode, 0);
+        EXPECT_EQ(std::tuple(writer.lastError, writer.appendMode), std::tuple(std::string(c.text), 0));
         writer.lastError.clear();
         EXPECT_EQ(writer.AppendFrame(patternFrame(64, 48, 1)), kAviFail);
         EXPECT_EQ(writer.lastError, "");  // refused at once, without trying again
@@ -205,13 +186,11 @@ TEST(AviWriter, LifecycleReleaseTwiceDestroyedFreshAndAFrameOfAnotherSize) {
 TEST(AviWriter, ChooseCompressorAsksWithTheDialogsStartValuesAndKeepsTheWriterOnCancel) {
     AviWriter writer("unused.avi", kDefaultCompressor, 24);
     CompressorRequest seen;
-    const int cancelled = writer.ChooseCompressor(
-        [&](const CompressorRequest& request) -> std::optional<CompressorChoice> {
-            seen = request;
-            return std::nullopt;
-        },
-        1280, 720);
-    EXPECT_EQ(cancelled, 0);
+    const auto cancel = [&](const CompressorRequest& request) -> std::optional<CompressorChoice> {
+        seen = request;
+        return std::nullopt;
+    };
+    EXPECT_EQ(writer.ChooseCompressor(cancel, 1280, 720), 0);
     EXPECT_EQ(std::tuple(seen.initial.compressor, seen.initial.keyFrameEvery, seen.initial.quality, seen.width,
                          seen.height, seen.frameRate, seen.compressors.size()),
               std::tuple(kDefaultCompressor, 1, 8500, 1280, 720, 24, compressorsFor(MovieContainer::Avi).size()));
@@ -221,18 +200,15 @@ TEST(AviWriter, ChooseCompressorAsksWithTheDialogsStartValuesAndKeepsTheWriterOn
     for (const auto& [dialogQuality, quality] : {std::pair{10000, 100}, {8500, 85}, {50, 0}}) {
         const CompressorChoice choice{kUncompressed, 12, dialogQuality};
         const int chosen = writer.ChooseCompressor(
-            [choice](const CompressorRequest&) { return std::optional<CompressorChoice>(choice); },
-            64, 64);
+            [choice](const CompressorRequest&) { return std::optional<CompressorChoice>(choice); }, 64, 64);
         EXPECT_EQ(std::tuple(chosen, writer.compressor, writer.keyFrameEvery, writer.quality),
                   std::tuple(1, kUncompressed, 12, quality));
     }
 }
 
 TEST(AviWriter, CompressorNamesAndTheSystemsReason) {
-    EXPECT_EQ(findCompressor("msvc"), kDefaultCompressor);
-    EXPECT_EQ(findCompressor("raw"), kUncompressed);
+    EXPECT_EQ(findCompressor("msvc"), kDefaultCompressor);  // "raw" and unknown names: the command line's tests
     EXPECT_EQ(findCompressor("MSVC1"), std::nullopt);
-    EXPECT_EQ(findCompressor("QQQQ"), std::nullopt);
 
     std::string text;
     DescribeAviError(-28, text);  // no space left on the device

@@ -73,16 +73,15 @@ TEST(BeatFit, KeyframesArriveOnTheirBeatsInTheRealWalk) {
         }
         EXPECT_EQ(fit.curve.points.front().x, 0.0f);  // the points outside the selection stay
     }
-    BeatFitRequest tooFew{{2, 9, 12, false}, 30, {{{0, 20}}}, {0.0, 0.5, 1.0}, std::vector<int>(7, 1)};
-    EXPECT_FALSE(fitSpeedToBeats(tooFew).status.ok);
+    // Three beats cannot take seven keyframes.
+    EXPECT_FALSE(fitSpeedToBeats({{2, 9, 12, false}, 30, {{{0, 20}}}, {0.0, 0.5, 1.0}, std::vector<int>(7, 1)}).status.ok);
 }
 
 // Equal clicks: every beat turns the colours by about the amount, whatever the speed between them.
 TEST(BeatFit, ColourPulseOfEqualBeatsIsEven) {
     BeatAnalysis analysis;
     ASSERT_TRUE(analyseBeats(test::beatTrack(kRate, 120, 20, 0, false), kRate, analysis).ok);
-    const WalkLimits walk{2, 9, 12, false};
-    const BeatTimeline timeline({{{0, 20}, {5, 80}}}, walk, 30);
+    const BeatTimeline timeline({{{0, 20}, {5, 80}}}, WalkLimits{2, 9, 12, false}, 30);
     const CurveSuggestion pulse = colourPulse({{{0, 0}}}, timeline, analysis, 0.25, 0.2, 2, 9);
     ASSERT_TRUE(pulse.status.ok);
     ASSERT_EQ(pulse.curve.count(), 1 + static_cast<int>(beatPositions(timeline, beatsFrom(analysis, 0.25)).size()));

@@ -2,7 +2,6 @@
 
 #include <gtest/gtest.h>
 
-#include <cstring>
 #include <filesystem>
 #include <string>
 #include <thread>
@@ -75,12 +74,6 @@ TEST(MovieWalk, StopsAtTheLastKeyframeOnAbortAndOnSpeedsThatCannotMove) {
         EXPECT_LE(countMovieFrames(curveOf({{0, speed}}), WalkLimits{0, 5, 6, false}), 1);
     }
     EXPECT_EQ(countMovieFrames(curveOf({{0, 1e30f}}), WalkLimits{1, 5, 6, false}), 0);
-}
-
-TEST(MovieWalk, TitleTellsThePositionTheFileAndTheTimings) {
-    EXPECT_EQ(movieTitle("/movies/zoom", 1.25f, 0, 10, 2, 7, FrameTimings{0.126, 0, 0, 0, 0}),
-              "Zoomreel - /movies/zoom - Frame: 1.250 - film(0-10)002-007 C(0.13S) N(0.00S) L(0.00S) S(0.00) "
-              "A(0.00S)");
 }
 
 // --- The movie thread on a folder of small keyframes -------------------------------------------------------------
@@ -157,8 +150,9 @@ TEST_F(MovieFixture, FilesRollOverAfterFramesPerMovieAndHoldExactlyTheFramesShow
                 << "file " << f + 1 << " frame " << i;
         }
     }
-    EXPECT_NE(recorder.titles.back().find(" - Frame: 7.000 - film(0-8)003-001 C("), std::string::npos);
-    EXPECT_NE(recorder.titles.back().find(" N(0.00S) L(0.00S) S(0.00) A(0.00S)"), std::string::npos);
+    const std::string title = recorder.titles.back();  // the folder, the position, the file and frame, the timings
+    EXPECT_EQ(title.rfind("Zoomreel - " + folder.dir.path().string() + " - Frame: 7.000 - film(0-8)003-001 C(", 0), 0u);
+    EXPECT_NE(title.find(" N(0.00S) L(0.00S) S(0.00) A(0.00S)"), std::string::npos) << title;
     EXPECT_EQ(recorder.events, (std::vector<std::string>{"publish", "choose 64x32", "withdraw", "idle", "erase"}));
     EXPECT_EQ(recorder.messages, (Messages{{MessageIcon::Warning, "Movie is done!"}}));
 
@@ -334,9 +328,9 @@ TEST_F(MovieFixture, ColourSensitivityScalesTheDivisorAndTheOffset) {
         Palette palette;
         palette.colorSensitivity = sensitivity;
         EXPECT_TRUE(savePalette(folderFile("palette.qvs"), palette).ok);
-        EXPECT_TRUE(saveCurve(folderFile("colordiv.qvs"), curveOf({{0, divisor}})).ok);
-        EXPECT_TRUE(saveCurve(folderFile("coloradd.qvs"), curveOf({{0, add}})).ok);
-        EXPECT_TRUE(saveCurve(folderFile("colorrot.qvs"), curveOf({{0, rotation}})).ok);
+        const std::pair<const char*, float> curves[] = {{"colordiv.qvs", divisor}, {"coloradd.qvs", add},
+                                                        {"colorrot.qvs", rotation}};
+        for (const auto& [name, value] : curves) EXPECT_TRUE(saveCurve(folderFile(name), curveOf({{0, value}})).ok);
         recorder.shown.clear();
         driver.singleFrameTarget = 2.2f;
         EXPECT_TRUE(MovieThread(driver, request(1, 3, 4), recorder.callbacks()).status.ok);

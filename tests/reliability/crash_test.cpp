@@ -2,7 +2,6 @@
 // its own name must be whole. The kill times come from fixed seeds, so that a failure reproduces.
 #include <gtest/gtest.h>
 
-#include <algorithm>
 #include <chrono>
 #include <filesystem>
 #include <random>
@@ -45,7 +44,7 @@ TEST(CrashKill, SettingsFilesAreAlwaysOneWholeVersion) {
     for (const unsigned seed : kSeeds) {
         const fs::path folder = scratch / ("run" + std::to_string(seed));
         fs::create_directories(folder);
-        Child child(ZOOMREEL_CRASH_CHILD_PATH, {"settings", folder.string()}, scratch.path(), scratch.path());
+        Child child(ZOOMREEL_CRASH_CHILD_PATH, {folder.string()}, scratch.path(), scratch.path());
         ASSERT_TRUE(child.waitForOutput("ready", std::chrono::seconds(30))) << "seed " << seed;
         const ChildResult killed = killAfter(child, seed, 0, 40);
         ASSERT_FALSE(killed.exited) << "seed " << seed << ": " << killed.err;

@@ -3,15 +3,12 @@
 // cannot go on is refused without touching a file.
 #include <gtest/gtest.h>
 
-#include <chrono>
 #include <csignal>
 #include <filesystem>
 #include <functional>
-#include <map>
 #include <regex>
 #include <memory>
 #include <string>
-#include <thread>
 #include <vector>
 
 #include "output/movie_probe.h"
@@ -64,22 +61,18 @@ protected:
         uninterrupted_ = movieFrames(*scratch_ / "whole");
         ASSERT_GT(uninterrupted_.size(), 16u);
     }
-    static void TearDownTestSuite() { scratch_.reset(); }
 
     static test::ChildResult cli(const std::vector<std::string>& args) {
         return test::runCli(args, scratch_->path(), scratch_->path());
     }
-    /// A copy of the keyframes and settings, the movie stopped by `signal` while its third file is written;
-    /// empty when the movie was done before the signal came.
-    static fs::path stoppedMovie(const std::string& name, int signal, test::ChildResult* ended = nullptr) {
-        const fs::path folder = *scratch_ / name;
+    /// The movie in `folder`, a copy of the keyframes and settings, stopped by `signal` while its third file is
+    /// written.
+    static test::ChildResult stopMovie(const fs::path& folder, int signal) {
         fs::copy(*scratch_ / "maps", folder);
-        test::Child child(ZOOMREEL_CLI_PATH, renderArgs(name), scratch_->path(), scratch_->path());
+        test::Child child(ZOOMREEL_CLI_PATH, renderArgs(folder.filename()), scratch_->path(), scratch_->path());
         test::pollUntil([&] { return fs::exists(folder / "film(1-4)003.avi.part"); });
         child.signal(signal);
-        const test::ChildResult result = child.wait();
-        if (ended != nullptr) *ended = result;
-        return result.exited && result.status == 0 ? fs::path() : folder;
+        return child.wait();
     }
 
     /// What cannot go on is refused, and no file of the stopped movie changes.
@@ -123,9 +116,9 @@ TEST_F(ResumeRender, StoppedOrKilledMoviesGoOnWithTheFramesOfAnUninterruptedRun)
     EXPECT_FALSE(fs::exists(*scratch_ / "whole" / "film(1-4).resume"));  // removed when the movie was done
     for (const int signal : {SIGINT, SIGKILL}) {
         SCOPED_TRACE(signal == SIGINT ? "Ctrl+C" : "SIGKILL");
-        test::ChildResult stopped;
-        const fs::path folder = stoppedMovie(signal == SIGINT ? "interrupted" : "killed", signal, &stopped);
-        if (folder.empty()) GTEST_SKIP() << "the movie was done before the signal came";
+        const fs::path folder = *scratch_ / (signal == SIGINT ? "interrupted" : "killed");
+        const test::ChildResult stopped = stopMovie(folder, signal);
+        if (stopped.exited && stopped.status == 0) GTEST_SKIP() << "the movie was done before the signal came";
         const fs::path record = folder / "film(1-4).resume";
         ASSERT_TRUE(fs::exists(record));
         EXPECT_EQ(fs::exists(folder / "film(1-4)003.avi.part"), signal == SIGKILL);

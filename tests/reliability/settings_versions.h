@@ -43,9 +43,7 @@ inline Status saveAllSettings(const std::filesystem::path& folder, int version) 
     Projection3DSettings projection;
     projection.zScale = 70.0 + version;
     keep(save3D(folder / k3DFileName, projection));
-    SubtractMinimumSettings subtraction;
-    subtraction.averageFrames = 30 + version;
-    keep(saveSubtractMinimum(folder / kSubtractMinimumFileName, subtraction));
+    keep(saveSubtractMinimum(folder / kSubtractMinimumFileName, SubtractMinimumSettings{0, 30 + version}));
 
     VideoParameters video;
     video.fps = 25 + version;
