@@ -2,6 +2,7 @@
 
 // The 3D landscape of a movie frame: the iteration values behind each frame pixel become a height, the heights are
 // smoothed and cast shadows, and the 2D frame is drawn onto the 3D image column by column, nearer rows in front.
+// height_field.cpp builds and smooths the field, shadow_walk.cpp casts the shadows, projection.cpp draws.
 
 #include <array>
 #include <cstdint>

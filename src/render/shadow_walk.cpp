@@ -1,0 +1,572 @@
+#include "render/projection.h"
+
+#include <algorithm>
+#include <atomic>
+#include <cmath>
+#include <cstring>
+#include <limits>
+
+#include "render/work_share.h"
+
+namespace zoomreel {
+namespace {
+
+constexpr double kPi = 3.14159265358979323846;
+
+/// Workers of the shadow walk beyond one each need a count array of the field's size.
+constexpr int kMaxShadowWalkers = 4;
+
+// Visits the lines of `share` against every position in 32 x 32 tiles, so that a copy between the frame's layout
+// and the walk's transposed one touches each cache line once.
+template <typename Visit>
+void forEachTransposed(Share share, int positions, Visit&& visit) {
+    constexpr int kTile = 32;
+    for (int K0 = share.begin; K0 < share.end; K0 += kTile) {
+        for (int J0 = 0; J0 < positions; J0 += kTile) {
+            for (int J = J0; J < std::min(positions, J0 + kTile); ++J) {
+                for (int K = K0; K < std::min(share.end, K0 + kTile); ++K) visit(J, K);
+            }
+        }
+    }
+}
+
+/// The lowest and highest height of each square tile of the field, in walk coordinates. A height without a number
+/// makes its tile unbounded both ways, so that it is never passed.
+struct TileBounds {
+    int shift = 0;
+    int columns = 0;
+    int rows = 0;
+    std::vector<double> lowest;
+    std::vector<double> highest;
+
+    void reset(int tileShift, int width, int height) {
+        shift = tileShift;
+        columns = ((width - 1) >> shift) + 1;
+        rows = ((height - 1) >> shift) + 1;
+        lowest.assign(static_cast<std::size_t>(columns) * rows, std::numeric_limits<double>::infinity());
+        highest.assign(lowest.size(), -std::numeric_limits<double>::infinity());
+    }
+    std::size_t tile(int tileY, int tileX) const { return static_cast<std::size_t>(tileY) * columns + tileX; }
+    void widen(std::size_t index, double low, double high) {
+        constexpr double kInfinity = std::numeric_limits<double>::infinity();
+        if (!(low >= lowest[index])) lowest[index] = std::isnan(low) ? -kInfinity : low;
+        if (!(high <= highest[index])) highest[index] = std::isnan(high) ? kInfinity : high;
+    }
+};
+
+/// Sources walk in groups of this many neighbours along a line of the walk, one vector lane each.
+constexpr int kLanes = 4;
+
+/// Fine tiles, coarse tiles, and ahead of each coarse tile (towards lower J and K, where walks go) the bounds of
+/// squares of 2, 4, 8, ... coarse tiles with the tile in their far corner, so that a walk can pass a stretch of
+/// ground that its ray cannot meet in one step, however long it is. Each fine tile also holds the kLanes - 1 cells
+/// before it along the lines (lower K), so that one test passes the steps of a whole group of sources, whose
+/// cells at any step lie in a run of kLanes ending at the leading source's cell.
+struct ShadowGround {
+    static constexpr int kFineShift = 2;
+    static constexpr int kCoarseShift = 4;
+    static constexpr int kLevels = 8;  ///< squares of 1, 2, 4, ... 128 coarse tiles
+    /// Fine tiles before a tile that the cells of a group may reach into.
+    static constexpr int kTilesBefore = (kLanes - 1 + (1 << kFineShift) - 1) >> kFineShift;
+    TileBounds fine;
+    std::array<TileBounds, kLevels> ahead;  ///< [0] is the coarse tiles themselves
+};
+
+/// `cellAt` maps walk coordinates (J, K) to the index in `heights`.
+template <typename CellAt>
+void measureGround(WorkerPool& pool, const double* heights, int width, int height, const CellAt& cellAt,
+                   ShadowGround& ground) {
+    TileBounds& fine = ground.fine;
+    fine.reset(ShadowGround::kFineShift, width, height);
+    pool.run([&](int worker, int workers) {
+        const Share tileRows = shareOf(fine.rows, worker, workers);
+        for (int J = tileRows.begin << fine.shift; J < std::min(height, tileRows.end << fine.shift); ++J) {
+            for (int K = 0; K < width; ++K) {
+                const double h = heights[cellAt(J, K)];
+                fine.widen(fine.tile(J >> fine.shift, K >> fine.shift), h, h);
+            }
+        }
+        // Each tile takes in those before it, walked from the high end so that it reads their own bounds.
+        for (int y = tileRows.begin; y < tileRows.end; ++y) {
+            for (int x = fine.columns - 1; x > 0; --x) {
+                for (int b = std::max(0, x - ShadowGround::kTilesBefore); b < x; ++b) {
+                    fine.widen(fine.tile(y, x), fine.lowest[fine.tile(y, b)], fine.highest[fine.tile(y, b)]);
+                }
+            }
+        }
+    });
+    TileBounds& coarse = ground.ahead[0];
+    coarse.reset(ShadowGround::kCoarseShift, width, height);
+    const int ratio = ShadowGround::kCoarseShift - ShadowGround::kFineShift;
+    for (int y = 0; y < fine.rows; ++y) {
+        for (int x = 0; x < fine.columns; ++x) {
+            const std::size_t f = fine.tile(y, x);
+            coarse.widen(coarse.tile(y >> ratio, x >> ratio), fine.lowest[f], fine.highest[f]);
+        }
+    }
+    // A square of side 2s is made of four squares of side s, s apart; squares reaching past the field's edge
+    // hold what lies inside it.
+    for (int level = 1; level < ShadowGround::kLevels; ++level) {
+        const TileBounds& half = ground.ahead[level - 1];
+        TileBounds& square = ground.ahead[level];
+        square.reset(ShadowGround::kCoarseShift, width, height);
+        const int side = 1 << (level - 1);
+        for (int y = 0; y < square.rows; ++y) {
+            for (int x = 0; x < square.columns; ++x) {
+                const std::size_t o = square.tile(y, x);
+                for (const auto& [dy, dx] :
+                     {std::pair{0, 0}, std::pair{side, 0}, std::pair{0, side}, std::pair{side, side}}) {
+                    if (y - dy < 0 || x - dx < 0) continue;
+                    const std::size_t n = half.tile(y - dy, x - dx);
+                    square.widen(o, half.lowest[n], half.highest[n]);
+                }
+            }
+        }
+    }
+}
+
+/// The tiles of the field where every cell already holds kShadowSaturation rays in one worker's counts: more rays
+/// there change nothing, so that worker's walks pass them without a test.
+struct FullTiles {
+    int lines = 0;
+    int positions = 0;
+    std::ptrdiff_t lineLength = 0;  ///< cells from one line to the next in memory
+    bool linesDown = true;          ///< memory rows run with L (else against it)
+    bool positionsDown = true;
+    int fineColumns = 0;
+    int coarseColumns = 0;
+    std::vector<std::uint8_t> fine;    ///< cells that reached the saturation, per fine tile
+    std::vector<std::uint8_t> coarse;  ///< full fine tiles, per coarse tile
+
+    void reset(int lineCount, int positionCount, std::ptrdiff_t length, bool down, bool across) {
+        lines = lineCount;
+        positions = positionCount;
+        lineLength = length;
+        linesDown = down;
+        positionsDown = across;
+        fineColumns = ((positions - 1) >> ShadowGround::kFineShift) + 1;
+        coarseColumns = ((positions - 1) >> ShadowGround::kCoarseShift) + 1;
+        fine.assign(static_cast<std::size_t>(fineColumns) * (((lines - 1) >> ShadowGround::kFineShift) + 1), 0);
+        coarse.assign(static_cast<std::size_t>(coarseColumns) * (((lines - 1) >> ShadowGround::kCoarseShift) + 1), 0);
+    }
+    /// Cells (or fine tiles) in the tile at index y, x of side 1 << shift over a field of rows x columns.
+    static int tileSize(int y, int x, int shift, int rows, int columns) {
+        const int side = 1 << shift;
+        return std::min(side, rows - (y << shift)) * std::min(side, columns - (x << shift));
+    }
+    /// The cell at memory index `cell` has just reached the saturation.
+    void filled(std::ptrdiff_t cell) {
+        const auto row = static_cast<int>(cell / lineLength);
+        const auto column = static_cast<int>(cell % lineLength);
+        const int L = linesDown ? row : lines - 1 - row;
+        const int p = positionsDown ? column : positions - 1 - column;
+        constexpr int kRatio = ShadowGround::kCoarseShift - ShadowGround::kFineShift;
+        const int fy = L >> ShadowGround::kFineShift;
+        const int fx = p >> ShadowGround::kFineShift;
+        std::uint8_t& f = fine[static_cast<std::size_t>(fy) * fineColumns + fx];
+        if (++f < tileSize(fy, fx, ShadowGround::kFineShift, lines, positions)) return;
+        const int cy = fy >> kRatio;
+        const int cx = fx >> kRatio;
+        ++coarse[static_cast<std::size_t>(cy) * coarseColumns + cx];
+    }
+    bool fineFull(int y, int x) const {
+        const auto full = [&](int tx) {
+            return fine[static_cast<std::size_t>(y) * fineColumns + tx] ==
+                   tileSize(y, tx, ShadowGround::kFineShift, lines, positions);
+        };
+        return full(x) && (x == 0 || full(x - 1));
+    }
+    bool coarseFull(int y, int x) const {
+        constexpr int kRatio = ShadowGround::kCoarseShift - ShadowGround::kFineShift;
+        const int fineRows = ((lines - 1) >> ShadowGround::kFineShift) + 1;
+        const auto full = [&](int tx) {
+            return coarse[static_cast<std::size_t>(y) * coarseColumns + tx] ==
+                   tileSize(y, tx, kRatio, fineRows, fineColumns);
+        };
+        return full(x) && (x == 0 || full(x - 1));
+    }
+};
+
+using LaneDoubles = double __attribute__((vector_size(8 * kLanes)));
+using LaneWords = std::int64_t __attribute__((vector_size(8 * kLanes)));
+using LaneCounts = std::int32_t __attribute__((vector_size(4 * kLanes)));
+
+/// The sources of one group: lane g is the source at memory index base + g.
+struct LaneState {
+    LaneDoubles h;
+    LaneDoubles length;
+    LaneWords steps;     ///< n of each lane; 0 for a lane that does not walk
+    LaneWords below;     ///< all ones where the ray counts cells not above it
+    LaneWords counted;   ///< the step offset of the cell the lane counted last; 0: none yet
+};
+
+/// Steps i to last of every lane at once: the cell of lane g at step i is base + g - offset[i]. Each lane computes
+/// exactly what one walk computes alone (the same operations, no fused multiply-add), so the counts do not depend
+/// on the processor.
+#if defined(__x86_64__) && defined(__GNUC__) && !defined(__clang__)
+__attribute__((target_clones("avx2", "default")))
+#endif
+void walkLanes(const double* heights, std::int32_t* mine, std::ptrdiff_t base, const std::ptrdiff_t* offset, int i,
+               int last, LaneState& lanes, FullTiles& full) {
+    const LaneDoubles h = lanes.h;
+    const LaneDoubles length = lanes.length;
+    const LaneWords steps = lanes.steps;
+    const LaneWords below = lanes.below;
+    LaneWords counted = lanes.counted;
+    for (; i <= last; ++i) {
+        const std::ptrdiff_t off = offset[i];
+        const std::ptrdiff_t cell = base - off;
+        const LaneDoubles step = LaneDoubles{} + static_cast<double>(i);
+        const LaneDoubles ray = (1 - step / length) * h;
+        LaneDoubles ground;
+        std::memcpy(&ground, heights + cell, sizeof ground);
+        const LaneWords here = LaneWords{} + off;
+        const LaneWords hit = ((below & (ground <= ray)) | (~below & (ground >= ray))) &
+                              ((LaneWords{} + i) <= steps) & (counted != here);
+        LaneCounts count;
+        std::memcpy(&count, mine + cell, sizeof count);
+        const LaneCounts added = __builtin_convertvector(hit, LaneCounts);
+        count -= added;
+        std::memcpy(mine + cell, &count, sizeof count);
+        const LaneCounts reached = added & (count == kShadowSaturation);
+        bool any = false;
+        for (int g = 0; g < kLanes; ++g) any |= reached[g] != 0;
+        if (any) {
+            for (int g = 0; g < kLanes; ++g) {
+                if (reached[g] != 0) full.filled(cell + g);
+            }
+        }
+        counted = (hit & here) | (~hit & counted);
+    }
+    lanes.counted = counted;
+}
+
+}  // namespace
+
+/// The walk's tables and tile bounds, kept from frame to frame so that a frame allocates none of them.
+struct ShadowWalk {
+    std::vector<std::ptrdiff_t> offset;
+    std::vector<int> lineMove;
+    std::vector<int> positionMove;
+    std::vector<int> leaveLine;
+    std::vector<int> leavePosition;
+    ShadowGround ground;
+    std::array<FullTiles, kMaxShadowWalkers> full;
+};
+
+void castShadows(WorkerPool& pool, const std::vector<double>& field, int frameWidth, int frameHeight, double azimuth,
+                 double shadowScale, std::vector<std::int32_t>& counts, ShadowBuffers& buffers) {
+    const std::size_t cells = static_cast<std::size_t>(frameWidth) * frameHeight;
+    counts.assign(cells, 0);
+    if (frameWidth <= 0 || frameHeight <= 0 || !std::isfinite(azimuth)) return;
+    // Into (-pi, pi], where the quadrant test below matches the direction that relief shading lights from.
+    double a = std::remainder(azimuth, 2 * kPi);
+    if (a <= -kPi) a += 2 * kPi;
+    const double ca = std::abs(std::cos(a));
+    const double sa = std::abs(std::sin(a));
+
+    // The walk runs towards the corner the light comes from. In walk coordinates (J, K) it always runs towards
+    // lower J and K. A cell's rays can only reach cells at lower or equal J and K, so once every source above
+    // and to the right of a cell has walked, its count is final, whatever the order they walked in: it then
+    // decides alone whether the cell walks (a saturated cell casts no shadow).
+    const bool rowsDown = a > -kPi / 2 && a < kPi / 2;
+    const bool columnsDown = a >= 0;
+    const std::ptrdiff_t rowStep = rowsDown ? frameWidth : -static_cast<std::ptrdiff_t>(frameWidth);
+    const std::ptrdiff_t columnStep = columnsDown ? 1 : -1;
+    const std::ptrdiff_t origin = (rowsDown ? 0 : static_cast<std::ptrdiff_t>(frameHeight - 1) * frameWidth) +
+                                  (columnsDown ? 0 : frameWidth - 1);
+    const auto cellAt = [&](int J, int K) { return origin + J * rowStep + K * columnStep; };
+
+    // Step i moves trunc(i ca) rows and trunc(i sa) columns, whatever the source. While one move is 0 so is the
+    // other, the smaller: a ray never reaches another cell of its own row when sa <= ca, nor of its own column
+    // otherwise. The walk therefore runs line by line, rows or columns, with every source of a line independent
+    // of the others. In line coordinates (L, p) a line is a row (L = J, p = K) or a column (L = K, p = J).
+    const bool alongRows = sa <= ca;
+    const int lines = alongRows ? frameHeight : frameWidth;
+    const int positions = alongRows ? frameWidth : frameHeight;
+    const int lastLine = (alongRows ? rowsDown : columnsDown) ? 1 : 0;  // lines visited downwards stop at 1,
+    const int lastPosition = (alongRows ? columnsDown : rowsDown) ? 1 : 0;  // so line 0 casts no shadow
+    const double lineCos = alongRows ? ca : sa;
+    const double positionCos = alongRows ? sa : ca;
+
+    // Along columns the walk reads a copy of the field with each column stored as a row, so that the sources of a
+    // line sit side by side in memory; along rows it reads the field itself.
+    const int walkers = std::clamp(pool.workerCount(), 1, kMaxShadowWalkers);
+    const double* heights = field.data();
+    std::ptrdiff_t walkOrigin = origin;
+    std::ptrdiff_t lineStep = rowStep;
+    std::ptrdiff_t positionStep = columnStep;
+    std::array<std::int32_t*, kMaxShadowWalkers> walkerCounts{};
+    if (alongRows) {
+        buffers.counts.assign(cells * (walkers - 1), 0);
+        walkerCounts[0] = counts.data();
+        for (int t = 1; t < walkers; ++t) walkerCounts[t] = buffers.counts.data() + cells * (t - 1);
+    } else {
+        buffers.heights.resize(cells);
+        buffers.counts.assign(cells * walkers, 0);
+        for (int t = 0; t < walkers; ++t) walkerCounts[t] = buffers.counts.data() + cells * t;
+        double* copy = buffers.heights.data();
+        pool.run([&](int worker, int workers) {
+            forEachTransposed(shareOf(lines, worker, workers), positions, [&](int J, int K) {
+                copy[static_cast<std::size_t>(K) * positions + J] = field[cellAt(J, K)];
+            });
+        });
+        heights = copy;
+        walkOrigin = 0;
+        lineStep = positions;
+        positionStep = 1;
+    }
+    const auto walkCell = [&](int L, int p) { return walkOrigin + L * lineStep + p * positionStep; };
+
+    // Every walk has left the field once either move exceeds the field.
+    if (!buffers.walk) buffers.walk = std::make_shared<ShadowWalk>();
+    ShadowWalk& walk = *buffers.walk;
+    std::vector<std::ptrdiff_t>& offset = walk.offset;
+    std::vector<int>& lineMove = walk.lineMove;
+    std::vector<int>& positionMove = walk.positionMove;
+    std::vector<int>& leaveLine = walk.leaveLine;          // first step whose line move exceeds the index
+    std::vector<int>& leavePosition = walk.leavePosition;  // first step whose position move exceeds the index
+    offset.assign(1, 0);
+    lineMove.assign(1, 0);
+    positionMove.assign(1, 0);
+    leaveLine.resize(lines);
+    leavePosition.resize(positions);
+    int nextLine = 0;
+    int nextPosition = 0;
+    for (int i = 1; nextLine < lines && nextPosition < positions; ++i) {
+        const auto lineMoves = static_cast<int>(i * lineCos);
+        const auto positionMoves = static_cast<int>(i * positionCos);
+        offset.push_back(lineMoves * lineStep + positionMoves * positionStep);
+        lineMove.push_back(lineMoves);
+        positionMove.push_back(positionMoves);
+        for (; nextLine < lines && lineMoves > nextLine; ++nextLine) leaveLine[nextLine] = i;
+        for (; nextPosition < positions && positionMoves > nextPosition; ++nextPosition) leavePosition[nextPosition] = i;
+    }
+    const int steps = static_cast<int>(offset.size());
+    for (; nextLine < lines; ++nextLine) leaveLine[nextLine] = steps;
+    for (; nextPosition < positions; ++nextPosition) leavePosition[nextPosition] = steps;
+    // The first step that leaves the part of the field at or above line `top` and at or right of position
+    // `left`, for a walk from (L, p).
+    const auto exitStep = [&](int L, int p, int top, int left) {
+        const int rows = L - top;
+        const int columns = p - left;
+        return std::min(rows < lines ? leaveLine[rows] : steps, columns < positions ? leavePosition[columns] : steps);
+    };
+
+    // Most steps of a long walk cross ground higher than the ray (or, mirrored, lower).
+    ShadowGround& ground = walk.ground;
+    measureGround(pool, heights, positions, lines, walkCell, ground);
+
+    // Group of `count` sources at positions p0 .. p0 + count - 1 of line L, kLanes or 1, walked together: the
+    // leading source (highest p) finds the stretches that no ray of the group can meet, and the steps left are
+    // taken by all lanes at once. `hint` carries the level of square that the last search ended on.
+    const double stepDrop = 1 / shadowScale;  // how much a ray falls per step, whatever its height
+    const auto walkGroup = [&](int L, int p0, int count, std::int32_t* mine, int& hint, FullTiles& full) {
+        // Lanes in memory order: position p0 + g, or p0 + count - 1 - g when positions run down the memory.
+        const bool reversed = positionStep < 0;
+        const std::ptrdiff_t base = walkCell(L, reversed ? p0 + count - 1 : p0);
+        double sourceHeight[kLanes]{};
+        double sourceLength[kLanes]{};
+        int sourceSteps[kLanes]{};
+        int n = 0;
+        bool passable = true;  // every walking lane finite and on the same side of its ray
+        int side = 0;
+        double highest = -std::numeric_limits<double>::infinity();
+        double lowest = std::numeric_limits<double>::infinity();
+        double largest = 0;
+        for (int g = 0; g < count; ++g) {
+            const int p = reversed ? p0 + count - 1 - g : p0 + g;
+            const std::ptrdiff_t source = base + g;
+            std::int32_t hits = 0;
+            for (int t = 0; t < walkers; ++t) hits += walkerCounts[t][source];
+            if (p < lastPosition || hits >= kShadowSaturation) continue;
+            const double h = heights[source];
+            const double length = h * shadowScale;  // V, in pixels; negative for a mirrored landscape
+            if (!(length >= 1 || length <= -1)) continue;
+            const int inside = std::min(leaveLine[L], leavePosition[p]) - 1;  // steps that stay in the field
+            const double reach = std::abs(length);
+            const int laneSteps = reach >= inside ? inside : static_cast<int>(reach);
+            if (laneSteps < 1) continue;
+            sourceHeight[g] = h;
+            sourceLength[g] = length;
+            sourceSteps[g] = laneSteps;
+            n = std::max(n, laneSteps);
+            const int laneSide = length > 0 ? 1 : -1;
+            if (side != 0 && side != laneSide) passable = false;
+            side = laneSide;
+            if (!std::isfinite(h) || !std::isfinite(length) || !std::isfinite(stepDrop)) passable = false;
+            highest = std::max(highest, h);
+            lowest = std::min(lowest, h);
+            largest = std::max(largest, std::abs(h));
+        }
+        if (n == 0) return;
+        const bool below = side > 0;  // the rays count cells not above them; mirrored, not below them
+        // The ray of a lane at step i is (1 - i / V) h, which is h - i / shadowScale but for rounding. A stretch
+        // of steps is passed only when that line for the highest (lowest) lane at both ends of the stretch,
+        // widened well beyond rounding, cannot meet the heights the group crosses.
+        const double margin = 1e-9 * largest;
+        const auto clear = [&](const TileBounds& t, std::size_t tile, int i0, int i1) {
+            if (!passable) return false;
+            const double drop0 = i0 * stepDrop;
+            const double drop1 = i1 * stepDrop;
+            return below ? t.lowest[tile] > highest - std::min(drop0, drop1) + margin
+                         : t.highest[tile] < lowest - std::max(drop0, drop1) - margin;
+        };
+        LaneState lanes{};
+        for (int g = 0; g < kLanes; ++g) {
+            lanes.h[g] = sourceHeight[g];
+            lanes.length[g] = sourceLength[g] != 0 ? sourceLength[g] : 1.0;
+            lanes.steps[g] = sourceSteps[g];
+            lanes.below[g] = sourceLength[g] > 0 ? -1 : 0;
+        }
+        // Every lane stays inside the field up to this step, so that the lanes may be read side by side.
+        const int together = count == kLanes ? std::min(leaveLine[L], leavePosition[p0]) - 1 : 0;
+        const int J = L;
+        const int K = p0 + count - 1;
+        int i = 1;
+        while (i <= n) {
+            // The widest square of coarse tiles ahead that no ray can meet, or ground already darkened all the way.
+            const int tileY = (J - lineMove[i]) >> ShadowGround::kCoarseShift;
+            const int tileX = (K - positionMove[i]) >> ShadowGround::kCoarseShift;
+            const int coarseExit = exitStep(J, K, tileY << ShadowGround::kCoarseShift,
+                                            tileX << ShadowGround::kCoarseShift);
+            if (full.coarseFull(tileY, tileX)) {
+                i = coarseExit;
+                continue;
+            }
+            // Squares grow with the level, so whether the rays clear one falls from true to false once
+            // as the level rises: the search starts where the last one ended, since neighbouring walks
+            // cross the same ground.
+            const auto exitAt = [&](int level) {
+                const int tiles = (1 << level) - 1;
+                return level == 0 ? coarseExit
+                                  : exitStep(J, K, (tileY - tiles) << ShadowGround::kCoarseShift,
+                                             (tileX - tiles) << ShadowGround::kCoarseShift);
+            };
+            const auto clears = [&](int level, int exit) {
+                const TileBounds& square = ground.ahead[level];
+                return clear(square, square.tile(tileY, tileX), i, std::min(exit - 1, n));
+            };
+            int passTo = 0;
+            int level = hint;
+            int exit = exitAt(level);
+            if (clears(level, exit)) {
+                passTo = exit;
+                while (exit <= n && level + 1 < ShadowGround::kLevels) {
+                    exit = exitAt(level + 1);
+                    if (!clears(level + 1, exit)) break;
+                    passTo = exit;
+                    ++level;
+                }
+            } else {
+                while (level > 0) {
+                    --level;
+                    exit = exitAt(level);
+                    if (clears(level, exit)) {
+                        passTo = exit;
+                        break;
+                    }
+                }
+            }
+            hint = level;
+            if (passTo != 0) {
+                i = passTo;
+                continue;
+            }
+            // Through the coarse tile by fine tiles, and cell by cell where a ray may meet the ground.
+            const int coarseLast = std::min(coarseExit - 1, n);
+            while (i <= coarseLast) {
+                const int y = J - lineMove[i];
+                const int x = K - positionMove[i];
+                const TileBounds& fine = ground.fine;
+                const int fineExit = exitStep(J, K, (y >> fine.shift) << fine.shift, (x >> fine.shift) << fine.shift);
+                const int fineLast = std::min(fineExit - 1, coarseLast);
+                if (full.fineFull(y >> fine.shift, x >> fine.shift) ||
+                    clear(fine, fine.tile(y >> fine.shift, x >> fine.shift), i, fineLast)) {
+                    i = fineLast + 1;
+                    continue;
+                }
+                const int sideBySide = std::min(fineLast, together);
+                if (i <= sideBySide) {
+                    walkLanes(heights, mine, base, offset.data(), i, sideBySide, lanes, full);
+                    i = sideBySide + 1;
+                }
+                // Near the field's edge each lane alone, while it is inside.
+                for (; i <= fineLast; ++i) {
+                    const std::ptrdiff_t off = offset[i];
+                    for (int g = 0; g < count; ++g) {
+                        if (i > sourceSteps[g] || lanes.counted[g] == off) continue;
+                        const std::ptrdiff_t cell = base + g - off;
+                        const double ray = (1 - i / sourceLength[g]) * sourceHeight[g];
+                        if (lanes.below[g] != 0 ? heights[cell] <= ray : heights[cell] >= ray) {
+                            if (++mine[cell] == kShadowSaturation) full.filled(cell);
+                            lanes.counted[g] = off;
+                        }
+                    }
+                }
+            }
+        }
+    };
+
+    // Lines from the top down; each worker walks its own band of positions, the highest band first. A band's
+    // sources receive rays only from their own band and the bands above it (higher p), so a worker starts line L
+    // once every worker of a higher band has finished line L + 1. Each counts into its own array.
+    std::array<Share, kMaxShadowWalkers> bands{};
+    for (int t = 0; t < walkers; ++t) bands[t] = shareOf(positions, t, walkers);
+    std::array<std::atomic<int>, kMaxShadowWalkers> finished{};  // the last line each worker has finished
+    for (auto& f : finished) f.store(lines, std::memory_order_relaxed);
+    std::array<FullTiles, kMaxShadowWalkers>& fullTiles = walk.full;
+    for (int t = 0; t < walkers; ++t) fullTiles[t].reset(lines, positions, positions, lineStep > 0, positionStep > 0);
+    pool.run([&](int worker, int) {
+        if (worker >= walkers) return;
+        std::int32_t* const mine = walkerCounts[worker];
+        const Share band = bands[worker];
+        FullTiles& full = fullTiles[worker];
+        int hint = 0;
+        for (int L = lines - 1; L >= lastLine; --L) {
+            for (int t = worker + 1; t < walkers; ++t) {
+                int seen = finished[t].load(std::memory_order_acquire);
+                while (seen > L + 1) {
+                    finished[t].wait(seen, std::memory_order_acquire);
+                    seen = finished[t].load(std::memory_order_acquire);
+                }
+            }
+            int p = band.end;
+            for (; p - kLanes >= band.begin; p -= kLanes) walkGroup(L, p - kLanes, kLanes, mine, hint, full);
+            for (; p > band.begin; --p) walkGroup(L, p - 1, 1, mine, hint, full);
+            finished[worker].store(L, std::memory_order_release);
+            finished[worker].notify_all();
+        }
+        finished[worker].store(-1, std::memory_order_release);
+        finished[worker].notify_all();
+    });
+    // The counts are the sums of the workers' arrays.
+    if (alongRows) {
+        if (walkers == 1) return;
+        pool.run([&](int worker, int workers) {
+            const Share share = shareOf(frameHeight, worker, workers);
+            for (std::size_t c = static_cast<std::size_t>(share.begin) * frameWidth;
+                 c < static_cast<std::size_t>(share.end) * frameWidth; ++c) {
+                for (int t = 1; t < walkers; ++t) counts[c] += walkerCounts[t][c];
+            }
+        });
+        return;
+    }
+    pool.run([&](int worker, int workers) {
+        forEachTransposed(shareOf(lines, worker, workers), positions, [&](int J, int K) {
+            const std::size_t from = static_cast<std::size_t>(K) * positions + J;
+            std::int32_t sum = 0;
+            for (int t = 0; t < walkers; ++t) sum += walkerCounts[t][from];
+            counts[cellAt(J, K)] = sum;
+        });
+    });
+}
+
+std::array<double, kShadowSaturation> shadowFactors(double shadowCoef) {
+    std::array<double, kShadowSaturation> factors{};
+    if (!(shadowCoef > 0)) return factors;
+    for (int i = 0; i < kShadowSaturation; ++i) factors[i] = std::exp((i + 1) * std::log(shadowCoef) * 0.125);
+    return factors;
+}
+
+}  // namespace zoomreel
