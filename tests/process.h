@@ -3,14 +3,7 @@
 // Child processes for the tests of the command line and of reliability: started with fork and exec in a folder
 // of their own, their output captured in files, stopped by a signal or waited for with a deadline.
 
-#include <algorithm>
-#include <chrono>
 #include <csignal>
-#include <cstdlib>
-#include <filesystem>
-#include <string>
-#include <thread>
-#include <vector>
 #include <fcntl.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -39,66 +32,51 @@ public:
         writeBytes(outPath_, {});
         writeBytes(errPath_, {});
         pid_ = ::fork();
-        if (pid_ == 0) {
-            std::vector<char*> raw;
-            for (auto& a : argv) raw.push_back(a.data());
-            raw.push_back(nullptr);
-            const int out = ::open(outPath_.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-            const int err = ::open(errPath_.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-            if (out < 0 || err < 0 || ::chdir(folder.c_str()) != 0) ::_exit(127);
-            ::dup2(out, 1);
-            ::dup2(err, 2);
-            ::signal(SIGINT, SIG_DFL);
-            ::execv(program.c_str(), raw.data());
-            ::_exit(127);
-        }
+        if (pid_ != 0) return;
+        std::vector<char*> raw;
+        for (auto& a : argv) raw.push_back(a.data());
+        raw.push_back(nullptr);
+        const int out = ::open(outPath_.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+        const int err = ::open(errPath_.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+        if (out < 0 || err < 0 || ::chdir(folder.c_str()) != 0) ::_exit(127);
+        ::dup2(out, 1);
+        ::dup2(err, 2);
+        ::signal(SIGINT, SIG_DFL);
+        ::execv(program.c_str(), raw.data());
+        ::_exit(127);
     }
     ~Child() {
-        if (pid_ > 0 && !reaped_) {
-            ::kill(pid_, SIGKILL);
-            ::waitpid(pid_, nullptr, 0);
-        }
+        if (pid_ > 0 && !reaped_) kill();
     }
     Child(const Child&) = delete;
     Child& operator=(const Child&) = delete;
 
-    bool started() const { return pid_ > 0; }
-    void signal(int number) const { ::kill(pid_, number); }
+    /// A child that could not be started is never signalled: kill(-1) would reach every process.
+    void signal(int number) const {
+        if (pid_ > 0) ::kill(pid_, number);
+    }
 
     /// True once the child's stdout holds `text`; waits up to `limit`.
     bool waitForOutput(const std::string& text, std::chrono::milliseconds limit) const {
-        const auto end = std::chrono::steady_clock::now() + limit;
-        while (std::chrono::steady_clock::now() < end) {
-            const auto bytes = readBytes(outPath_);
-            if (std::string(bytes.begin(), bytes.end()).find(text) != std::string::npos) return true;
-            std::this_thread::sleep_for(std::chrono::milliseconds(2));
-        }
-        return false;
+        return pollUntil([&] { return fileText(outPath_).find(text) != std::string::npos; }, limit);
     }
 
     /// Waits for the child to end; one still running after `limit` is killed and reported as killed.
     ChildResult wait(std::chrono::seconds limit = std::chrono::seconds(60)) {
         ChildResult result;
-        const auto end = std::chrono::steady_clock::now() + limit;
+        if (pid_ <= 0) return result;
         int raw = 0;
-        for (;;) {
-            const pid_t done = ::waitpid(pid_, &raw, WNOHANG);
-            if (done == pid_) break;
-            if (done < 0) return result;
-            if (std::chrono::steady_clock::now() > end) {
-                ::kill(pid_, SIGKILL);
-                ::waitpid(pid_, &raw, 0);
-                break;
-            }
-            std::this_thread::sleep_for(std::chrono::milliseconds(2));
+        pid_t done = 0;
+        if (!pollUntil([&] { return (done = ::waitpid(pid_, &raw, WNOHANG)) != 0; }, limit)) {
+            ::kill(pid_, SIGKILL);
+            done = ::waitpid(pid_, &raw, 0);
         }
         reaped_ = true;
+        if (done < 0) return result;
         result.exited = WIFEXITED(raw);
         result.status = result.exited ? WEXITSTATUS(raw) : WIFSIGNALED(raw) ? WTERMSIG(raw) : -1;
-        const auto out = readBytes(outPath_);
-        const auto err = readBytes(errPath_);
-        result.out.assign(out.begin(), out.end());
-        result.err.assign(err.begin(), err.end());
+        result.out = fileText(outPath_);
+        result.err = fileText(errPath_);
         return result;
     }
 
@@ -118,8 +96,7 @@ private:
 /// Runs zoomreel-cli to its end in `folder`.
 inline ChildResult runCli(const std::vector<std::string>& args, const std::filesystem::path& folder,
                           const std::filesystem::path& logs) {
-    Child child(ZOOMREEL_CLI_PATH, args, folder, logs);
-    return child.wait();
+    return Child(ZOOMREEL_CLI_PATH, args, folder, logs).wait();
 }
 
 /// Sample maps made in `cwd`/`folder` and converted into keyframes: the small folder every movie test starts from.
@@ -129,23 +106,13 @@ inline bool sampleAndConvert(const std::string& folder, const std::filesystem::p
            runCli({"convert", folder}, cwd, logs).status == 0;
 }
 
-/// Waits up to a minute for `path` to exist.
-inline bool waitForFile(const std::filesystem::path& path) {
-    const auto end = std::chrono::steady_clock::now() + std::chrono::seconds(60);
-    while (!std::filesystem::exists(path) && std::chrono::steady_clock::now() < end) {
-        std::this_thread::sleep_for(std::chrono::microseconds(200));
-    }
-    return std::filesystem::exists(path);
-}
-
 /// Hidden temporary files and unfinished movies (".part") in `folder`.
 inline int unfinishedFiles(const std::filesystem::path& folder) {
-    int count = 0;
-    for (const auto& entry : std::filesystem::directory_iterator(folder)) {
-        const std::string name = entry.path().filename().string();
-        if (name.find(".tmp-") != std::string::npos || entry.path().extension() == ".part") ++count;
-    }
-    return count;
+    return static_cast<int>(std::count_if(
+        std::filesystem::directory_iterator(folder), {}, [](const std::filesystem::directory_entry& entry) {
+            return entry.path().filename().string().find(".tmp-") != std::string::npos ||
+                   entry.path().extension() == ".part";
+        }));
 }
 
 /// True when `file` is a keyframe that reads whole, its size the one its head announces.
@@ -156,17 +123,6 @@ inline bool keyframeWhole(const std::filesystem::path& file) {
     return readKeyframeSummary(file, summary, layout).ok && readFullMap(file, layout, map).ok &&
            std::filesystem::file_size(file) == layout.fileSize() &&
            map.size() == static_cast<std::size_t>(layout.width) * layout.height;
-}
-
-/// The files of `folder` whose extension is `extension` (".avi"), in name order.
-inline std::vector<std::filesystem::path> filesWithExtension(const std::filesystem::path& folder,
-                                                             const std::string& extension) {
-    std::vector<std::filesystem::path> found;
-    for (const auto& entry : std::filesystem::directory_iterator(folder)) {
-        if (entry.path().extension() == extension) found.push_back(entry.path());
-    }
-    std::sort(found.begin(), found.end());
-    return found;
 }
 
 }  // namespace zoomreel::test

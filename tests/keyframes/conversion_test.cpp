@@ -1,7 +1,7 @@
 #include <gtest/gtest.h>
 
+#include <array>
 #include <cstring>
-#include <functional>
 
 #include "keyframes/conversion.h"
 #include "platform/worker_pool.h"
@@ -59,8 +59,7 @@ ConversionRun convertFolder(const std::filesystem::path& folder) {
     ConversionCallbacks callbacks;
     callbacks.progress = [&](int i, int) { run.progress.push_back(i); };
     callbacks.choosePreviewBlock = [&](int w, int h) {
-        EXPECT_EQ(w, kW);
-        EXPECT_EQ(h, kH);
+        EXPECT_EQ(std::make_pair(w, h), std::make_pair(kW, kH));
         ++run.previewQuestions;
         return 2;
     };
@@ -91,29 +90,23 @@ TEST(Conversion, KeyframeBytesAndImageFollowFromTheMap) {
     const auto b = test::readBytes(dir / "00000.qvy");
     // Preview block 2: SW = 10 / 2 rounded down to a multiple of 4 = 4, SH = 6 * 4 / 10 = 2.
     ASSERT_EQ(b.size(), 27704u + 3 * 1024 + 8 * (4 * 2 + kW * kH));
-    EXPECT_EQ(at<double>(b, 8), -0.25);   // minimum
-    EXPECT_EQ(at<double>(b, 16), 59.75);  // maximum, pixel (9, 5)
+    // Minimum, maximum (pixel (9, 5)), zoom, colour divisor, SW and SH; the average of all but the limit pixel.
+    EXPECT_EQ(std::make_tuple(at<double>(b, 8), at<double>(b, 16), at<float>(b, 32), at<std::int32_t>(b, 36),
+                              at<std::int32_t>(b, 27688), at<std::int32_t>(b, 27692), at<std::int32_t>(b, 27696)),
+              std::make_tuple(-0.25, 59.75, 1.25f, 27, 1, 4, 2));
     EXPECT_DOUBLE_EQ(at<double>(b, 24), (1830.0 - 1 - 2) / 59 - 0.25);
-    EXPECT_EQ(at<float>(b, 32), 1.25f);
-    EXPECT_EQ(at<std::int32_t>(b, 36), 27);
-    EXPECT_EQ(at<std::int32_t>(b, 27688), 1);
-    EXPECT_EQ(at<std::int32_t>(b, 27692), 4);
-    EXPECT_EQ(at<std::int32_t>(b, 27696), 2);
     const std::vector<std::uint8_t> firstColors(b.begin() + 27704, b.begin() + 27710);
     EXPECT_EQ(firstColors, (std::vector<std::uint8_t>{60, 60, 60, 4, 1, 200}));
     const std::size_t preview = 27704 + 3 * 1024;
-    for (int r = 0; r < 2; ++r) {
-        for (int c = 0; c < 4; ++c) {  // stored rows 2r and 2r + 1 are source rows 5 - 2r and 4 - 2r
+    // Stored preview rows 2r and 2r + 1 are source rows 5 - 2r and 4 - 2r, averaged; the full map bottom row first.
+    for (int r = 0; r < 2; ++r)
+        for (int c = 0; c < 4; ++c)
             EXPECT_EQ(at<double>(b, preview + 8 * (r * 4 + c)), 2 * c + 0.5 + 10 * (4.5 - 2 * r) + 0.75) << r << c;
-        }
-    }
-    const std::size_t full = preview + 8 * 8;
-    for (int y = 0; y < kH; ++y) {
+    for (int y = 0; y < kH; ++y)
         for (int x = 0; x < kW; ++x) {
             const double expected = x == 0 && y == 0 ? 0.0 : x == 1 && y == 0 ? -0.25 : x + 10 * y + 0.75;
-            EXPECT_EQ(at<double>(b, full + 8 * ((kH - 1 - y) * kW + x)), expected) << x << "," << y;
+            EXPECT_EQ(at<double>(b, preview + 8 * (8 + (kH - 1 - y) * kW + x)), expected) << x << "," << y;
         }
-    }
 
     // Pixel (3, 2) has value 23.75: entries 23 and 24 blended by 0.75. The limit pixel is black, and -0.25 lies
     // between the last entry and entry 0 (read as (60, 60, 60)), three quarters of the way.
@@ -125,11 +118,14 @@ TEST(Conversion, KeyframeBytesAndImageFollowFromTheMap) {
     EXPECT_EQ(image.rowFromTop(0)[3 + 2], static_cast<int>(60 * 0.75 + 200 * 0.25));
 }
 
+// The widest map, 00003, is all interior: empty statistics and a black thumbnail.
 TEST(Conversion, NamesRunFromTheWidestMapAndTheZoomHalves) {
     TempDir dir;
+    IterationMap interior = rampMap();
+    std::fill(interior.counts.begin(), interior.counts.end(), kLimit);
     writeMap(dir / "00001_1.25e27.qvb", rampMap());
     writeMap(dir / "00002_9e9.qvb", rampMap());
-    writeMap(dir / "00003_9e9.qvb", rampMap());
+    writeMap(dir / "00003_9e9.qvb", interior);
     const ConversionRun run = convertFolder(dir.path());
     ASSERT_TRUE(run.result.status.ok) << run.result.status.message;
     EXPECT_EQ(run.progress, (std::vector<int>{0, 1, 2}));
@@ -141,88 +137,52 @@ TEST(Conversion, NamesRunFromTheWidestMapAndTheZoomHalves) {
     EXPECT_EQ(std::make_pair(s[2].zoomMantissa, s[2].zoomExponent), std::make_pair(1.25f, 27));
     EXPECT_EQ(std::make_pair(s[1].zoomMantissa, s[1].zoomExponent), std::make_pair(6.25f, 26));
     EXPECT_EQ(std::make_pair(s[0].zoomMantissa, s[0].zoomExponent), std::make_pair(3.125f, 26));
-}
-
-TEST(Conversion, AllInteriorMapHasEmptyStatisticsAndABlackThumbnail) {
-    TempDir dir;
-    IterationMap m = rampMap();
-    std::fill(m.counts.begin(), m.counts.end(), kLimit);
-    writeMap(dir / "00001_1e2.qvb", m);
-    const ConversionRun run = convertFolder(dir.path());
-    ASSERT_TRUE(run.result.status.ok) << run.result.status.message;
-    const KeyframeSummary& s = run.list.summaries[0];
-    EXPECT_EQ(s.minimum, 1e100);
-    EXPECT_EQ(s.maximum, 0.0);
-    EXPECT_EQ(s.average, 0.0);
-    const auto* t = s.thumbnail.data();
-    EXPECT_TRUE(std::all_of(t, t + s.thumbnail.sizeBytes(), [](std::uint8_t v) { return v == 0; }));
+    EXPECT_EQ(std::make_tuple(s[0].minimum, s[0].maximum, s[0].average), std::make_tuple(1e100, 0.0, 0.0));
+    const auto* t = s[0].thumbnail.data();
+    EXPECT_TRUE(std::all_of(t, t + s[0].thumbnail.sizeBytes(), [](std::uint8_t v) { return v == 0; }));
 }
 
 TEST(Conversion, PreviewSizes) {
-    struct Case {
-        int w, h, block, sw, sh;
-    };
-    for (const Case& c : {Case{1920, 1080, 40, 48, 27}, Case{1920, 1080, 2, 960, 540}, Case{1000, 1000, 3, 332, 332},
-                          Case{7, 7, 2, 0, 0}}) {
-        const PreviewSize s = previewSizeFor(c.w, c.h, c.block);
-        EXPECT_EQ(std::make_pair(s.width, s.height), std::make_pair(c.sw, c.sh)) << c.w << "x" << c.h << "/" << c.block;
+    // Width, height, block; then the preview's width (cut down to a multiple of 4) and height.
+    for (const auto& [w, h, block, sw, sh] : {std::array{1920, 1080, 40, 48, 27}, {1920, 1080, 2, 960, 540},
+                                             {1000, 1000, 3, 332, 332}, {7, 7, 2, 0, 0}}) {
+        const PreviewSize s = previewSizeFor(w, h, block);
+        EXPECT_EQ(std::make_pair(s.width, s.height), std::make_pair(sw, sh)) << w << "x" << h << "/" << block;
     }
 }
 
-struct FailureCase {
-    const char* name;
-    std::function<void(const std::filesystem::path&)> makeFolder;
-    const char* message;
-    std::size_t keyframesLeft;
-};
-void PrintTo(const FailureCase& c, std::ostream* out) { *out << c.name; }
-
-class ConversionFailure : public ::testing::TestWithParam<FailureCase> {};
-
-TEST_P(ConversionFailure, StopsWithAMessageAndKeepsWhatWasWritten) {
-    const FailureCase& c = GetParam();
-    TempDir dir;
-    c.makeFolder(dir.path());
-    const ConversionRun run = convertFolder(dir.path());
-    EXPECT_TRUE(test::failsSaying(run.result.status, c.message));
-    EXPECT_EQ(listFilesWithExtension(dir.path(), ".qvy").size(), c.keyframesLeft);
-    EXPECT_FALSE(run.list.loaded);
-    for (const auto& e : std::filesystem::directory_iterator(dir.path()))
-        EXPECT_EQ(e.path().filename().string().find(".tmp-"), std::string::npos) << "left behind: " << e.path();
+// Each folder the conversion refuses, the message, and the keyframes written before it stopped.
+TEST(Conversion, StopsWithAMessageAndKeepsWhatWasWritten) {
+    IterationMap wider = rampMap();
+    wider.width = kW + 1;
+    wider.counts.resize((kW + 1) * kH, 5);
+    wider.fractions.resize((kW + 1) * kH, 0.f);
+    IterationMap tooManyColors = rampMap();
+    tooManyColors.colorCount = 2048;  // (1024 * 1) / 2048 = 0 iterations per colour
+    tooManyColors.colors.resize(3 * 2048, 1);
+    const struct {
+        std::vector<std::pair<const char*, IterationMap>> maps;  ///< file name, map
+        const char* message;
+        std::size_t keyframesLeft;
+    } cases[] = {
+        {{{"00001_1e2.qvb", rampMap()}, {"00002_5e1.qvb", wider}}, "All QVB files have not same size!", 1},
+        {{{"00001_deep.qvb", rampMap()}}, "00001_deep.qvb", 0},
+        {{{"99999_1e2.qvb", rampMap()}}, "99999", 0},
+        {{{"00001_1e2.qvb", rampMap()}, {"00001_2e2.qvb", rampMap()}}, "same map number", 0},
+        {{{"00001_1e2.qvb", tooManyColors}}, "00001_1e2.qvb", 0},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.message);
+        TempDir dir;
+        for (const auto& [name, map] : c.maps) writeMap(dir / name, map);
+        const ConversionRun run = convertFolder(dir.path());
+        EXPECT_TRUE(test::failsSaying(run.result.status, c.message));
+        EXPECT_EQ(listFilesWithExtension(dir.path(), ".qvy").size(), c.keyframesLeft);
+        EXPECT_FALSE(run.list.loaded);
+        for (const auto& e : std::filesystem::directory_iterator(dir.path()))
+            EXPECT_EQ(e.path().filename().string().find(".tmp-"), std::string::npos) << "left behind: " << e.path();
+    }
 }
-
-INSTANTIATE_TEST_SUITE_P(
-    BadFolders, ConversionFailure,
-    ::testing::Values(
-        FailureCase{"second_map_wider",
-                    [](const auto& d) {
-                        writeMap(d / "00001_1e2.qvb", rampMap());
-                        IterationMap wider = rampMap();
-                        wider.width = kW + 1;
-                        wider.counts.resize((kW + 1) * kH, 5);
-                        wider.fractions.resize((kW + 1) * kH, 0.f);
-                        writeMap(d / "00002_5e1.qvb", wider);
-                    },
-                    "All QVB files have not same size!", 1},
-        FailureCase{"no_zoom_in_the_name", [](const auto& d) { writeMap(d / "00001_deep.qvb", rampMap()); },
-                    "00001_deep.qvb", 0},
-        FailureCase{"map_number_too_large", [](const auto& d) { writeMap(d / "99999_1e2.qvb", rampMap()); },
-                    "99999", 0},
-        FailureCase{"two_maps_with_one_number",
-                    [](const auto& d) {
-                        writeMap(d / "00001_1e2.qvb", rampMap());
-                        writeMap(d / "00001_2e2.qvb", rampMap());
-                    },
-                    "same map number", 0},
-        FailureCase{"too_many_colors_for_the_divisor",
-                    [](const auto& d) {
-                        IterationMap m = rampMap();
-                        m.colorCount = 2048;  // (1024 * 1) / 2048 = 0 iterations per colour
-                        m.colors.resize(3 * 2048, 1);
-                        writeMap(d / "00001_1e2.qvb", m);
-                    },
-                    "00001_1e2.qvb", 0}),
-    [](const auto& testInfo) { return std::string(testInfo.param.name); });
 
 }  // namespace
 }  // namespace zoomreel

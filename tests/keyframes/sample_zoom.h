@@ -57,9 +57,7 @@ struct SampleZoom {
     }
 
     bool swap(int a, int b) const {
-        const auto first = mapOf(a);
-        const auto second = mapOf(b);
-        const auto aside = folder / "aside.tmp";
+        const auto first = mapOf(a), second = mapOf(b), aside = folder / "aside.tmp";
         std::error_code error;
         std::filesystem::rename(first, aside, error);
         if (!error) std::filesystem::rename(second, first, error);

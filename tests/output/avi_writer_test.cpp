@@ -18,10 +18,9 @@ extern "C" {
 namespace zoomreel {
 namespace {
 
-using test::upright;
-
 using test::decodeMovie;
 using test::TempDir;
+using test::upright;
 
 /// A frame whose colours change along x, along y from the top and from frame to frame, so that a flipped,
 /// mirrored, shifted or repeated frame cannot pass for the right one.
@@ -53,16 +52,13 @@ double channelMean(const std::vector<std::uint8_t>& pixels, int channel) {
 }
 
 // Every codec in every container that holds it plays back with its size, rate, frames (flat 4:2:0 colours within
-// 2 levels), tags and sound from the start given; a container that does not hold it writes nothing.
-TEST(MovieFormats, EveryCodecInTheContainersThatHoldItWithItsColoursAndSound) {
+// 2 levels) and tags; a container that does not hold it writes nothing. (The sound each container carries is the
+// movie driver's test.)
+TEST(MovieFormats, EveryCodecInTheContainersThatHoldItWithItsColours) {
     TempDir dir;
-    constexpr int kRate = 44100;
-    const std::vector<std::int16_t> tone = test::toneSamples(kRate, 2, 1.0);
-    test::writeWav(dir / "tone.wav", kRate, 2, tone);
     constexpr int kWidth = 64, kHeight = 48, kFrames = 4, kFps = 25;
     Raster flat(kWidth, kHeight);
     flat.fill(40, 150, 220);
-    const char* soundCodecs[] = {"pcm_s16le", "aac", "flac"};
     for (const MovieContainer container : kAllContainers) {
         for (const CompressorInfo& info : availableCompressors()) {
             SCOPED_TRACE(std::string(containerName(container)) + " " + fourCCText(info.code));
@@ -74,11 +70,8 @@ TEST(MovieFormats, EveryCodecInTheContainersThatHoldItWithItsColoursAndSound) {
                 EXPECT_FALSE(std::filesystem::exists(file));
                 continue;
             }
-            std::unique_ptr<MovieSound> sound;
-            ASSERT_TRUE(MovieSound::open(dir / "tone.wav", 0.5, container, sound).ok);
             {
                 AviWriter writer(file, info.code, kFps, container);
-                writer.setSound(sound.get(), 0);
                 for (int i = 0; i < kFrames; ++i) {
                     ASSERT_EQ(writer.AppendFrame(i % 2 == 0 ? patternFrame(kWidth, kHeight, i) : flat), kAviOk)
                         << writer.failureMessage();
@@ -99,11 +92,7 @@ TEST(MovieFormats, EveryCodecInTheContainersThatHoldItWithItsColoursAndSound) {
             const bool fourTwoZero = !lossless && info.code != kDefaultCompressor;
             for (int i = 0; i < kFrames; ++i) {
                 const auto expected = upright(i % 2 == 0 ? patternFrame(kWidth, kHeight, i) : flat);
-                if (lossless) {
-                    EXPECT_EQ(movie.frames[i], expected) << "frame " << i;
-                } else {
-                    EXPECT_LT(meanDifference(movie.frames[i], expected), 10.0) << "frame " << i;
-                }
+                EXPECT_LT(meanDifference(movie.frames[i], expected), lossless ? 1e-9 : 10.0) << "frame " << i;
             }
             if (fourTwoZero) {
                 for (int channel = 0; channel < 3; ++channel) {
@@ -119,56 +108,22 @@ TEST(MovieFormats, EveryCodecInTheContainersThatHoldItWithItsColoursAndSound) {
                                 (movie.colorPrimaries == AVCOL_PRI_BT709 && movie.colorTransfer == AVCOL_TRC_BT709));
                 }
             }
-            if (container == MovieContainer::Mp4) {
-                // The index before the media, so that a player starts at once.
-                const auto bytes = test::readBytes(file);
-                const std::string text(bytes.begin(), bytes.end());
+            if (container == MovieContainer::Mp4) {  // the index before the media, so that a player starts at once
+                const std::string text = test::fileText(file);
                 EXPECT_LT(text.find("moov"), text.find("mdat"));
-            }
-
-            // The sound: the container's codec at the source's rate, the samples of the frames from 0.5 s on.
-            ASSERT_EQ(std::tuple(movie.soundCodec, movie.sampleRate, movie.channels),
-                      std::tuple(std::string(soundCodecs[static_cast<int>(container)]), kRate, 2));
-            const std::size_t covered = kFrames * kRate / kFps;
-            if (container == MovieContainer::Mp4) {
-                EXPECT_NEAR(static_cast<double>(movie.samples.size() / 2), static_cast<double>(covered), 1024.0);
-            } else {
-                ASSERT_EQ(movie.samples.size(), 2 * covered);
-                for (std::size_t i = 0; i < movie.samples.size(); ++i) {
-                    ASSERT_EQ(movie.samples[i], tone[kRate + i] / 32768.0f) << "sample " << i;
-                }
             }
         }
     }
 }
 
-TEST(AviWriter, KeyFramesFollowTheChosenInterval) {
-    TempDir dir;
-    const std::filesystem::path file = dir / "keys.avi";
-    {
-        AviWriter writer(file, kDefaultCompressor, 30);
-        writer.keyFrameEvery = 3;
-        for (int i = 0; i < 7; ++i) {
-            // Only a corner changes: a frame whose every block changed is a key frame whatever the interval.
-            Raster frame = patternFrame(32, 32, 0);
-            frame.rowFromTop(0)[0] = static_cast<std::uint8_t>(50 * i);
-            ASSERT_EQ(writer.AppendFrame(frame), kAviOk);
-        }
-    }  // destruction releases: the file is finished
-    const auto movie = decodeMovie(file);
-    EXPECT_EQ(movie.keyPackets, (std::vector<bool>{true, false, false, true, false, false, true}));
-}
-
 TEST(AviWriter, SetUpFailuresGiveTheirTextCreateNothingAndRefuseEveryLaterFrame) {
-    struct Case {
+    const struct {
         const char* name;
         std::string folder;  // below the temporary folder; a missing one cannot hold the file
         FourCC compressor;
-        int frameRate;
-        int width;
+        int frameRate, width;
         const char* text;
-    };
-    const Case cases[] = {
+    } cases[] = {
         {"missing folder", "missing/", kDefaultCompressor, 30, 64, "Unable to Create the Movie File"},
         {"no frame rate", "", kDefaultCompressor, 0, 64, "Unable to Create Stream"},
         {"unknown compressor", "", makeFourCC("QQQQ"), 30, 64, "A suitable compressor cannot be found."},
@@ -176,20 +131,17 @@ TEST(AviWriter, SetUpFailuresGiveTheirTextCreateNothingAndRefuseEveryLaterFrame)
          "The codec H264 keeps colour at half the resolution and takes only frames of even width and height, not 65 "
          "x 48: choose an even size or another codec."},
     };
-    for (const Case& c : cases) {
+    for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
         if (c.width == 65 && !findCompressor("H264")) continue;
         TempDir dir;
         const std::filesystem::path file = dir / (c.folder + "film(0-1)001.avi");
         AviWriter writer(file, c.compressor, c.frameRate);
         EXPECT_EQ(writer.AppendFrame(patternFrame(c.width, 48, 0)), kAviFail);
-        EXPECT_EQ(writer.lastError, c.text);
-        EXPECT_EQ(writer.appendMode, 0);
-        EXPECT_FALSE(std::filesystem::exists(file));
+        EXPECT_EQ(std::tuple(writer.lastError, writer.appendMode), std::tuple(std::string(c.text), 0));
         writer.lastError.clear();
         EXPECT_EQ(writer.AppendFrame(patternFrame(64, 48, 1)), kAviFail);
         EXPECT_EQ(writer.lastError, "");  // refused at once, without trying again
-        EXPECT_FALSE(std::filesystem::exists(file));
         EXPECT_TRUE(std::filesystem::is_empty(dir.path()));
     }
 }
@@ -234,13 +186,11 @@ TEST(AviWriter, LifecycleReleaseTwiceDestroyedFreshAndAFrameOfAnotherSize) {
 TEST(AviWriter, ChooseCompressorAsksWithTheDialogsStartValuesAndKeepsTheWriterOnCancel) {
     AviWriter writer("unused.avi", kDefaultCompressor, 24);
     CompressorRequest seen;
-    const int cancelled = writer.ChooseCompressor(
-        [&](const CompressorRequest& request) -> std::optional<CompressorChoice> {
-            seen = request;
-            return std::nullopt;
-        },
-        1280, 720);
-    EXPECT_EQ(cancelled, 0);
+    const auto cancel = [&](const CompressorRequest& request) -> std::optional<CompressorChoice> {
+        seen = request;
+        return std::nullopt;
+    };
+    EXPECT_EQ(writer.ChooseCompressor(cancel, 1280, 720), 0);
     EXPECT_EQ(std::tuple(seen.initial.compressor, seen.initial.keyFrameEvery, seen.initial.quality, seen.width,
                          seen.height, seen.frameRate, seen.compressors.size()),
               std::tuple(kDefaultCompressor, 1, 8500, 1280, 720, 24, compressorsFor(MovieContainer::Avi).size()));
@@ -250,24 +200,17 @@ TEST(AviWriter, ChooseCompressorAsksWithTheDialogsStartValuesAndKeepsTheWriterOn
     for (const auto& [dialogQuality, quality] : {std::pair{10000, 100}, {8500, 85}, {50, 0}}) {
         const CompressorChoice choice{kUncompressed, 12, dialogQuality};
         const int chosen = writer.ChooseCompressor(
-            [choice](const CompressorRequest&) { return std::optional<CompressorChoice>(choice); },
-            64, 64);
+            [choice](const CompressorRequest&) { return std::optional<CompressorChoice>(choice); }, 64, 64);
         EXPECT_EQ(std::tuple(chosen, writer.compressor, writer.keyFrameEvery, writer.quality),
                   std::tuple(1, kUncompressed, 12, quality));
     }
 }
 
-TEST(AviWriter, CompressorNamesAndErrorTexts) {
-    EXPECT_EQ(findCompressor("msvc"), kDefaultCompressor);
-    EXPECT_EQ(findCompressor("raw"), kUncompressed);
+TEST(AviWriter, CompressorNamesAndTheSystemsReason) {
+    EXPECT_EQ(findCompressor("msvc"), kDefaultCompressor);  // "raw" and unknown names: the command line's tests
     EXPECT_EQ(findCompressor("MSVC1"), std::nullopt);
-    EXPECT_EQ(findCompressor("QQQQ"), std::nullopt);
 
-    std::string text = "unchanged";
-    DescribeAviError(static_cast<AviStatus>(0x80044071u), text);
-    EXPECT_EQ(text, "AVIERR_NOCOMPRESSOR");
-    DescribeAviError(static_cast<AviStatus>(0x800440C7u), text);
-    EXPECT_EQ(text, "AVIERR_ERROR");
+    std::string text;
     DescribeAviError(-28, text);  // no space left on the device
     EXPECT_NE(text.find("space"), std::string::npos);
 }

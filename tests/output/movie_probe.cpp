@@ -32,9 +32,8 @@ DecodedMovie decodeMovie(const std::filesystem::path& path) {
     DecodedMovie movie;
     AVFormatContext* format = nullptr;
     if (avformat_open_input(&format, path.string().c_str(), nullptr, nullptr) < 0) return movie;
-    const int videoIndex = avformat_find_stream_info(format, nullptr) < 0
-                               ? -1
-                               : av_find_best_stream(format, AVMEDIA_TYPE_VIDEO, -1, -1, nullptr, 0);
+    const int videoIndex = avformat_find_stream_info(format, nullptr) < 0 ? -1
+                           : av_find_best_stream(format, AVMEDIA_TYPE_VIDEO, -1, -1, nullptr, 0);
     AVCodecContext* codec = videoIndex < 0 ? nullptr : openDecoder(format->streams[videoIndex]);
     if (codec == nullptr) {
         avformat_close_input(&format);
@@ -45,22 +44,19 @@ DecodedMovie decodeMovie(const std::filesystem::path& path) {
     movie.opened = true;
     movie.codec = codec->codec->name;
     const AVStream* stream = format->streams[videoIndex];
-    const unsigned tag = stream->codecpar->codec_tag;
-    if (tag != 0) {
-        for (int i = 0; i < 4; ++i) movie.fourCC += static_cast<char>((tag >> (8 * i)) & 0xFF);
-    }
-    movie.width = stream->codecpar->width;
-    movie.height = stream->codecpar->height;
+    const AVCodecParameters& video = *stream->codecpar;
+    for (int i = 0; i < 4 && video.codec_tag != 0; ++i) movie.fourCC += static_cast<char>(video.codec_tag >> (8 * i));
+    movie.width = video.width;
+    movie.height = video.height;
     movie.rateNumerator = stream->avg_frame_rate.num;
     movie.rateDenominator = stream->avg_frame_rate.den;
-    movie.colorPrimaries = stream->codecpar->color_primaries;
-    movie.colorTransfer = stream->codecpar->color_trc;
-    movie.colorSpace = stream->codecpar->color_space;
-    movie.colorRange = stream->codecpar->color_range;
+    movie.colorPrimaries = video.color_primaries;
+    movie.colorTransfer = video.color_trc;
+    movie.colorSpace = video.color_space;
+    movie.colorRange = video.color_range;
     SwrContext* resampler = nullptr;
     if (sound != nullptr) {
         movie.soundCodec = sound->codec->name;
-        movie.sampleRate = sound->sample_rate;
         movie.channels = sound->ch_layout.nb_channels;
         swr_alloc_set_opts2(&resampler, &sound->ch_layout, AV_SAMPLE_FMT_FLT, sound->sample_rate, &sound->ch_layout,
                             sound->sample_fmt, sound->sample_rate, 0, nullptr);
@@ -70,8 +66,18 @@ DecodedMovie decodeMovie(const std::filesystem::path& path) {
     AVPacket* packet = av_packet_alloc();
     AVFrame* frame = av_frame_alloc();
     SwsContext* converter = nullptr;
-    auto receive = [&] {
-        while (avcodec_receive_frame(codec, frame) >= 0) {
+    // Sends `sent` (nullptr: the end of the stream) and keeps every frame the decoder gives back.
+    auto decode = [&](AVCodecContext* decoder, const AVPacket* sent) {
+        avcodec_send_packet(decoder, sent);
+        while (avcodec_receive_frame(decoder, frame) >= 0) {
+            if (decoder == sound) {
+                const std::size_t at = movie.samples.size();
+                movie.samples.resize(at + static_cast<std::size_t>(frame->nb_samples) * movie.channels);
+                std::uint8_t* out[1] = {reinterpret_cast<std::uint8_t*>(movie.samples.data() + at)};
+                swr_convert(resampler, out, frame->nb_samples, const_cast<const std::uint8_t**>(frame->extended_data),
+                            frame->nb_samples);
+                continue;
+            }
             const auto pixelFormat = static_cast<AVPixelFormat>(frame->format);
             converter = sws_getCachedContext(converter, frame->width, frame->height, pixelFormat, frame->width,
                                              frame->height, AV_PIX_FMT_BGR24, SWS_POINT, nullptr, nullptr, nullptr);
@@ -87,33 +93,17 @@ DecodedMovie decodeMovie(const std::filesystem::path& path) {
             movie.frames.push_back(std::move(pixels));
         }
     };
-    auto receiveSound = [&] {
-        while (avcodec_receive_frame(sound, frame) >= 0) {
-            const std::size_t at = movie.samples.size();
-            movie.samples.resize(at + static_cast<std::size_t>(frame->nb_samples) * movie.channels);
-            std::uint8_t* out[1] = {reinterpret_cast<std::uint8_t*>(movie.samples.data() + at)};
-            swr_convert(resampler, out, frame->nb_samples, const_cast<const std::uint8_t**>(frame->extended_data),
-                        frame->nb_samples);
-        }
-    };
     while (av_read_frame(format, packet) >= 0) {
         if (packet->stream_index == videoIndex) {
-            ++movie.packets;
             movie.keyPackets.push_back((packet->flags & AV_PKT_FLAG_KEY) != 0);
-            avcodec_send_packet(codec, packet);
-            receive();
+            decode(codec, packet);
         } else if (sound != nullptr && packet->stream_index == soundIndex) {
-            avcodec_send_packet(sound, packet);
-            receiveSound();
+            decode(sound, packet);
         }
         av_packet_unref(packet);
     }
-    avcodec_send_packet(codec, nullptr);
-    receive();
-    if (sound != nullptr) {
-        avcodec_send_packet(sound, nullptr);
-        receiveSound();
-    }
+    decode(codec, nullptr);
+    if (sound != nullptr) decode(sound, nullptr);
     swr_free(&resampler);
     sws_freeContext(converter);
     av_frame_free(&frame);

@@ -15,21 +15,16 @@ struct DecodedMovie {
     bool opened = false;
     std::string codec;             ///< the video decoder's name
     std::string fourCC;            ///< as the stream header stores it; empty for full frames
-    int width = 0;
-    int height = 0;
-    int rateNumerator = 0;         ///< frames per second, as a fraction
-    int rateDenominator = 0;
-    int packets = 0;               ///< of the video stream
-    std::vector<bool> keyPackets;
-    int colorPrimaries = 0;        ///< FFmpeg's AVColorPrimaries, AVColorTransferCharacteristic, AVColorSpace and
-    int colorTransfer = 0;         ///< AVColorRange of the video stream, as the container or the bitstream says
-    int colorSpace = 0;
-    int colorRange = 0;
+    int width = 0, height = 0;
+    int rateNumerator = 0, rateDenominator = 0;  ///< frames per second, as a fraction
+    std::vector<bool> keyPackets;                ///< of the video stream
+    /// FFmpeg's AVColorPrimaries, AVColorTransferCharacteristic, AVColorSpace and AVColorRange of the video stream,
+    /// as the container or the bitstream says.
+    int colorPrimaries = 0, colorTransfer = 0, colorSpace = 0, colorRange = 0;
     /// Every decoded frame by its tagged matrix and range, as 24-bit blue, green, red, rows from the top, no padding.
     std::vector<std::vector<std::uint8_t>> frames;
 
     std::string soundCodec;        ///< empty: no sound
-    int sampleRate = 0;
     int channels = 0;
     std::vector<float> samples;    ///< interleaved, as decoded
 };

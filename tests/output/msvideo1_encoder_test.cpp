@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <random>
+#include <tuple>
 
 #include "output/avi_writer.h"
 #include "output/movie_probe.h"
@@ -35,7 +36,6 @@ TEST(MsVideo1Encoder, BlocksOfOneAndTwoColoursComeBackExactly) {
     constexpr int kWidth = 64, kHeight = 32;
     std::mt19937 random(7);
     Raster frame(kWidth, kHeight);
-    std::vector<std::uint8_t> expected;
     for (int by = 0; by < kHeight; by += 4) {
         for (int bx = 0; bx < kWidth; bx += 4) {
             const int colours = 1 + static_cast<int>(random() % 2);
@@ -70,7 +70,7 @@ TEST(MsVideo1Encoder, BlocksOfOneAndTwoColoursComeBackExactly) {
 }
 
 // Noise needs the most colours a block can hold; frames that repeat are sent as skipped blocks, in runs longer
-// than one skip code can count, and decode to the same picture.
+// than one skip code can count, and decode to the same picture; key frames come at the chosen interval.
 TEST(MsVideo1Encoder, NoiseAndRepeatedFramesDecodeToWhatWasWritten) {
     constexpr int kWidth = 256, kHeight = 128;  // 2048 blocks: beyond the 1023 one skip code counts
     std::mt19937 random(11);
@@ -80,15 +80,16 @@ TEST(MsVideo1Encoder, NoiseAndRepeatedFramesDecodeToWhatWasWritten) {
     Raster changed = noise;
     for (int y = kHeight - 4; y < kHeight; ++y) std::fill(changed.storedRow(y), changed.storedRow(y) + 12, 255);
 
-    const auto movie = roundTrip({noise, noise, changed, noise}, 0);
-    ASSERT_EQ(movie.frames.size(), 4u);
-    EXPECT_EQ(movie.keyPackets, (std::vector<bool>{true, false, false, false}));
+    const auto movie = roundTrip({noise, noise, changed, noise, noise}, 4);
+    ASSERT_EQ(movie.frames.size(), 5u);
+    EXPECT_EQ(movie.keyPackets, (std::vector<bool>{true, false, false, false, true}));
     const std::vector<std::uint8_t> source = upright(noise);
     double error = 0;
     for (std::size_t i = 0; i < source.size(); ++i) error += std::abs(movie.frames[0][i] - source[i]);
     EXPECT_LT(error / static_cast<double>(source.size()), 40.0);  // noise is the hardest case for four colours a quarter
     EXPECT_EQ(movie.frames[1], movie.frames[0]);
     EXPECT_EQ(movie.frames[3], movie.frames[0]);  // the changed block, changed back
+    EXPECT_EQ(movie.frames[4], movie.frames[0]);
     EXPECT_EQ(movie.frames[2][0], 255);           // the top left block, now white
     const std::size_t belowTopBlocks = 4 * 3 * kWidth;  // the picture's top four rows hold the changed block
     EXPECT_TRUE(std::equal(movie.frames[2].begin() + belowTopBlocks, movie.frames[2].end(),
@@ -112,9 +113,7 @@ TEST(MsVideo1Encoder, FramesOfAnySizeDecodeWholeWithTheirEdgesRepeated) {
         }
         const auto movie = roundTrip({frame, frame}, 1);
         const int codedWidth = (width + 3) / 4 * 4, codedHeight = (height + 3) / 4 * 4;
-        ASSERT_EQ(movie.width, codedWidth);
-        ASSERT_EQ(movie.height, codedHeight);
-        ASSERT_EQ(movie.frames.size(), 2u);
+        ASSERT_EQ(std::tuple(movie.width, movie.height, movie.frames.size()), std::tuple(codedWidth, codedHeight, 2u));
         for (int y = 0; y < codedHeight; ++y) {  // y from the top of the coded picture
             const int stored = std::min(codedHeight - 1 - y, height - 1);
             for (int x = 0; x < codedWidth; ++x) {

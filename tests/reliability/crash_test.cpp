@@ -2,7 +2,6 @@
 // its own name must be whole. The kill times come from fixed seeds, so that a failure reproduces.
 #include <gtest/gtest.h>
 
-#include <algorithm>
 #include <chrono>
 #include <filesystem>
 #include <random>
@@ -15,9 +14,7 @@ extern "C" {
 #include <libavutil/log.h>
 }
 
-#include "output/avi_writer.h"
 #include "output/movie_probe.h"
-#include "platform/raster.h"
 #include "process.h"
 #include "reliability/settings_versions.h"
 #include "test_util.h"
@@ -32,87 +29,44 @@ using test::TempDir;
 
 constexpr unsigned kSeeds[] = {11, 23, 37, 41, 53, 67, 79, 83, 97, 101, 113, 127};
 
-/// The kill delay of the run of `seed`: `fromMs` to `toMs` milliseconds.
-std::chrono::milliseconds killDelay(unsigned seed, int fromMs, int toMs) {
+/// Kills `child` `fromMs` to `toMs` milliseconds from now, the delay drawn from `seed`.
+ChildResult killAfter(Child& child, unsigned seed, int fromMs, int toMs) {
     std::mt19937 random(seed);
-    return std::chrono::milliseconds(std::uniform_int_distribution<int>(fromMs, toMs)(random));
+    std::this_thread::sleep_for(std::chrono::milliseconds(std::uniform_int_distribution<int>(fromMs, toMs)(random)));
+    return child.kill();
 }
 
 TEST(CrashKill, SettingsFilesAreAlwaysOneWholeVersion) {
     TempDir scratch;
-    const fs::path versionA = scratch / "a";
-    const fs::path versionB = scratch / "b";
-    fs::create_directories(versionA);
-    fs::create_directories(versionB);
-    ASSERT_TRUE(test::saveAllSettings(versionA, 0).ok);
-    ASSERT_TRUE(test::saveAllSettings(versionB, 1).ok);
+    const fs::path version[] = {scratch / "a", scratch / "b"};
+    for (int v = 0; v < 2; ++v) ASSERT_TRUE(fs::create_directories(version[v]) && test::saveAllSettings(version[v], v).ok);
 
     for (const unsigned seed : kSeeds) {
         const fs::path folder = scratch / ("run" + std::to_string(seed));
         fs::create_directories(folder);
-        Child child(ZOOMREEL_CRASH_CHILD_PATH, {"settings", folder.string()}, scratch.path(), scratch.path());
-        ASSERT_TRUE(child.started());
+        Child child(ZOOMREEL_CRASH_CHILD_PATH, {folder.string()}, scratch.path(), scratch.path());
         ASSERT_TRUE(child.waitForOutput("ready", std::chrono::seconds(30))) << "seed " << seed;
-        std::this_thread::sleep_for(killDelay(seed, 0, 40));
-        const ChildResult killed = child.kill();
+        const ChildResult killed = killAfter(child, seed, 0, 40);
         ASSERT_FALSE(killed.exited) << "seed " << seed << ": " << killed.err;
         // Hidden temporary files may stay behind a kill; they never carry a name the program reads.
         for (const char* name : test::kAllSettingsFiles) {
             const auto bytes = test::readBytes(folder / name);
-            EXPECT_TRUE(bytes == test::readBytes(versionA / name) || bytes == test::readBytes(versionB / name))
+            EXPECT_TRUE(bytes == test::readBytes(version[0] / name) || bytes == test::readBytes(version[1] / name))
                 << name << " after the kill of seed " << seed << " (" << bytes.size() << " bytes)";
         }
     }
 }
 
-/// What makes a kill harmless to movies: a file in progress exists only under its ".part" name, and a movie of the
-/// same name from an earlier run stays whole until the new one is finished and takes its place.
-TEST(CrashKill, AMovieInProgressNeverTakesTheNameOfAFinishedOne) {
-    TempDir dir;
-    const fs::path file = dir / "film(0-1)001.avi";
-    const std::vector<std::uint8_t> earlier = {'R', 'I', 'F', 'F', 0, 0, 0, 0};
-    test::writeBytes(file, earlier);
-    {
-        AviWriter writer(file, kUncompressed, 10);
-        Raster frame(320, 240);
-        for (int i = 0; i < 10; ++i) ASSERT_EQ(writer.AppendFrame(frame), kAviOk) << writer.lastError;
-        EXPECT_EQ(test::readBytes(file), earlier);
-        EXPECT_TRUE(fs::exists(partialFileName(file)));
-        ASSERT_EQ(writer.Release(), kAviOk) << writer.lastError;
-    }
-    EXPECT_FALSE(fs::exists(partialFileName(file)));
-    EXPECT_EQ(test::decodeMovie(file).frames.size(), 10u);
-}
-
-/// Maps made once for the conversion and movie cases.
-class CrashKillFiles : public ::testing::Test {
-protected:
-    static void SetUpTestSuite() {
-        scratch_ = new TempDir;
-        ASSERT_TRUE(test::sampleAndConvert("keyframes", scratch_->path(), scratch_->path()));
-        // Larger maps for the conversion, so that the kills fall while keyframes are being written.
-        const ChildResult large =
-            test::runCli({"sample", "large", "--maps", "10", "--size", "192x108", "--max-iter", "300"},
-                         scratch_->path(), scratch_->path());
-        ASSERT_EQ(large.status, 0) << large.err;
-    }
-    static void TearDownTestSuite() {
-        delete scratch_;
-        scratch_ = nullptr;
-    }
-    static TempDir* scratch_;
-};
-TempDir* CrashKillFiles::scratch_ = nullptr;
-
-TEST_F(CrashKillFiles, EveryKeyframeLeftByAKilledConversionReadsWhole) {
-    ASSERT_NE(scratch_, nullptr);
+TEST(CrashKill, EveryKeyframeLeftByAKilledConversionReadsWhole) {
+    TempDir scratch;
+    // Larger maps than the movies', so that the kills fall while keyframes are being written.
+    ASSERT_EQ(test::runCli({"sample", "large", "--maps", "10", "--size", "192x108", "--max-iter", "300"},
+                           scratch.path(), scratch.path()).status, 0);
     for (const unsigned seed : kSeeds) {
-        const fs::path folder = *scratch_ / ("convert" + std::to_string(seed));
-        fs::copy(*scratch_ / "large", folder);
-        Child child(ZOOMREEL_CLI_PATH, {"convert", folder.string()}, scratch_->path(), scratch_->path());
-        ASSERT_TRUE(child.started());
-        std::this_thread::sleep_for(killDelay(seed, 100, 400));
-        child.kill();
+        const fs::path folder = scratch / ("convert" + std::to_string(seed));
+        fs::copy(scratch / "large", folder);
+        Child child(ZOOMREEL_CLI_PATH, {"convert", folder.string()}, scratch.path(), scratch.path());
+        killAfter(child, seed, 100, 400);
         for (const fs::path& file : test::filesWithExtension(folder, ".qvy")) {
             EXPECT_TRUE(test::keyframeWhole(file)) << file << " after the kill of seed " << seed;
         }
@@ -120,24 +74,22 @@ TEST_F(CrashKillFiles, EveryKeyframeLeftByAKilledConversionReadsWhole) {
     }
 }
 
-/// A movie killed at a random frame: every file under a movie's name is finished and holds exactly the frames of
-/// the same file of an uninterrupted run; the file cut off is left only under its ".part" name, and whatever of it
+/// A movie killed at a random frame over the files of an uninterrupted run: a file in progress exists only under its
+/// ".part" name, so every file under a movie's name is finished and holds exactly the frames of the uninterrupted
+/// run's file, the earlier one staying whole until the new one takes its place; whatever of the cut-off file
 /// decodes is the frames it should hold. The next run of the selection replaces it.
-TEST_F(CrashKillFiles, AKilledMovieLeavesOnlyFinishedFilesUnderMovieNames) {
-    ASSERT_NE(scratch_, nullptr);
+TEST(CrashKill, AKilledMovieLeavesOnlyFinishedFilesUnderMovieNames) {
+    TempDir scratch;
+    ASSERT_TRUE(test::sampleAndConvert("keyframes", scratch.path(), scratch.path()));
     // Full frames of 90 kB, a file of about 1 MB: the output buffers hundreds of kilobytes, and a file in progress
     // must be past that to hold some frames when it is cut off.
     constexpr int kPerFile = 12;
     const std::vector<std::string> render = {"render", "keyframes", "--from", "1", "--to", "4", "--width", "320",
                                              "--height3d", "96", "--fps", "10", "--codec", "raw",
                                              "--frames-per-movie", std::to_string(kPerFile)};
-    auto movies = [&] { return test::filesWithExtension(*scratch_ / "keyframes", ".avi"); };
-    auto parts = [&] { return test::filesWithExtension(*scratch_ / "keyframes", ".part"); };
-    auto clear = [&] {
-        for (const auto& f : movies()) fs::remove(f);
-        for (const auto& f : parts()) fs::remove(f);
-    };
-    const ChildResult reference = test::runCli(render, scratch_->path(), scratch_->path());
+    auto movies = [&] { return test::filesWithExtension(scratch / "keyframes", ".avi"); };
+    auto parts = [&] { return test::filesWithExtension(scratch / "keyframes", ".part"); };
+    const ChildResult reference = test::runCli(render, scratch.path(), scratch.path());
     ASSERT_EQ(reference.status, 0) << reference.err;
     std::vector<test::DecodedMovie> expected;
     for (const fs::path& file : movies()) expected.push_back(test::decodeMovie(file));
@@ -148,17 +100,15 @@ TEST_F(CrashKillFiles, AKilledMovieLeavesOnlyFinishedFilesUnderMovieNames) {
     };
 
     for (const unsigned seed : std::span(kSeeds).first(10)) {
-        clear();
-        Child child(ZOOMREEL_CLI_PATH, render, scratch_->path(), scratch_->path());
-        ASSERT_TRUE(child.started());
-        std::this_thread::sleep_for(killDelay(seed, 200, 700));
-        child.kill();
+        for (const auto& f : parts()) fs::remove(f);
+        Child child(ZOOMREEL_CLI_PATH, render, scratch.path(), scratch.path());
+        killAfter(child, seed, 200, 700);
         for (const fs::path& file : movies()) {
             const int index = indexOf(file);
             ASSERT_LT(index, static_cast<int>(expected.size())) << file;
             const test::DecodedMovie movie = test::decodeMovie(file);
-            EXPECT_TRUE(movie.opened && movie.frames == expected[index].frames) << file << " after the kill of seed " << seed << ": " << movie.frames.size()
-                              << " frames";
+            EXPECT_TRUE(movie.opened && movie.frames == expected[index].frames)
+                << file << " after the kill of seed " << seed << ": " << movie.frames.size() << " frames";
         }
         const auto cut = parts();
         EXPECT_LE(cut.size(), 1u) << "seed " << seed;
@@ -181,11 +131,10 @@ TEST_F(CrashKillFiles, AKilledMovieLeavesOnlyFinishedFilesUnderMovieNames) {
     }
 
     // The next run of the selection replaces what a kill left.
-    const ChildResult again = test::runCli(render, scratch_->path(), scratch_->path());
+    const ChildResult again = test::runCli(render, scratch.path(), scratch.path());
     ASSERT_EQ(again.status, 0) << again.err;
     EXPECT_TRUE(parts().empty());
     EXPECT_EQ(movies().size(), expected.size());
-    clear();
 }
 
 }  // namespace

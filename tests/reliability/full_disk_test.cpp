@@ -2,12 +2,8 @@
 // every failure names the file and the system's reason, and what was written before it stays whole.
 #include <gtest/gtest.h>
 
-#include <algorithm>
 #include <cerrno>
 #include <cstring>
-#include <filesystem>
-#include <string>
-#include <vector>
 #include <fcntl.h>
 #include <sys/mount.h>
 #include <sys/statvfs.h>
@@ -39,8 +35,6 @@ protected:
         if (mounted_) ::umount2(mountPoint_.c_str(), MNT_DETACH);
     }
 
-    const fs::path& disk() const { return mountPoint_; }
-
     /// Takes all the free space but `leave` bytes with a file of its own.
     void fillLeaving(std::uintmax_t leave) {
         struct statvfs info {};
@@ -52,18 +46,16 @@ protected:
         EXPECT_EQ(::posix_fallocate(fd, 0, static_cast<off_t>(free - leave)), 0);
         ::close(fd);
     }
-    void makeReadOnly() {
-        ASSERT_EQ(::mount(nullptr, mountPoint_.c_str(), nullptr, MS_REMOUNT | MS_RDONLY, nullptr), 0)
-            << std::strerror(errno);
-    }
 
     test::ChildResult cli(const std::vector<std::string>& args) {
         return test::runCli(args, mountPoint_, scratch_.path());
     }
-
-    void sampleAndConvert(const std::string& folder) {
-        ASSERT_TRUE(test::sampleAndConvert(folder, mountPoint_, scratch_.path()));
+    /// A run that is to fail with exit status 1, as a status whose message is its error output.
+    Status failing(const std::vector<std::string>& args) {
+        const test::ChildResult run = cli(args);
+        return {run.status != 1, run.err};
     }
+    bool sampleAndConvert() { return test::sampleAndConvert("maps", mountPoint_, scratch_.path()); }
 
     test::TempDir scratch_;
     fs::path mountPoint_;
@@ -74,70 +66,54 @@ TEST_F(FullDisk, AConversionOutOfSpaceNamesTheKeyframeAndKeepsTheOnesWritten) {
     ASSERT_EQ(cli({"sample", "maps", "--maps", "6", "--size", "96x54", "--max-iter", "300"}).status, 0);
     constexpr std::uintmax_t kKeyframeBytes = 72440;  // 96 x 54 maps with a 24 x 13 preview
     fillLeaving(kKeyframeBytes * 5 / 2);
-    const test::ChildResult converted = cli({"convert", "maps"});
-    EXPECT_EQ(converted.status, 1);
-    EXPECT_NE(converted.err.find(std::strerror(ENOSPC)), std::string::npos) << converted.err;
-    EXPECT_NE(converted.err.find(".qvy"), std::string::npos) << converted.err;
-    const auto written = test::filesWithExtension(disk() / "maps", ".qvy");
+    EXPECT_TRUE(test::failsSaying(failing({"convert", "maps"}), std::strerror(ENOSPC), ".qvy"));
+    const auto written = test::filesWithExtension(mountPoint_ / "maps", ".qvy");
     EXPECT_EQ(written.size(), 2u);
     for (const fs::path& file : written) EXPECT_TRUE(test::keyframeWhole(file)) << file;
-    EXPECT_EQ(test::unfinishedFiles(disk() / "maps"), 0);
+    EXPECT_EQ(test::unfinishedFiles(mountPoint_ / "maps"), 0);
 }
 
 TEST_F(FullDisk, ASettingsSaveOutOfSpaceFailsAndKeepsTheOldFile) {
     const fs::path reference = scratch_ / "reference";
     fs::create_directories(reference);
     ASSERT_TRUE(test::saveAllSettings(reference, 0).ok);
-    ASSERT_TRUE(test::saveAllSettings(disk(), 0).ok);
+    ASSERT_TRUE(test::saveAllSettings(mountPoint_, 0).ok);
     fillLeaving(0);
-    const Status saved = test::saveAllSettings(disk(), 1);
-    EXPECT_TRUE(test::failsSaying(saved, std::strerror(ENOSPC), disk().string()));
+    EXPECT_TRUE(test::failsSaying(test::saveAllSettings(mountPoint_, 1), std::strerror(ENOSPC), mountPoint_.string()));
     for (const char* name : test::kAllSettingsFiles) {
-        EXPECT_EQ(test::readBytes(disk() / name), test::readBytes(reference / name)) << name;
+        EXPECT_EQ(test::readBytes(mountPoint_ / name), test::readBytes(reference / name)) << name;
     }
-    EXPECT_EQ(test::unfinishedFiles(disk()), 0);
+    EXPECT_EQ(test::unfinishedFiles(mountPoint_), 0);
 }
 
 TEST_F(FullDisk, AMovieOutOfSpaceStopsNamingTheFileAndKeepsTheFinishedOnes) {
-    sampleAndConvert("maps");
-    constexpr int kPerFile = 4;
+    ASSERT_TRUE(sampleAndConvert());
+    constexpr std::size_t kPerFile = 4;
     fillLeaving(4 * kPerFile * 96 * 48 * 3 / 2 * 3 / 2);  // about one and a half files of full frames
-    const test::ChildResult render = cli({"render", "maps", "--from", "1", "--to", "4", "--width", "96",
-                                          "--height3d", "48", "--codec", "raw", "--frames-per-movie",
-                                          std::to_string(kPerFile)});
-    EXPECT_EQ(render.status, 1);
-    EXPECT_NE(render.err.find(std::strerror(ENOSPC)), std::string::npos) << render.err;
-    EXPECT_NE(render.err.find("film(1-4)"), std::string::npos) << render.err;
-    const auto finished = test::filesWithExtension(disk() / "maps", ".avi");
+    EXPECT_TRUE(test::failsSaying(failing({"render", "maps", "--from", "1", "--to", "4", "--width", "96", "--height3d",
+                                           "48", "--codec", "raw", "--frames-per-movie", std::to_string(kPerFile)}),
+                                  std::strerror(ENOSPC), "film(1-4)"));
+    const auto finished = test::filesWithExtension(mountPoint_ / "maps", ".avi");
     EXPECT_FALSE(finished.empty());
-    for (const fs::path& file : finished) {
-        EXPECT_EQ(test::decodeMovie(file).frames.size(), static_cast<std::size_t>(kPerFile)) << file;
-    }
-    EXPECT_EQ(test::unfinishedFiles(disk() / "maps"), 0);
+    for (const fs::path& file : finished) EXPECT_EQ(test::decodeMovie(file).frames.size(), kPerFile) << file;
+    EXPECT_EQ(test::unfinishedFiles(mountPoint_ / "maps"), 0);
 }
 
 TEST_F(FullDisk, AReadOnlyFolderRefusesEveryWriteWithItsReason) {
-    sampleAndConvert("maps");
-    ASSERT_TRUE(test::saveAllSettings(disk(), 0).ok);
-    const auto before = test::readBytes(disk() / kPaletteFileName);
-    makeReadOnly();
+    ASSERT_TRUE(sampleAndConvert());
+    ASSERT_TRUE(test::saveAllSettings(mountPoint_, 0).ok);
+    const auto before = test::readBytes(mountPoint_ / kPaletteFileName);
+    ASSERT_EQ(::mount(nullptr, mountPoint_.c_str(), nullptr, MS_REMOUNT | MS_RDONLY, nullptr), 0) << std::strerror(errno);
     const std::string reason = std::strerror(EROFS);
 
-    const Status saved = test::saveAllSettings(disk(), 1);
-    EXPECT_TRUE(test::failsSaying(saved, reason));
-    EXPECT_EQ(test::readBytes(disk() / kPaletteFileName), before);
+    EXPECT_TRUE(test::failsSaying(test::saveAllSettings(mountPoint_, 1), reason));
+    EXPECT_EQ(test::readBytes(mountPoint_ / kPaletteFileName), before);
 
-    const test::ChildResult converted = cli({"convert", "maps"});
-    EXPECT_EQ(converted.status, 1);
-    EXPECT_NE(converted.err.find(reason), std::string::npos) << converted.err;
-    EXPECT_NE(converted.err.find(".qvy"), std::string::npos) << converted.err;
-    for (const fs::path& file : test::filesWithExtension(disk() / "maps", ".qvy")) EXPECT_TRUE(test::keyframeWhole(file));
-
-    const test::ChildResult render =
-        cli({"render", "maps", "--from", "1", "--to", "2", "--width", "96", "--frames-per-movie", "4"});
-    EXPECT_EQ(render.status, 1);
-    EXPECT_NE(render.err.find(reason), std::string::npos) << render.err;
-    EXPECT_NE(render.err.find("film(1-2)001.avi"), std::string::npos) << render.err;
+    EXPECT_TRUE(test::failsSaying(failing({"convert", "maps"}), reason, ".qvy"));
+    for (const fs::path& file : test::filesWithExtension(mountPoint_ / "maps", ".qvy")) EXPECT_TRUE(test::keyframeWhole(file));
+    EXPECT_TRUE(test::failsSaying(
+        failing({"render", "maps", "--from", "1", "--to", "2", "--width", "96", "--frames-per-movie", "4"}), reason,
+        "film(1-2)001.avi"));
 }
 
 }  // namespace

@@ -19,11 +19,9 @@ namespace zoomreel::test {
 /// returned. Version 1 makes the variable-length files longer, so that a torn write cannot pass for either.
 inline Status saveAllSettings(const std::filesystem::path& folder, int version) {
     Status first;
-    auto keep = [&](Status s) {
-        if (first.ok && !s.ok) first = s;
-    };
+    auto keep = [&](Status s) { if (first.ok && !s.ok) first = s; };
     KeyPointCurve curve;
-    for (int i = 0; i < 4 + 40 * version; ++i) insertPoint(curve, static_cast<float>(i), static_cast<float>(1.0 + version + i * 0.5));
+    for (int i = 0; i < 4 + 40 * version; ++i) insertPoint(curve, float(i), float(1.0 + version + i * 0.5));
     keep(saveCurve(folder / "speed.qvs", curve));
     keep(saveCurve(folder / "colordiv.qvs", curve));
 
@@ -45,9 +43,7 @@ inline Status saveAllSettings(const std::filesystem::path& folder, int version) 
     Projection3DSettings projection;
     projection.zScale = 70.0 + version;
     keep(save3D(folder / k3DFileName, projection));
-    SubtractMinimumSettings subtraction;
-    subtraction.averageFrames = 30 + version;
-    keep(saveSubtractMinimum(folder / kSubtractMinimumFileName, subtraction));
+    keep(saveSubtractMinimum(folder / kSubtractMinimumFileName, SubtractMinimumSettings{0, 30 + version}));
 
     VideoParameters video;
     video.fps = 25 + version;

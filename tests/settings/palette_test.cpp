@@ -1,13 +1,9 @@
 #include <gtest/gtest.h>
 
 #include "settings/palette.h"
-#include "test_util.h"
 
 namespace zoomreel {
 namespace {
-
-using test::ByteWriter;
-using test::TempDir;
 
 ColorTable expanded(const Palette& palette) {
     ColorTable table;
@@ -29,11 +25,9 @@ TEST(Palette, DefaultPaletteExpansion) {
     for (const TableColor& c : linear.entries) EXPECT_EQ(c.green + c.red, 0);
 
     const ColorTable rounded = expanded(paletteOf(defaultPalettePoints(), 1));
-    EXPECT_EQ(rounded.entries[64].blue, 37);
-    EXPECT_EQ(rounded.entries[128].blue, 128);
-    EXPECT_EQ(rounded.entries[384].blue, 125);
-    EXPECT_EQ(rounded.entries[0].blue, 0);
-    EXPECT_EQ(rounded.entries[255].blue, 255);
+    // Cosine-eased transitions, entry and blue value worked out by hand.
+    for (const auto& [entry, blue] : {std::pair{64, 37}, {128, 128}, {384, 125}, {0, 0}, {255, 255}})
+        EXPECT_EQ(rounded.entries[entry].blue, blue) << entry;
 }
 
 TEST(Palette, EditingKeepsTheLookAndItsBounds) {
@@ -45,8 +39,7 @@ TEST(Palette, EditingKeepsTheLookAndItsBounds) {
     EXPECT_EQ(p.count(), 3);
     ASSERT_TRUE(insertColorPoint(p, table, 100));
     ASSERT_EQ(p.count(), 4);
-    EXPECT_EQ(p.points[1].position, 100);
-    EXPECT_EQ(p.points[1].blue, 100);
+    EXPECT_EQ(std::make_pair(p.points[1].position, int{p.points[1].blue}), std::make_pair(100, 100));
     expandPalette(p, table);
     for (int k = 0; k < kColorTableSize; ++k) EXPECT_EQ(table.entries[k].blue, before.entries[k].blue) << k;
 
@@ -74,54 +67,6 @@ TEST(Palette, HandMadePositionsStayInsideTheTable) {
     EXPECT_EQ(t.entries[511].blue, 1);  // the last pair, which starts at 300, writes over the rest
     const ColorTable r = expanded(paletteOf({{-2147483647 - 1, 0, 0, 0, 0}, {2147483647, 255, 255, 255, 0}}, 1));
     EXPECT_NEAR(r.entries[256].blue, 127, 1);
-}
-
-TEST(Palette, FileRoundTripMissingAndDamagedFiles) {
-    TempDir dir;
-    Palette p = paletteOf({{0, 1, 2, 3, 0xAB}, {300, 4, 5, 6, 0}, {511, 7, 8, 9, 0xCD}}, 1);
-    p.usePalette = 1;
-    p.colorSensitivity = 1.7;
-    ASSERT_TRUE(savePalette(dir / kPaletteFileName, p).ok);
-    const auto bytes = test::readBytes(dir / kPaletteFileName);
-    ASSERT_EQ(bytes.size(), 20u + 8 * 3);
-    EXPECT_EQ(std::vector<std::uint8_t>(bytes.begin(), bytes.begin() + 28),
-              ByteWriter().i32(1).i32(1).f64(1.7).i32(3).i32(0).u8(1).u8(2).u8(3).u8(0xAB).bytes());
-
-    Palette back;
-    back.colorSensitivity = 5;
-    ASSERT_TRUE(loadPalette(dir / kPaletteFileName, back));
-    EXPECT_EQ(back.usePalette, 1);
-    EXPECT_EQ(back.roundedInterpolation, 1);
-    EXPECT_EQ(back.colorSensitivity, 1.7);
-    ASSERT_EQ(back.count(), 3);
-    EXPECT_EQ(back.points[2].red, 9);
-    EXPECT_EQ(back.points[2].reserved, 0xCD);
-
-    // No file: the user palette is off, linear and empty; the sensitivity stays.
-    EXPECT_FALSE(loadPalette(dir / "none.qvs", back));
-    EXPECT_EQ(back.usePalette + back.roundedInterpolation + back.count(), 0);
-    EXPECT_EQ(back.colorSensitivity, 1.7);
-
-    struct Damaged {
-        std::vector<std::uint8_t> bytes;
-        int points;
-        double sensitivity;
-    };
-    const std::vector<Damaged> damaged = {
-        {ByteWriter().i32(1).i32(0).f64(2.5).i32(-1).i32(0).i32(0).bytes(), 0, 2.5},
-        {ByteWriter().i32(1).i32(0).f64(2.5).i32(1 << 29).i32(0).i32(0).i32(5).bytes(), 1, 2.5},
-        {ByteWriter().i32(1).i32(0).u8(0).u8(0).bytes(), 0, 1.7},  // the sensitivity is cut short: kept
-    };
-    for (const Damaged& d : damaged) {
-        test::writeBytes(dir / kPaletteFileName, d.bytes);
-        Palette read = p;
-        read.colorSensitivity = 1.7;
-        EXPECT_TRUE(loadPalette(dir / kPaletteFileName, read));
-        EXPECT_EQ(read.usePalette, 1);
-        EXPECT_EQ(read.count(), d.points);
-        EXPECT_EQ(read.colorSensitivity, d.sensitivity);
-    }
-    EXPECT_FALSE(savePalette(dir / "no-such-folder" / kPaletteFileName, p).ok);
 }
 
 }  // namespace
