@@ -508,37 +508,72 @@ void castShadows(WorkerPool& pool, const std::vector<double>& field, int frameWi
         }
     };
 
-    // Lines from the top down; each worker walks its own band of positions, the highest band first. A band's
-    // sources receive rays only from their own band and the bands above it (higher p), so a worker starts line L
-    // once every worker of a higher band has finished line L + 1. Each counts into its own array.
-    std::array<Share, kMaxShadowWalkers> bands{};
-    for (int t = 0; t < walkers; ++t) bands[t] = shareOf(positions, t, walkers);
-    std::array<std::atomic<int>, kMaxShadowWalkers> finished{};  // the last line each worker has finished
-    for (auto& f : finished) f.store(lines, std::memory_order_relaxed);
+    // A source's rays reach only lower lines and lower or equal positions, so the sources of line L at or above
+    // position p have their final counts once every line above L has walked its sources from p up. The lines go
+    // out in blocks of kBlockLines, block b to worker b % walkers, and a block walks its lines stretch by stretch
+    // of kStretch positions from the highest down, all lines of a stretch before the next. A stretch of a block
+    // may start once the block above has walked the same stretch: its worker publishes how far it has come. The
+    // blocks in flight then count on disjoint cells (each below the stretch of the block above it), each worker
+    // into its own array, and every worker meets sources of every part of the field, so that the work is shared
+    // out evenly however long the shadows fall.
+    constexpr int kBlockLines = 8;
+    constexpr int kStretch = 16 * kLanes;
+    const int walkedLines = lines - lastLine;
+    const int blocks = walkedLines > 0 ? (walkedLines + kBlockLines - 1) / kBlockLines : 0;
+    // Progress of a worker: (blocks done) * (positions + 1) + positions done in the block it is on. A follower
+    // that must sleep says so, so that publishing otherwise needs no system call.
+    std::array<std::atomic<int>, kMaxShadowWalkers> progress{};
+    std::array<std::atomic<int>, kMaxShadowWalkers> sleepers{};
+    const auto mark = [&](int block, int from) { return block * (positions + 1) + (positions - from); };
+    for (auto& f : progress) f.store(0, std::memory_order_relaxed);
+    for (auto& f : sleepers) f.store(0, std::memory_order_relaxed);
     std::array<FullTiles, kMaxShadowWalkers>& fullTiles = walk.full;
     for (int t = 0; t < walkers; ++t) fullTiles[t].reset(lines, positions, positions, lineStep > 0, positionStep > 0);
     pool.run([&](int worker, int) {
         if (worker >= walkers) return;
         std::int32_t* const mine = walkerCounts[worker];
-        const Share band = bands[worker];
         FullTiles& full = fullTiles[worker];
-        int hint = 0;
-        for (int L = lines - 1; L >= lastLine; --L) {
-            for (int t = worker + 1; t < walkers; ++t) {
-                int seen = finished[t].load(std::memory_order_acquire);
-                while (seen > L + 1) {
-                    finished[t].wait(seen, std::memory_order_acquire);
-                    seen = finished[t].load(std::memory_order_acquire);
-                }
+        const auto publish = [&](int value) {
+            progress[worker].store(value, std::memory_order_seq_cst);
+            if (sleepers[worker].load(std::memory_order_seq_cst) != 0) progress[worker].notify_all();
+        };
+        const auto follow = [&](int block, int from) {
+            if (block == 0 || walkers == 1) return;
+            std::atomic<int>& leader = progress[(block - 1) % walkers];
+            const int needed = mark(block - 1, from);
+            int seen = leader.load(std::memory_order_acquire);
+            for (int spin = 0; spin < 2048 && seen < needed; ++spin) {
+#if defined(__x86_64__)
+                __builtin_ia32_pause();
+#endif
+                seen = leader.load(std::memory_order_acquire);
             }
-            int p = band.end;
-            for (; p - kLanes >= band.begin; p -= kLanes) walkGroup(L, p - kLanes, kLanes, mine, hint, full);
-            for (; p > band.begin; --p) walkGroup(L, p - 1, 1, mine, hint, full);
-            finished[worker].store(L, std::memory_order_release);
-            finished[worker].notify_all();
+            while (seen < needed) {
+                std::atomic<int>& sleeping = sleepers[(block - 1) % walkers];
+                sleeping.fetch_add(1, std::memory_order_seq_cst);
+                seen = leader.load(std::memory_order_seq_cst);
+                if (seen < needed) leader.wait(seen, std::memory_order_acquire);
+                sleeping.fetch_sub(1, std::memory_order_relaxed);
+                seen = leader.load(std::memory_order_acquire);
+            }
+        };
+        int hint = 0;
+        for (int block = worker; block < blocks; block += walkers) {
+            const int top = lines - 1 - block * kBlockLines;
+            const int bottom = std::max(lastLine, top - kBlockLines + 1);
+            for (int high = positions; high > 0;) {
+                const int low = std::max(0, high - kStretch);
+                follow(block, low);
+                for (int L = top; L >= bottom; --L) {
+                    int p = high;
+                    for (; p - kLanes >= low; p -= kLanes) walkGroup(L, p - kLanes, kLanes, mine, hint, full);
+                    for (; p > low; --p) walkGroup(L, p - 1, 1, mine, hint, full);
+                }
+                publish(mark(block, low));
+                high = low;
+            }
+            publish(mark(block + 1, positions));
         }
-        finished[worker].store(-1, std::memory_order_release);
-        finished[worker].notify_all();
     });
     // The counts are the sums of the workers' arrays.
     if (alongRows) {
