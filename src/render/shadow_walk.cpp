@@ -137,6 +137,8 @@ struct FullTiles {
     int coarseColumns = 0;
     std::vector<std::uint8_t> fine;    ///< cells that reached the saturation, per fine tile
     std::vector<std::uint8_t> coarse;  ///< full fine tiles, per coarse tile
+    std::vector<std::uint8_t> fineDone;    ///< 1 where the fine tile is full
+    std::vector<std::uint8_t> coarseDone;  ///< 1 where the coarse tile is full
 
     void reset(int lineCount, int positionCount, std::ptrdiff_t length, bool down, bool across) {
         lines = lineCount;
@@ -148,6 +150,8 @@ struct FullTiles {
         coarseColumns = ((positions - 1) >> ShadowGround::kCoarseShift) + 1;
         fine.assign(static_cast<std::size_t>(fineColumns) * (((lines - 1) >> ShadowGround::kFineShift) + 1), 0);
         coarse.assign(static_cast<std::size_t>(coarseColumns) * (((lines - 1) >> ShadowGround::kCoarseShift) + 1), 0);
+        fineDone.assign(fine.size(), 0);
+        coarseDone.assign(coarse.size(), 0);
     }
     /// Cells (or fine tiles) in the tile at index y, x of side 1 << shift over a field of rows x columns.
     static int tileSize(int y, int x, int shift, int rows, int columns) {
@@ -163,27 +167,23 @@ struct FullTiles {
         constexpr int kRatio = ShadowGround::kCoarseShift - ShadowGround::kFineShift;
         const int fy = L >> ShadowGround::kFineShift;
         const int fx = p >> ShadowGround::kFineShift;
-        std::uint8_t& f = fine[static_cast<std::size_t>(fy) * fineColumns + fx];
-        if (++f < tileSize(fy, fx, ShadowGround::kFineShift, lines, positions)) return;
+        const std::size_t f = static_cast<std::size_t>(fy) * fineColumns + fx;
+        if (++fine[f] < tileSize(fy, fx, ShadowGround::kFineShift, lines, positions)) return;
+        fineDone[f] = 1;
         const int cy = fy >> kRatio;
         const int cx = fx >> kRatio;
-        ++coarse[static_cast<std::size_t>(cy) * coarseColumns + cx];
+        const std::size_t c = static_cast<std::size_t>(cy) * coarseColumns + cx;
+        const int fineRows = ((lines - 1) >> ShadowGround::kFineShift) + 1;
+        if (++coarse[c] == tileSize(cy, cx, kRatio, fineRows, fineColumns)) coarseDone[c] = 1;
     }
+    // A group's cells reach into the tile before the leading source's, so both must be full.
     bool fineFull(int y, int x) const {
-        const auto full = [&](int tx) {
-            return fine[static_cast<std::size_t>(y) * fineColumns + tx] ==
-                   tileSize(y, tx, ShadowGround::kFineShift, lines, positions);
-        };
-        return full(x) && (x == 0 || full(x - 1));
+        const std::size_t f = static_cast<std::size_t>(y) * fineColumns + x;
+        return fineDone[f] != 0 && (x == 0 || fineDone[f - 1] != 0);
     }
     bool coarseFull(int y, int x) const {
-        constexpr int kRatio = ShadowGround::kCoarseShift - ShadowGround::kFineShift;
-        const int fineRows = ((lines - 1) >> ShadowGround::kFineShift) + 1;
-        const auto full = [&](int tx) {
-            return coarse[static_cast<std::size_t>(y) * coarseColumns + tx] ==
-                   tileSize(y, tx, kRatio, fineRows, fineColumns);
-        };
-        return full(x) && (x == 0 || full(x - 1));
+        const std::size_t c = static_cast<std::size_t>(y) * coarseColumns + x;
+        return coarseDone[c] != 0 && (x == 0 || coarseDone[c - 1] != 0);
     }
 };
 
