@@ -2,6 +2,8 @@
 
 #include <algorithm>
 #include <cmath>
+#include <limits>
+#include <vector>
 
 #include "render/frame_renderer.h"
 #include "render/work_share.h"
@@ -36,6 +38,22 @@ void addWeighted(double* __restrict sum, double* __restrict total, const double*
     }
 }
 
+/// minimum[c - c0] = the smallest non-zero value of column c over rows [r0, r1) of the map, +infinity where
+/// there is none. Only a smaller value replaces the best, so not-a-number never wins.
+#if defined(__x86_64__) && defined(__GNUC__) && !defined(__clang__)
+__attribute__((target_clones("avx2", "default")))
+#endif
+void columnMinimumOf(const double* map, int width, int r0, int r1, int c0, int c1, double* __restrict minimum) {
+    const int n = c1 - c0;
+    for (int c = 0; c < n; ++c) minimum[c] = std::numeric_limits<double>::infinity();
+    for (int r = r0; r < r1; ++r) {
+        const double* __restrict row = map + static_cast<std::size_t>(r) * width + c0;
+        for (int c = 0; c < n; ++c) {
+            const double value = row[c];
+            minimum[c] = value != 0 && value < minimum[c] ? value : minimum[c];
+        }
+    }
+}
 
 }  // namespace
 
@@ -79,6 +97,7 @@ void buildHeightField(WorkerPool& pool, const HeightFieldSource& source, const H
     // Map columns of every frame column and level; rows are found per frame row.
     std::array<std::vector<std::int64_t>, 4> columns;
     std::array<int, 4> side{};
+    std::array<Share, 4> covered{};
     const double cellsPerPixel = width * t / frameWidth;
     for (int level = 0; level <= deepest; ++level) {
         columns[level].resize(frameWidth);
@@ -86,39 +105,60 @@ void buildHeightField(WorkerPool& pool, const HeightFieldSource& source, const H
             columns[level][k] = mapPosition(k, frameWidth / 2, width, level, frameWidth / t, width / 2);
         }
         side[level] = blockSide(cellsPerPixel * (1 << level), std::max(width, height));
+        // Map columns grow with the frame column, so those inside the map form one run of frame columns.
+        const std::vector<std::int64_t>& c = columns[level];
+        const auto inside = std::lower_bound(c.begin(), c.end(), std::int64_t{0});
+        covered[level].begin = static_cast<int>(inside - c.begin());
+        covered[level].end = static_cast<int>(std::lower_bound(inside, c.end(), std::int64_t{width}) - c.begin());
     }
 
     pool.run([&](int worker, int workers) {
         const Share rows = shareOf(frameHeight, worker, workers);
+        // Blocks of one level along a frame row share their map rows, and a block's columns abut its neighbour's:
+        // the smallest value of each map column over the block's rows comes first, in one contiguous pass that
+        // vectorises, and each pixel then takes the smallest of its block's columns. The smallest non-zero value
+        // of a set does not depend on the order it is read in, so the heights are those of a cell-by-cell search.
+        std::vector<double> columnMinimum(static_cast<std::size_t>(width));
+        std::vector<signed char> levelOf(static_cast<std::size_t>(frameWidth));
         for (int j = rows.begin; j < rows.end; ++j) {
             std::array<std::int64_t, 4> rowOf{};
             for (int level = 0; level <= deepest; ++level) {
                 rowOf[level] = mapPosition(j, frameHeight / 2, height, level, frameHeight / t, height / 2);
             }
+            // Each pixel takes the deepest level that covers it: the deeper levels' columns are written last.
+            std::fill(levelOf.begin(), levelOf.end(), static_cast<signed char>(-1));
+            for (int level = 0; level <= deepest; ++level) {
+                if (rowOf[level] < 0 || rowOf[level] >= height) continue;
+                std::fill(levelOf.begin() + covered[level].begin, levelOf.begin() + covered[level].end,
+                          static_cast<signed char>(level));
+            }
             double* out = field.data() + static_cast<std::size_t>(j) * frameWidth;
-            for (int k = 0; k < frameWidth; ++k) {
-                int level = deepest;
-                for (; level >= 0; --level) {
-                    const std::int64_t r = rowOf[level];
-                    const std::int64_t c = columns[level][k];
-                    if (r >= 0 && r < height && c >= 0 && c < width) break;
-                }
-                if (level < 0) continue;
-                // The block starts at the mapped cell and reaches one frame pixel's worth of cells.
-                const int r0 = static_cast<int>(rowOf[level]);
-                const int c0 = static_cast<int>(columns[level][k]);
-                const int r1 = std::min(height, r0 + side[level]);
-                const int c1 = std::min(width, c0 + side[level]);
-                // Only a smaller value replaces the best, so a cell without a number never wins.
-                double g = std::numeric_limits<double>::infinity();
-                for (int r = r0; r < r1; ++r) {
-                    const double* row = source.levels[level] + static_cast<std::size_t>(r) * width;
-                    for (int c = c0; c < c1; ++c) {
-                        const double value = row[c];
-                        if (value != 0 && value < g) g = value;
+            for (int first = 0; first < frameWidth;) {
+                const int level = levelOf[first];
+                int end = first + 1;
+                while (end < frameWidth && levelOf[end] == level) ++end;
+                if (level >= 0) {
+                    // The run's blocks start at their mapped cells and reach one frame pixel's worth of cells.
+                    const std::int64_t* column = columns[level].data();
+                    const int s = side[level];
+                    const int r0 = static_cast<int>(rowOf[level]);
+                    const int r1 = std::min(height, r0 + s);
+                    const int c0 = static_cast<int>(column[first]);
+                    const int c1 = static_cast<int>(std::min<std::int64_t>(width, column[end - 1] + s));
+                    columnMinimumOf(source.levels[level], width, r0, r1, c0, c1, columnMinimum.data());
+                    for (int k = first; k < end; ++k) {
+                        const int b0 = static_cast<int>(column[k]);
+                        const int b1 = std::min(width, b0 + s);
+                        // Only a smaller value replaces the best: a column without a number never wins.
+                        double g = std::numeric_limits<double>::infinity();
+                        for (int c = b0; c < b1; ++c) {
+                            const double value = columnMinimum[c - c0];
+                            if (value < g) g = value;
+                        }
+                        if (g < std::numeric_limits<double>::infinity()) out[k] = transform.height(g);
                     }
                 }
-                if (g < std::numeric_limits<double>::infinity()) out[k] = transform.height(g);
+                first = end;
             }
         }
     });
