@@ -198,6 +198,9 @@ struct LaneState {
     LaneWords steps;     ///< n of each lane; 0 for a lane that does not walk
     LaneWords below;     ///< all ones where the ray counts cells not above it
     LaneWords counted;   ///< the step offset of the cell the lane counted last; 0: none yet
+    /// No lane's ray comes closer to the ground it would count on from one step to the next: every source stands
+    /// at or above zero, so (1 - i / V) h only moves away from the cells it counts, rounding included.
+    bool receding;
 };
 
 /// Steps i to last of every lane at once: the cell of lane g at step i is base + g - offset[i]. Each lane computes
@@ -206,14 +209,16 @@ struct LaneState {
 #if defined(__x86_64__) && defined(__GNUC__) && !defined(__clang__)
 __attribute__((target_clones("avx2", "default")))
 #endif
-void walkLanes(const double* heights, std::int32_t* mine, std::ptrdiff_t base, const std::ptrdiff_t* offset, int i,
-               int last, LaneState& lanes, FullTiles& full) {
+void walkLanes(const double* heights, std::int32_t* mine, std::ptrdiff_t base, const std::ptrdiff_t* offset,
+               const int* next, int i, int last, LaneState& lanes, FullTiles& full) {
     const LaneDoubles h = lanes.h;
     const LaneDoubles length = lanes.length;
     const LaneWords steps = lanes.steps;
     const LaneWords below = lanes.below;
     LaneWords counted = lanes.counted;
-    for (; i <= last; ++i) {
+    // A step onto the cell of the step before, just tested here, counts nothing when the rays recede: a lane that
+    // counted the cell has it marked, and one that did not met ground its ray now passes further from.
+    for (; i <= last; i = lanes.receding ? next[i] : i + 1) {
         const std::ptrdiff_t off = offset[i];
         const std::ptrdiff_t cell = base - off;
         const LaneDoubles step = LaneDoubles{} + static_cast<double>(i);
@@ -246,6 +251,7 @@ void walkLanes(const double* heights, std::int32_t* mine, std::ptrdiff_t base, c
 /// The walk's tables and tile bounds, kept from frame to frame so that a frame allocates none of them.
 struct ShadowWalk {
     std::vector<std::ptrdiff_t> offset;
+    std::vector<int> next;  ///< the first step after step i onto another cell
     std::vector<int> lineMove;
     std::vector<int> positionMove;
     std::vector<int> leaveLine;
@@ -343,6 +349,11 @@ void castShadows(WorkerPool& pool, const std::vector<double>& field, int frameWi
         for (; nextPosition < positions && positionMoves > nextPosition; ++nextPosition) leavePosition[nextPosition] = i;
     }
     const int steps = static_cast<int>(offset.size());
+    walk.next.resize(steps);
+    for (int i = steps - 1, after = steps; i >= 0; --i) {
+        walk.next[i] = after;
+        if (i > 0 && offset[i] != offset[i - 1]) after = i;
+    }
     for (; nextLine < lines; ++nextLine) leaveLine[nextLine] = steps;
     for (; nextPosition < positions; ++nextPosition) leavePosition[nextPosition] = steps;
     // The first step that leaves the part of the field at or above line `top` and at or right of position
@@ -413,7 +424,9 @@ void castShadows(WorkerPool& pool, const std::vector<double>& field, int frameWi
                          : t.highest[tile] < lowest - std::max(drop0, drop1) - margin;
         };
         LaneState lanes{};
+        lanes.receding = true;
         for (int g = 0; g < kLanes; ++g) {
+            if (!(sourceHeight[g] >= 0)) lanes.receding = false;
             lanes.h[g] = sourceHeight[g];
             lanes.length[g] = sourceLength[g] != 0 ? sourceLength[g] : 1.0;
             lanes.steps[g] = sourceSteps[g];
@@ -488,7 +501,7 @@ void castShadows(WorkerPool& pool, const std::vector<double>& field, int frameWi
                 }
                 const int sideBySide = std::min(fineLast, together);
                 if (i <= sideBySide) {
-                    walkLanes(heights, mine, base, offset.data(), i, sideBySide, lanes, full);
+                    walkLanes(heights, mine, base, offset.data(), walk.next.data(), i, sideBySide, lanes, full);
                     i = sideBySide + 1;
                 }
                 // Near the field's edge each lane alone, while it is inside.
