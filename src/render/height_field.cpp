@@ -25,27 +25,24 @@ int blockSide(double extent, int limit) {
     return static_cast<int>(std::ceil(extent));
 }
 
-/// Bytes of rows the column pass of the smoothing keeps in the first-level cache.
-constexpr int kStripBytes = 24 * 1024;
-
-/// sum[i] = w[0] * values[i] + w[1] * values[step + i] + ... over `taps` taps, and total[i] the same of marks, for
+/// sum[i] = w[0] * values[0][i] + w[1] * values[1][i] + ... over `taps` taps, and total[i] the same of marks, for
 /// i < n. Each lane adds its terms in tap order starting from zero, as a tap-by-tap pass over the whole row would,
 /// so every processor variant and every blocking gives the same bits. Sixteen lanes at a time keep their sums in
 /// registers, with enough independent additions in flight to hide their latency.
 #if defined(__x86_64__) && defined(__GNUC__) && !defined(__clang__)
 __attribute__((target_clones("avx2", "default")))
 #endif
-void weightedSums(const double* __restrict values, const double* __restrict marks, std::ptrdiff_t step,
-                  const double* __restrict w, int taps, double* __restrict sum, double* __restrict total, int n) {
+void weightedSums(const double* const* values, const double* const* marks, const double* __restrict w, int taps,
+                  double* __restrict sum, double* __restrict total, int n) {
     // Four vectors of four lanes each for the sums and for the totals, written out so that they stay in registers.
     typedef double Lanes __attribute__((vector_size(32), aligned(8)));
     constexpr int kLanes = 16;
     int i = 0;
     for (; i + kLanes <= n; i += kLanes) {
         Lanes s0{}, s1{}, s2{}, s3{}, m0{}, m1{}, m2{}, m3{};
-        const double* v = values + i;
-        const double* q = marks + i;
-        for (int a = 0; a < taps; ++a, v += step, q += step) {
+        for (int a = 0; a < taps; ++a) {
+            const double* v = values[a] + i;
+            const double* q = marks[a] + i;
             const double wa = w[a];
             s0 += wa * *reinterpret_cast<const Lanes*>(v);
             s1 += wa * *reinterpret_cast<const Lanes*>(v + 4);
@@ -69,8 +66,8 @@ void weightedSums(const double* __restrict values, const double* __restrict mark
         double s = 0;
         double m = 0;
         for (int a = 0; a < taps; ++a) {
-            s += w[a] * values[a * step + i];
-            m += w[a] * marks[a * step + i];
+            s += w[a] * values[a][i];
+            m += w[a] * marks[a][i];
         }
         sum[i] = s;
         total[i] = m;
@@ -232,56 +229,103 @@ void smoothHeightField(WorkerPool& pool, std::vector<double>& field, int frameWi
     // Taps further out than the field is long reach no cell: the row pass leaves them out.
     const int reach = std::min(r, std::max(frameWidth, frameHeight) - 1);
     const double* weight = kernel.weights.data();
-    const std::size_t cells = static_cast<std::size_t>(frameWidth) * frameHeight;
-    buffers.values.resize(cells);
-    buffers.weights.resize(cells);
-    // Each worker's rows: the padded row of values and of data marks, then the column sums.
-    const std::size_t padded = frameWidth + 2 * static_cast<std::size_t>(reach);
-    const std::size_t perWorker = 2 * padded + 2 * static_cast<std::size_t>(frameWidth);
-    buffers.scratch.assign(perWorker * pool.workerCount(), 0.0);
-
+    const int taps = 2 * r + 1;
+    // Rows of row sums that one output row reads: they are kept in a ring, and the row sums of rows that another
+    // worker's output overwrites are made before any output is written.
+    const int ringRows = std::min(taps, frameHeight);
+    const int haloRows = std::min(2 * r, frameHeight);
+    const std::size_t width = frameWidth;
+    const std::size_t padded = width + 2 * static_cast<std::size_t>(reach);
+    const std::size_t perWorker = 2 * padded + 2 * width + 2 * width * (ringRows + haloRows);
+    buffers.scratch.resize(perWorker * pool.workerCount());
+    for (int worker = 0; worker < pool.workerCount(); ++worker) {
+        // The padding of the rows: neighbours outside the field add nothing.
+        for (double* row : {buffers.scratch.data() + perWorker * worker, buffers.scratch.data() + perWorker * worker +
+                                                                             padded}) {
+            std::fill(row, row + reach, 0.0);
+            std::fill(row + reach + width, row + padded, 0.0);
+        }
+    }
+    struct Rows {
+        double* value;
+        double* mask;
+        double* sum;
+        double* total;
+        double* ring;  // ringRows sums, then ringRows totals
+        double* halo;  // haloRows sums, then haloRows totals
+    };
+    const auto rowsOf = [&](int worker) {
+        double* base = buffers.scratch.data() + perWorker * worker;
+        Rows rows{base, base + padded, base + 2 * padded, base + 2 * padded + width, base + 2 * padded + 2 * width,
+                  nullptr};
+        rows.halo = rows.ring + 2 * width * ringRows;
+        return rows;
+    };
     // Both the weighted sum and the sum of weights of the cells with data are separable: first along the rows,
     // then along the columns of those row sums. A neighbour outside the field or without data adds nothing.
-    pool.run([&](int worker, int workers) {
-        const Share rows = shareOf(frameHeight, worker, workers);
-        double* const value = buffers.scratch.data() + perWorker * worker;
-        double* const mask = value + padded;
-        for (int j = rows.begin; j < rows.end; ++j) {
-            const double* in = field.data() + static_cast<std::size_t>(j) * frameWidth;
-            for (int k = 0; k < frameWidth; ++k) {
-                const bool data = in[k] != kNoData;
-                value[k + reach] = data ? in[k] : 0.0;
-                mask[k + reach] = data ? 1.0 : 0.0;
-            }
-            double* sum = buffers.values.data() + static_cast<std::size_t>(j) * frameWidth;
-            double* total = buffers.weights.data() + static_cast<std::size_t>(j) * frameWidth;
-            weightedSums(value, mask, 1, weight + (r - reach), 2 * reach + 1, sum, total, frameWidth);
+    std::vector<const double*> rowTaps(2 * (2 * static_cast<std::size_t>(reach) + 1) * pool.workerCount());
+    const auto rowSums = [&](int worker, const Rows& rows, int j, double* sum, double* total) {
+        const double* in = field.data() + static_cast<std::size_t>(j) * width;
+        for (int k = 0; k < frameWidth; ++k) {
+            const bool data = in[k] != kNoData;
+            rows.value[k + reach] = data ? in[k] : 0.0;
+            rows.mask[k + reach] = data ? 1.0 : 0.0;
         }
-    });
+        const int n = 2 * reach + 1;
+        const double** values = rowTaps.data() + 2 * static_cast<std::size_t>(n) * worker;
+        const double** marks = values + n;
+        for (int a = 0; a < n; ++a) {
+            values[a] = rows.value + a;
+            marks[a] = rows.mask + a;
+        }
+        weightedSums(values, marks, weight + (r - reach), n, sum, total, frameWidth);
+    };
+    // The rows other workers' outputs overwrite: those within r of this worker's rows, above and below.
+    const auto haloFirst = [&](const Share& own) { return std::max(0, own.begin - r); };
+    const auto haloSlot = [&](const Share& own, int q) { return q < own.begin ? q - haloFirst(own) : own.begin -
+                                                                haloFirst(own) + (q - own.end); };
     pool.run([&](int worker, int workers) {
-        const Share rows = shareOf(frameHeight, worker, workers);
-        double* const sum = buffers.scratch.data() + perWorker * worker + 2 * padded;
-        double* const total = sum + frameWidth;
-        // Strips of columns narrow enough that the rows of one output row's taps stay in the first-level cache
-        // for the next output row, which reads all but one of them again.
-        const int taps = 2 * r + 1;
-        const int strip = std::max(16, (kStripBytes / (taps * 16)) & ~15);
-        for (int k0 = 0; k0 < frameWidth; k0 += strip) {
-            const int n = std::min(strip, frameWidth - k0);
-            for (int j = rows.begin; j < rows.end; ++j) {
-                const int a0 = std::max(0, r - j);
-                const int a1 = std::min(2 * r, frameHeight - 1 - j + r);
-                const std::size_t from = static_cast<std::size_t>(j + a0 - r) * frameWidth + k0;
-                weightedSums(buffers.values.data() + from, buffers.weights.data() + from, frameWidth, weight + a0,
-                             a1 - a0 + 1, sum, total, n);
-                double* out = field.data() + static_cast<std::size_t>(j) * frameWidth + k0;
-                // Written without branches so that the divisions run four at a time; a quotient by zero is
-                // computed but never kept.
-                for (int k = 0; k < n; ++k) {
-                    const double mean = sum[k] / total[k];
-                    const double kept = total[k] != 0 ? mean : out[k];
-                    out[k] = out[k] == kNoData ? maxHeight : kept;
-                }
+        const Share own = shareOf(frameHeight, worker, workers);
+        if (own.begin >= own.end) return;
+        const Rows rows = rowsOf(worker);
+        const auto make = [&](int q) {
+            const std::size_t slot = haloSlot(own, q);
+            rowSums(worker, rows, q, rows.halo + slot * width, rows.halo + (haloRows + slot) * width);
+        };
+        for (int q = haloFirst(own); q < own.begin; ++q) make(q);
+        for (int q = own.end; q < std::min(frameHeight, own.end + r); ++q) make(q);
+    });
+    std::vector<const double*> columnTaps(2 * static_cast<std::size_t>(taps) * pool.workerCount());
+    pool.run([&](int worker, int workers) {
+        const Share own = shareOf(frameHeight, worker, workers);
+        if (own.begin >= own.end) return;
+        const Rows rows = rowsOf(worker);
+        const double** values = columnTaps.data() + 2 * static_cast<std::size_t>(taps) * worker;
+        const double** marks = values + taps;
+        int made = own.begin;  // the next row of this worker's own to take its row sums of
+        for (int j = own.begin; j < own.end; ++j) {
+            const int q0 = std::max(0, j - r);
+            const int q1 = std::min(frameHeight - 1, j + r);
+            for (; made <= std::min(q1, own.end - 1); ++made) {
+                const std::size_t slot = made % ringRows;
+                rowSums(worker, rows, made, rows.ring + slot * width, rows.ring + (ringRows + slot) * width);
+            }
+            for (int q = q0; q <= q1; ++q) {
+                const bool mine = q >= own.begin && q < own.end;
+                const std::size_t slot = mine ? q % ringRows : haloSlot(own, q);
+                double* const sums = mine ? rows.ring : rows.halo;
+                const std::size_t count = mine ? ringRows : haloRows;
+                values[q - q0] = sums + slot * width;
+                marks[q - q0] = sums + (count + slot) * width;
+            }
+            weightedSums(values, marks, weight + (q0 - (j - r)), q1 - q0 + 1, rows.sum, rows.total, frameWidth);
+            // Written without branches so that the divisions run four at a time; a quotient by zero is computed
+            // but never kept.
+            double* out = field.data() + static_cast<std::size_t>(j) * width;
+            for (int k = 0; k < frameWidth; ++k) {
+                const double mean = rows.sum[k] / rows.total[k];
+                const double kept = rows.total[k] != 0 ? mean : out[k];
+                out[k] = out[k] == kNoData ? maxHeight : kept;
             }
         }
     });

@@ -127,11 +127,8 @@ void ProjectFrame(FrameRenderer& renderer, const RenderSettings& settings, Movie
     const bool shadows = p.shadowCoef < 1;
     if (shadows) {
         const double shadowScale = std::abs(std::tan(renderer.angles.shadowZenith)) * verticalScale;
-        // The smoothing's sums are spent by now: their memory holds the walk's copy of the field.
-        std::swap(state.smoothing.values, state.shadow.heights);
         castShadows(pool, state.heightField, frameWidth, frameHeight, renderer.angles.lightAzimuth, shadowScale,
                     state.shadowCounts, state.shadow);
-        std::swap(state.smoothing.values, state.shadow.heights);
     }
     clock.t[4] = PhaseClock::now();
 
@@ -154,8 +151,6 @@ void ProjectionState::freeRunBuffers() {
     std::vector<std::int32_t>().swap(shadow.counts);
     shadow.walk.reset();
     std::vector<std::int32_t>().swap(horizonRow);
-    std::vector<double>().swap(smoothing.values);
-    std::vector<double>().swap(smoothing.weights);
     std::vector<double>().swap(smoothing.scratch);
 }
 

@@ -67,9 +67,7 @@ int filterRadius(double filterWidth);
 
 /// Scratch of the smoothing passes, kept for the run.
 struct SmoothingBuffers {
-    std::vector<double> values;
-    std::vector<double> weights;
-    std::vector<double> scratch;  ///< rows of each worker
+    std::vector<double> scratch;  ///< rows of each worker: its padded row, column sums and rows of row sums
 };
 
 /// Replaces each cell with data by the kernel-weighted mean of the cells with data around it, then gives every
