@@ -280,19 +280,30 @@ void smoothHeightField(WorkerPool& pool, std::vector<double>& field, int frameWi
         }
         weightedSums(values, marks, weight + (r - reach), n, sum, total, frameWidth);
     };
-    // The rows other workers' outputs overwrite: those within r of this worker's rows, above and below.
-    const auto haloFirst = [&](const Share& own) { return std::max(0, own.begin - r); };
-    const auto haloSlot = [&](const Share& own, int q) { return q < own.begin ? q - haloFirst(own) : own.begin -
-                                                                haloFirst(own) + (q - own.end); };
+    // Where the row sums of row q live for a worker with rows `own`: its own rows in the ring, the rows other
+    // workers' outputs overwrite (within r of its rows, above and below) in the halo.
+    struct RowSums {
+        double* sum;
+        double* total;
+    };
+    const auto sumsOf = [&](const Rows& rows, const Share& own, int q) {
+        if (q >= own.begin && q < own.end) {
+            const std::size_t slot = q % ringRows;
+            return RowSums{rows.ring + slot * width, rows.ring + (ringRows + slot) * width};
+        }
+        const int above = own.begin - std::max(0, own.begin - r);
+        const std::size_t slot = q < own.begin ? q - (own.begin - above) : above + (q - own.end);
+        return RowSums{rows.halo + slot * width, rows.halo + (haloRows + slot) * width};
+    };
     pool.run([&](int worker, int workers) {
         const Share own = shareOf(frameHeight, worker, workers);
         if (own.begin >= own.end) return;
         const Rows rows = rowsOf(worker);
         const auto make = [&](int q) {
-            const std::size_t slot = haloSlot(own, q);
-            rowSums(worker, rows, q, rows.halo + slot * width, rows.halo + (haloRows + slot) * width);
+            const RowSums to = sumsOf(rows, own, q);
+            rowSums(worker, rows, q, to.sum, to.total);
         };
-        for (int q = haloFirst(own); q < own.begin; ++q) make(q);
+        for (int q = std::max(0, own.begin - r); q < own.begin; ++q) make(q);
         for (int q = own.end; q < std::min(frameHeight, own.end + r); ++q) make(q);
     });
     std::vector<const double*> columnTaps(2 * static_cast<std::size_t>(taps) * pool.workerCount());
@@ -307,16 +318,13 @@ void smoothHeightField(WorkerPool& pool, std::vector<double>& field, int frameWi
             const int q0 = std::max(0, j - r);
             const int q1 = std::min(frameHeight - 1, j + r);
             for (; made <= std::min(q1, own.end - 1); ++made) {
-                const std::size_t slot = made % ringRows;
-                rowSums(worker, rows, made, rows.ring + slot * width, rows.ring + (ringRows + slot) * width);
+                const RowSums to = sumsOf(rows, own, made);
+                rowSums(worker, rows, made, to.sum, to.total);
             }
             for (int q = q0; q <= q1; ++q) {
-                const bool mine = q >= own.begin && q < own.end;
-                const std::size_t slot = mine ? q % ringRows : haloSlot(own, q);
-                double* const sums = mine ? rows.ring : rows.halo;
-                const std::size_t count = mine ? ringRows : haloRows;
-                values[q - q0] = sums + slot * width;
-                marks[q - q0] = sums + (count + slot) * width;
+                const RowSums from = sumsOf(rows, own, q);
+                values[q - q0] = from.sum;
+                marks[q - q0] = from.total;
             }
             weightedSums(values, marks, weight + (q0 - (j - r)), q1 - q0 + 1, rows.sum, rows.total, frameWidth);
             // Written without branches so that the divisions run four at a time; a quotient by zero is computed
