@@ -11,7 +11,8 @@ namespace zoomreel {
 /// becomes the cheapest of: skipped (the previous frame's block stays), one colour, two colours, or two colours
 /// in each of its 2 x 2 quarters, by a cost of squared error over a divisor plus the bytes it takes. The colours
 /// of a block come from a two-step 2-means split along its widest channel, which costs a small fraction of a
-/// full clustering search and keeps the movie's pace set by the renderer, not by its encoder.
+/// full clustering search and keeps the movie's pace set by the renderer, not by its encoder. Eight blocks side by
+/// side are weighed at once, a block in each lane of a vector.
 class MsVideo1Encoder {
 public:
     /// Frames of any size of at least one pixel. The format codes whole 4 x 4 blocks and its decoders count the
@@ -37,7 +38,11 @@ private:
     int codedHeight_;
     int divisor_;
     bool havePrevious_ = false;
-    std::vector<std::uint16_t> previous_;  ///< what a decoder shows now, as 15-bit colours, rows bottom-up, coded size
+    int groups_;  ///< groups of blocks a block row is evaluated in, side by side
+    // Pictures as 15-bit colours, each row split in four by column modulo 4, so that the same pixel of
+    // neighbouring blocks lies side by side: pixel x of block column c in row y is at (4 y + x) * stride + c, the
+    // stride being the block columns rounded up to whole groups.
+    std::vector<std::uint16_t> previous_;  ///< what a decoder shows now, rows bottom-up, coded size
     std::vector<std::uint16_t> rows_;      ///< the four coded rows of the block row being encoded
 };
 
