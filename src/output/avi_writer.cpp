@@ -30,8 +30,10 @@ namespace zoomreel {
 namespace {
 
 struct QueuedFrame {
-    std::vector<std::uint8_t> pixels;
+    std::vector<std::uint8_t> pixels;  ///< or, once encoded by the caller, the frame's codes
     std::int64_t index = 0;
+    bool encoded = false;
+    bool standsAlone = true;  ///< of encoded frames: no other frame is needed to show it
 };
 
 }  // namespace
@@ -45,6 +47,7 @@ struct AviWriter::Output {
     AVStream* stream = nullptr;
     AVCodecContext* codec = nullptr;  ///< none for full frames and Microsoft Video 1
     std::unique_ptr<MsVideo1Encoder> msvideo1;
+    bool callerEncodes = false;  ///< Microsoft Video 1 frames are encoded in `AppendNext`, not on the thread
     std::vector<std::uint8_t> encoded;
     int keyFrameEvery = 1;
     SwsContext* converter = nullptr;
@@ -178,10 +181,10 @@ struct AviWriter::Output {
         if (codec == nullptr) {
             // Full frames are written as they are; Microsoft Video 1 is encoded here. The packet borrows the
             // bytes for the one call, which writes them (or, interleaved with sound, copies them) at once.
-            bool standsAlone = true;
+            bool standsAlone = frame.standsAlone;
             const std::uint8_t* bytes = frame.pixels.data();
             std::size_t size = frame.pixels.size();
-            if (msvideo1) {
+            if (msvideo1 && !frame.encoded) {
                 const bool key = keyFrameEvery > 0 ? frame.index % keyFrameEvery == 0 : frame.index == 0;
                 standsAlone = msvideo1->encode(frame.pixels.data(), key, encoded);
                 bytes = encoded.data();
@@ -548,6 +551,7 @@ AviStatus AviWriter::AppendFirst(const Raster& frame) {
     } catch (const std::exception&) {  // no thread, or no room for the queue
         return fail("Unable to Allocate Memory");
     }
+    out.callerEncodes = out.msvideo1 != nullptr && encodingPool != nullptr;
     appendMode = 2;
     return AppendNext(frame);
 }
@@ -571,8 +575,14 @@ AviStatus AviWriter::AppendNext(const Raster& frame) {
             out.spare.pop_back();
         }
     }
+    bool standsAlone = true;
     try {
-        pixels.assign(frame.data(), frame.data() + frame.sizeBytes());
+        if (out.callerEncodes) {
+            const bool key = out.keyFrameEvery > 0 ? index % out.keyFrameEvery == 0 : index == 0;
+            standsAlone = out.msvideo1->encode(frame.data(), key, pixels, encodingPool);
+        } else {
+            pixels.assign(frame.data(), frame.data() + frame.sizeBytes());
+        }
     } catch (const std::bad_alloc&) {
         lastError = "There is not enough memory to complete the operation.";
         lastErrorDetail.clear();
@@ -581,7 +591,7 @@ AviStatus AviWriter::AppendNext(const Raster& frame) {
     AviStatus status = kAviOk;
     {
         std::lock_guard lock(out.mutex);
-        out.queue.push_back({std::move(pixels), index});
+        out.queue.push_back({std::move(pixels), index, out.callerEncodes, standsAlone});
         if (!out.writeError.empty()) {
             lastError = std::move(out.writeError);
             lastErrorDetail = std::move(out.writeErrorDetail);

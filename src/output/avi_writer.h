@@ -17,6 +17,8 @@
 
 namespace zoomreel {
 
+class WorkerPool;
+
 /// Results of the writer's operations, as the AVI services report them: 0, or a failure code.
 using AviStatus = std::int32_t;
 inline constexpr AviStatus kAviOk = 0;
@@ -52,7 +54,7 @@ using CompressorChooser = std::function<std::optional<CompressorChoice>(const Co
 /// JPEG, which its decoders assume), the stream tagged so; the lossless codecs keep the RGB values exactly.
 ///
 /// Frames are converted and encoded on a thread of the writer while the caller goes on: `AppendFrame` copies the
-/// frame and returns. A frame that could not be written is reported by the next `AppendFrame` or by `Release`.
+/// frame and returns (Microsoft Video 1 frames may instead be encoded by the caller, see `encodingPool`). A frame that could not be written is reported by the next `AppendFrame` or by `Release`.
 /// One thread at a time may use a writer.
 class AviWriter {
 public:
@@ -96,6 +98,12 @@ public:
     std::string lastErrorDetail;    ///< what the system said about it, when it said something
     std::uint16_t bitsPerPixel = 24;
     std::int32_t appendMode = 1;    ///< 0: refuse, 1: set up on the next frame, 2: write
+    /// Workers the caller lends between its frames: when set for the first frame, `AppendFrame` encodes each
+    /// Microsoft Video 1 frame on them before it returns, and the writer's thread only writes the codes. Beside
+    /// busy workers the thread would hold up one of them whenever it took its processor, and all of them wait for
+    /// the slowest. The workers must be idle during `AppendFrame`; the pool may change between frames, or be
+    /// null for the calling thread alone.
+    WorkerPool* encodingPool = nullptr;
 
 private:
     AviStatus AppendFirst(const Raster& frame);

@@ -427,6 +427,8 @@ MovieOutcome MovieThread(MovieDriver& driver, const MovieRequest& request, const
             // The output step.
             if (movieMode && driver.currentWriter) {
                 const Raster& shown = projection ? context.frame3D : context.frame;
+                // The render workers are idle until the next frame: they encode this one.
+                driver.currentWriter->encodingPool = driver.renderer.pool.get();
                 if (driver.currentWriter->AppendFrame(shown) != kAviOk) {
                     outcome.status = Status::failure(driver.currentWriter->failureMessage());
                     return false;

@@ -1,5 +1,7 @@
 #include "output/msvideo1_encoder.h"
 
+#include "platform/worker_pool.h"
+
 #include <algorithm>
 #include <climits>
 #include <cstring>
@@ -289,40 +291,48 @@ MsVideo1Encoder::MsVideo1Encoder(int width, int height, int quality)
       divisor_(24 * 100 / std::clamp(quality, 1, 100)),
       groups_((codedWidth_ / 4 + kLanes - 1) / kLanes),
       previous_(static_cast<std::size_t>(groups_) * kLanes * 4 * codedHeight_),
-      rows_(static_cast<std::size_t>(groups_) * kLanes * 16) {}
+      bands_(1) {}
 
-bool MsVideo1Encoder::encode(const std::uint8_t* pixels, bool key, std::vector<std::uint8_t>& out) {
-    const bool skipping = !key && havePrevious_;
+namespace {
+
+void put(std::uint8_t*& o, unsigned value) {
+    o[0] = static_cast<std::uint8_t>(value & 0xFF);
+    o[1] = static_cast<std::uint8_t>((value >> 8) & 0xFF);
+    o += 2;
+}
+
+/// The codes of a run of `skips` skipped blocks: as many runs of the longest a code holds as fit, then the rest.
+void putSkips(std::uint8_t*& o, int skips) {
+    for (; skips >= kMaxSkips; skips -= kMaxSkips) put(o, 0x8400u | kMaxSkips);
+    if (skips > 0) put(o, 0x8400u | static_cast<unsigned>(skips));
+}
+
+}  // namespace
+
+void MsVideo1Encoder::encodeBand(const std::uint8_t* pixels, bool skipping, int firstRow, int endRow, Band& band) {
     const std::size_t stride = static_cast<std::size_t>((width_ * 24 + 31) / 32) * 4;
     const std::ptrdiff_t planeStride = static_cast<std::ptrdiff_t>(groups_) * kLanes;
     const int blockColumns = codedWidth_ / 4;
-    // At most 18 bytes a block, and the end code.
-    out.resize(static_cast<std::size_t>(blockColumns) * (codedHeight_ / 4) * 18 + 2);
-    std::uint8_t* o = out.data();
-    auto put = [&o](unsigned value) {
-        o[0] = static_cast<std::uint8_t>(value & 0xFF);
-        o[1] = static_cast<std::uint8_t>((value >> 8) & 0xFF);
-        o += 2;
-    };
+    // At most 18 bytes a block: a skipped block leaves room for the code of its run.
+    band.bytes.resize(static_cast<std::size_t>(blockColumns) * (endRow - firstRow) * 18);
+    band.rows.resize(static_cast<std::size_t>(planeStride) * 16);
+    band.leadingSkips = band.trailingSkips = 0;
+    band.coded = band.skipped = false;
+    std::uint8_t* o = band.bytes.data();
     int skips = 0;
-    bool skippedAny = false;
-    auto flushSkips = [&] {
-        if (skips > 0) put(0x8400u | static_cast<unsigned>(skips));
-        skips = 0;
-    };
 
     Choices choices;
     std::int32_t forms[kLanes];
-    for (int by = 0; by < codedHeight_; by += 4) {
+    for (int by = 4 * firstRow; by < 4 * endRow; by += 4) {
         // The block row's four picture rows; past the frame's top row, its top row repeated.
         for (int y = 0; y < 4; ++y) {
             convertRow(pixels + static_cast<std::size_t>(std::min(by + y, height_ - 1)) * stride, width_,
-                       rows_.data() + 4 * y * planeStride, planeStride);
+                       band.rows.data() + 4 * y * planeStride, planeStride);
         }
         std::uint16_t* shownRows = previous_.data() + static_cast<std::size_t>(by) * 4 * planeStride;
         for (int group = 0; group < groups_; ++group) {
             const int first = group * kLanes;
-            weigh(rows_.data() + first, skipping ? shownRows + first : nullptr, planeStride,
+            weigh(band.rows.data() + first, skipping ? shownRows + first : nullptr, planeStride,
                   static_cast<float>(divisor_), choices);
             for (int lane = 0; lane < kLanes; ++lane) {
                 std::int32_t& form = forms[lane];
@@ -343,13 +353,20 @@ bool MsVideo1Encoder::encode(const std::uint8_t* pixels, bool key, std::vector<s
                     }
                 }
                 if (form == kSkip) {
-                    skippedAny = true;
-                    if (++skips == kMaxSkips) flushSkips();
+                    band.skipped = true;
+                    ++skips;
                     continue;
                 }
-                flushSkips();
+                // The skips before the band's first coded block may continue a run of the band before.
+                if (band.coded) {
+                    putSkips(o, skips);
+                } else {
+                    band.leadingSkips = skips;
+                    band.coded = true;
+                }
+                skips = 0;
                 if (form == kFill) {
-                    put(0x8000u | static_cast<unsigned>(choices.fillColour[lane]));
+                    put(o, 0x8000u | static_cast<unsigned>(choices.fillColour[lane]));
                 } else if (form == kTwoColours) {
                     unsigned second = static_cast<unsigned>(choices.twoSecond[lane]);
                     unsigned colours[2] = {static_cast<unsigned>(choices.twoColours[0][lane]),
@@ -359,9 +376,9 @@ bool MsVideo1Encoder::encode(const std::uint8_t* pixels, bool key, std::vector<s
                         std::swap(colours[0], colours[1]);
                         second ^= 0xFFFFu;
                     }
-                    put(~second & 0xFFFFu);  // a set bit shows the first colour
-                    put(colours[0]);
-                    put(colours[1]);
+                    put(o, ~second & 0xFFFFu);  // a set bit shows the first colour
+                    put(o, colours[0]);
+                    put(o, colours[1]);
                 } else {
                     unsigned second = static_cast<unsigned>(choices.eightSecond[lane]);
                     unsigned colours[8];
@@ -370,16 +387,59 @@ bool MsVideo1Encoder::encode(const std::uint8_t* pixels, bool key, std::vector<s
                         std::swap(colours[6], colours[7]);
                         second ^= 0xCC00u;  // its pixels 10, 11, 14 and 15
                     }
-                    put(~second & 0xFFFFu);
-                    put(0x8000u | colours[0]);  // the sign bit marks the eight-colour form
-                    for (int c = 1; c < 8; ++c) put(colours[c]);
+                    put(o, ~second & 0xFFFFu);
+                    put(o, 0x8000u | colours[0]);  // the sign bit marks the eight-colour form
+                    for (int c = 1; c < 8; ++c) put(o, colours[c]);
                 }
             }
             showChosen(forms, choices, shownRows + first, planeStride);
         }
     }
-    flushSkips();
-    put(0);  // end of the frame
+    if (band.coded) {
+        band.trailingSkips = skips;
+    } else {
+        band.leadingSkips = skips;
+    }
+    band.bytes.resize(static_cast<std::size_t>(o - band.bytes.data()));
+}
+
+bool MsVideo1Encoder::encode(const std::uint8_t* pixels, bool key, std::vector<std::uint8_t>& out, WorkerPool* pool) {
+    const bool skipping = !key && havePrevious_;
+    const int blockRows = codedHeight_ / 4;
+    const int count = std::clamp(pool != nullptr ? pool->workerCount() : 1, 1, blockRows);
+    if (bands_.size() < static_cast<std::size_t>(count)) bands_.resize(count);
+    // Bands of whole block rows, one per worker, each coded as if alone; joined, they read as one frame coded in
+    // one pass, the skips at their seams counted as one run.
+    auto code = [&](int band) {
+        encodeBand(pixels, skipping, blockRows * band / count, blockRows * (band + 1) / count, bands_[band]);
+    };
+    if (count == 1) {
+        code(0);
+    } else {
+        pool->run([&](int worker, int) {
+            if (worker < count) code(worker);
+        });
+    }
+
+    // The bands' codes, the skips at the seams (a code per band and per longest run), and the end code.
+    std::size_t size = 2 * (static_cast<std::size_t>(blockRows) * (codedWidth_ / 4) / kMaxSkips + count + 2);
+    for (int band = 0; band < count; ++band) size += bands_[band].bytes.size();
+    out.resize(size);
+    std::uint8_t* o = out.data();
+    int skips = 0;
+    bool skippedAny = false;
+    for (int band = 0; band < count; ++band) {
+        const Band& b = bands_[band];
+        skippedAny |= b.skipped;
+        skips += b.leadingSkips;
+        if (!b.coded) continue;
+        putSkips(o, skips);
+        std::memcpy(o, b.bytes.data(), b.bytes.size());
+        o += b.bytes.size();
+        skips = b.trailingSkips;
+    }
+    putSkips(o, skips);
+    put(o, 0);  // end of the frame
     out.resize(static_cast<std::size_t>(o - out.data()));
     havePrevious_ = true;
     return !skippedAny;

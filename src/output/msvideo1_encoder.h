@@ -5,6 +5,8 @@
 
 namespace zoomreel {
 
+class WorkerPool;
+
 /// Microsoft Video 1 in its 16-bit (RGB555) form, from the engine's 24-bit frames.
 ///
 /// The picture is cut into 4 x 4 blocks, coded from the bottom left, row of blocks by row of blocks. Each block
@@ -29,9 +31,21 @@ public:
     /// Encodes one frame of 24-bit pixels (blue, green, red; rows bottom-up, padded to 4 bytes) into `out`. A key
     /// frame codes every block; otherwise unchanged blocks are skipped. Returns whether the frame stands alone (a
     /// key frame, or no block was skipped).
-    bool encode(const std::uint8_t* pixels, bool key, std::vector<std::uint8_t>& out);
+    /// With a pool, its workers code a band of block rows each; the bytes are the same.
+    bool encode(const std::uint8_t* pixels, bool key, std::vector<std::uint8_t>& out, WorkerPool* pool = nullptr);
 
 private:
+    /// Block rows coded by one worker.
+    struct Band {
+        std::vector<std::uint16_t> rows;  ///< the four coded rows of the block row being coded, split as `previous_`
+        std::vector<std::uint8_t> bytes;  ///< the codes from its first coded block to its last
+        int leadingSkips = 0;             ///< blocks skipped before its first coded block (all, if none is coded)
+        int trailingSkips = 0;            ///< and after its last
+        bool coded = false;
+        bool skipped = false;
+    };
+    void encodeBand(const std::uint8_t* pixels, bool skipping, int firstRow, int endRow, Band& band);
+
     int width_;
     int height_;
     int codedWidth_;
@@ -43,7 +57,7 @@ private:
     // neighbouring blocks lies side by side: pixel x of block column c in row y is at (4 y + x) * stride + c, the
     // stride being the block columns rounded up to whole groups.
     std::vector<std::uint16_t> previous_;  ///< what a decoder shows now, rows bottom-up, coded size
-    std::vector<std::uint16_t> rows_;      ///< the four coded rows of the block row being encoded
+    std::vector<Band> bands_;
 };
 
 }  // namespace zoomreel
