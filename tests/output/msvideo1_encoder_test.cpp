@@ -7,6 +7,7 @@
 
 #include "output/avi_writer.h"
 #include "output/movie_probe.h"
+#include "platform/worker_pool.h"
 #include "test_util.h"
 
 namespace zoomreel {
@@ -94,6 +95,15 @@ TEST(MsVideo1Encoder, NoiseAndRepeatedFramesDecodeToWhatWasWritten) {
     const std::size_t belowTopBlocks = 4 * 3 * kWidth;  // the picture's top four rows hold the changed block
     EXPECT_TRUE(std::equal(movie.frames[2].begin() + belowTopBlocks, movie.frames[2].end(),
                            movie.frames[0].begin() + belowTopBlocks));
+
+    // Workers coding a band of block rows each give the same bytes, the skip runs across their seams included.
+    WorkerPool pool(3);
+    MsVideo1Encoder alone(kWidth, kHeight, 85), banded(kWidth, kHeight, 85);
+    std::vector<std::uint8_t> one, many;
+    for (const Raster* frame : {&noise, &noise, &changed, &noise}) {
+        EXPECT_EQ(alone.encode(frame->data(), false, one), banded.encode(frame->data(), false, many, &pool));
+        EXPECT_EQ(one, many);
+    }
 }
 
 // Any frame size gets a movie: sides that are not multiples of 4 are coded on the next multiple up, which the
