@@ -28,7 +28,8 @@ VisibleRows projectOntoImage(WorkerPool& pool, const Raster& frame, const std::v
     const int frameWidth = frame.width();
     const int frameHeight = frame.height();
     const int imageHeight = image.height();
-    image.fill(0, 0, 0);
+    const bool sameWidth = image.width() == frameWidth;
+    if (!sameWidth) image.fill(0, 0, 0);
     // Row 0 seeds every column; a column whose first height has no screen row then draws nothing until one has.
     horizonRow.assign(frameWidth, -1);
     std::vector<VisibleRows> visible(pool.workerCount(), VisibleRows{frameHeight, 0});
@@ -42,10 +43,18 @@ VisibleRows projectOntoImage(WorkerPool& pool, const Raster& frame, const std::v
     const std::size_t imageStride = image.strideBytes();
     std::uint8_t* const imageBottom = image.data();
 
-    // Columns are independent of one another: each worker draws its own.
+    // Columns are independent of one another: each worker blacks out and then draws its own.
     pool.run([&](int worker, int workers) {
         const Share columns = shareOf(frameWidth, worker, workers);
         VisibleRows& seen = visible[worker];
+        if (sameWidth && columns.end > columns.begin) {
+            // The last columns' share takes the row's padding too.
+            const std::size_t from = 3 * static_cast<std::size_t>(columns.begin);
+            const std::size_t to = columns.end == frameWidth ? imageStride : 3 * static_cast<std::size_t>(columns.end);
+            for (int row = 0; row < imageHeight; ++row) {
+                std::fill(imageBottom + row * imageStride + from, imageBottom + row * imageStride + to, std::uint8_t{0});
+            }
+        }
         for (int j = 0; j < frameHeight; ++j) {
             const double base = (frameHeight / 2 - j) * view.sinAngle + imageHeight / 2 - view.lift;
             const double* heights = field.data() + static_cast<std::size_t>(j) * frameWidth;
