@@ -179,8 +179,9 @@ struct AviWriter::Output {
     /// AVI file stores them). Runs on the encoding thread.
     bool writeFrame(QueuedFrame& frame, std::string& detail) {
         if (codec == nullptr) {
-            // Full frames are written as they are; Microsoft Video 1 is encoded here. The packet borrows the
-            // bytes for the one call, which writes them (or, interleaved with sound, copies them) at once.
+            // Full frames are written as they are; Microsoft Video 1 is encoded here unless the caller did. The
+            // packet borrows the bytes for the one call, which writes them (or, interleaved with sound, copies
+            // them) at once.
             bool standsAlone = frame.standsAlone;
             const std::uint8_t* bytes = frame.pixels.data();
             std::size_t size = frame.pixels.size();

@@ -28,8 +28,6 @@ VisibleRows projectOntoImage(WorkerPool& pool, const Raster& frame, const std::v
     const int frameWidth = frame.width();
     const int frameHeight = frame.height();
     const int imageHeight = image.height();
-    const bool sameWidth = image.width() == frameWidth;
-    if (!sameWidth) image.fill(0, 0, 0);
     // Row 0 seeds every column; a column whose first height has no screen row then draws nothing until one has.
     horizonRow.assign(frameWidth, -1);
     std::vector<VisibleRows> visible(pool.workerCount(), VisibleRows{frameHeight, 0});
@@ -43,11 +41,12 @@ VisibleRows projectOntoImage(WorkerPool& pool, const Raster& frame, const std::v
     const std::size_t imageStride = image.strideBytes();
     std::uint8_t* const imageBottom = image.data();
 
-    // Columns are independent of one another: each worker blacks out and then draws its own.
+    // Columns are independent of one another: each worker blacks out and then draws its own (the image is as wide
+    // as the frame).
     pool.run([&](int worker, int workers) {
         const Share columns = shareOf(frameWidth, worker, workers);
         VisibleRows& seen = visible[worker];
-        if (sameWidth && columns.end > columns.begin) {
+        if (columns.end > columns.begin) {
             // The last columns' share takes the row's padding too.
             const std::size_t from = 3 * static_cast<std::size_t>(columns.begin);
             const std::size_t to = columns.end == frameWidth ? imageStride : 3 * static_cast<std::size_t>(columns.end);
