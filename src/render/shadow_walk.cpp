@@ -126,7 +126,9 @@ void measureGround(WorkerPool& pool, const double* heights, int width, int heigh
 }
 
 /// The tiles of the field where every cell already holds kShadowSaturation rays in one worker's counts: more rays
-/// there change nothing, so that worker's walks pass them without a test.
+/// there change nothing, so that worker's walks pass them without a test. Ground where the rays may still count
+/// is often all full but for cells above the rays (the plateaus of the landscape), so each coarse tile also keeps
+/// the bounds of its cells that are not full, with the kLanes - 1 cells before it.
 struct FullTiles {
     int lines = 0;
     int positions = 0;
@@ -139,8 +141,14 @@ struct FullTiles {
     std::vector<std::uint8_t> coarse;  ///< full fine tiles, per coarse tile
     std::vector<std::uint8_t> fineDone;    ///< 1 where the fine tile is full
     std::vector<std::uint8_t> coarseDone;  ///< 1 where the coarse tile is full
+    // Cells only ever leave the set these bound, so bounds taken before the latest fills still hold: they are
+    // taken again only when a walk cannot pass the tile with them and the lowest or highest cell has filled.
+    std::vector<double> liveLowest;
+    std::vector<double> liveHighest;
+    std::vector<std::uint8_t> stale;  ///< 1 where a cell has filled since the tile's bounds were taken
 
-    void reset(int lineCount, int positionCount, std::ptrdiff_t length, bool down, bool across) {
+    void reset(int lineCount, int positionCount, std::ptrdiff_t length, bool down, bool across,
+               const TileBounds& coarseBounds) {
         lines = lineCount;
         positions = positionCount;
         lineLength = length;
@@ -152,14 +160,24 @@ struct FullTiles {
         coarse.assign(static_cast<std::size_t>(coarseColumns) * (((lines - 1) >> ShadowGround::kCoarseShift) + 1), 0);
         fineDone.assign(fine.size(), 0);
         coarseDone.assign(coarse.size(), 0);
+        // The ground's bounds hold before any cell fills, but take in more cells before each tile than a group
+        // reaches: the first walk that would pass with exact ones takes them.
+        liveLowest = coarseBounds.lowest;
+        liveHighest = coarseBounds.highest;
+        stale.assign(coarse.size(), 1);
     }
     /// Cells (or fine tiles) in the tile at index y, x of side 1 << shift over a field of rows x columns.
     static int tileSize(int y, int x, int shift, int rows, int columns) {
         const int side = 1 << shift;
         return std::min(side, rows - (y << shift)) * std::min(side, columns - (x << shift));
     }
-    /// The cell at memory index `cell` has just reached the saturation.
-    void filled(std::ptrdiff_t cell) {
+    /// A cell of `height` has left the cells that the live bounds of coarse tile `c` take in: they narrow only if
+    /// it was the lowest or the highest of them.
+    void narrowed(std::size_t c, double height) {
+        if (!(height > liveLowest[c] && height < liveHighest[c])) stale[c] = 1;
+    }
+    /// The cell at memory index `cell`, of `height`, has just reached the saturation.
+    void filled(std::ptrdiff_t cell, double height) {
         const auto row = static_cast<int>(cell / lineLength);
         const auto column = static_cast<int>(cell % lineLength);
         const int L = linesDown ? row : lines - 1 - row;
@@ -168,6 +186,13 @@ struct FullTiles {
         const int fy = L >> ShadowGround::kFineShift;
         const int fx = p >> ShadowGround::kFineShift;
         const std::size_t f = static_cast<std::size_t>(fy) * fineColumns + fx;
+        const std::size_t live = static_cast<std::size_t>(L >> ShadowGround::kCoarseShift) * coarseColumns +
+                                 (p >> ShadowGround::kCoarseShift);
+        narrowed(live, height);
+        constexpr int kCoarseSide = 1 << ShadowGround::kCoarseShift;
+        if ((p & (kCoarseSide - 1)) >= kCoarseSide - (kLanes - 1) && (p >> ShadowGround::kCoarseShift) + 1 < coarseColumns) {
+            narrowed(live + 1, height);
+        }
         if (++fine[f] < tileSize(fy, fx, ShadowGround::kFineShift, lines, positions)) return;
         fineDone[f] = 1;
         const int cy = fy >> kRatio;
@@ -190,6 +215,41 @@ struct FullTiles {
 using LaneDoubles = double __attribute__((vector_size(8 * kLanes)));
 using LaneWords = std::int64_t __attribute__((vector_size(8 * kLanes)));
 using LaneCounts = std::int32_t __attribute__((vector_size(4 * kLanes)));
+
+/// Widens low and high to the heights of the `count` cells whose counts have not reached the saturation;
+/// `unbounded` is set when one of those heights is not a number.
+#if defined(__x86_64__) && defined(__GNUC__) && !defined(__clang__)
+__attribute__((target_clones("avx2", "default")))
+#endif
+void boundOpenCells(const double* heights, const std::int32_t* counts, int count, double& low, double& high,
+                    bool& unbounded) {
+    constexpr double kInfinity = std::numeric_limits<double>::infinity();
+    LaneDoubles lows = LaneDoubles{} + kInfinity;
+    LaneDoubles highs = LaneDoubles{} - kInfinity;
+    LaneWords nan{};
+    int k = 0;
+    for (; k + kLanes <= count; k += kLanes) {
+        LaneDoubles h;
+        LaneCounts c;
+        std::memcpy(&h, heights + k, sizeof h);
+        std::memcpy(&c, counts + k, sizeof c);
+        const LaneWords open = __builtin_convertvector(c < kShadowSaturation, LaneWords);
+        nan |= open & (h != h);
+        lows = (open & (h < lows)) ? h : lows;
+        highs = (open & (h > highs)) ? h : highs;
+    }
+    for (int g = 0; g < kLanes; ++g) {
+        unbounded |= nan[g] != 0;
+        low = std::min(low, lows[g]);
+        high = std::max(high, highs[g]);
+    }
+    for (; k < count; ++k) {
+        if (counts[k] >= kShadowSaturation) continue;
+        unbounded |= std::isnan(heights[k]);
+        low = std::min(low, heights[k]);
+        high = std::max(high, heights[k]);
+    }
+}
 
 /// The sources of one group: lane g is the source at memory index base + g.
 struct LaneState {
@@ -238,7 +298,7 @@ void walkLanes(const double* heights, std::int32_t* mine, std::ptrdiff_t base, c
         for (int g = 0; g < kLanes; ++g) any |= reached[g] != 0;
         if (any) {
             for (int g = 0; g < kLanes; ++g) {
-                if (reached[g] != 0) full.filled(cell + g);
+                if (reached[g] != 0) full.filled(cell + g, heights[cell + g]);
             }
         }
         counted = (hit & here) | (~hit & counted);
@@ -368,6 +428,27 @@ void castShadows(WorkerPool& pool, const std::vector<double>& field, int frameWi
     ShadowGround& ground = walk.ground;
     measureGround(pool, heights, positions, lines, walkCell, ground);
 
+    // The bounds of the cells of a coarse tile (and the kLanes - 1 before it) that are not full in `mine`; a
+    // height without a number makes them unbounded both ways, as in the ground's tiles.
+    const auto boundLive = [&](FullTiles& full, const std::int32_t* mine, int tileY, int tileX) {
+        constexpr int kSide = 1 << ShadowGround::kCoarseShift;
+        constexpr double kInfinity = std::numeric_limits<double>::infinity();
+        double low = kInfinity;
+        double high = -kInfinity;
+        bool unbounded = false;
+        const int first = std::max(0, tileX * kSide - (kLanes - 1));
+        const int end = std::min(positions, (tileX + 1) * kSide);
+        for (int L = tileY * kSide; L < std::min(lines, (tileY + 1) * kSide); ++L) {
+            // The positions of a line lie side by side in memory, one way or the other.
+            const std::ptrdiff_t start = std::min(walkCell(L, first), walkCell(L, end - 1));
+            boundOpenCells(heights + start, mine + start, end - first, low, high, unbounded);
+        }
+        const std::size_t c = static_cast<std::size_t>(tileY) * full.coarseColumns + tileX;
+        full.liveLowest[c] = unbounded ? -kInfinity : low;
+        full.liveHighest[c] = unbounded ? kInfinity : high;
+        full.stale[c] = 0;
+    };
+
     // Group of `count` sources at positions p0 .. p0 + count - 1 of line L, kLanes or 1, walked together: the
     // leading source (highest p) finds the stretches that no ray of the group can meet, and the steps left are
     // taken by all lanes at once. `hint` carries the level of square that the last search ended on.
@@ -416,12 +497,15 @@ void castShadows(WorkerPool& pool, const std::vector<double>& field, int frameWi
         // of steps is passed only when that line for the highest (lowest) lane at both ends of the stretch,
         // widened well beyond rounding, cannot meet the heights the group crosses.
         const double margin = 1e-9 * largest;
-        const auto clear = [&](const TileBounds& t, std::size_t tile, int i0, int i1) {
+        const auto clearOf = [&](double groundLowest, double groundHighest, int i0, int i1) {
             if (!passable) return false;
             const double drop0 = i0 * stepDrop;
             const double drop1 = i1 * stepDrop;
-            return below ? t.lowest[tile] > highest - std::min(drop0, drop1) + margin
-                         : t.highest[tile] < lowest - std::max(drop0, drop1) - margin;
+            return below ? groundLowest > highest - std::min(drop0, drop1) + margin
+                         : groundHighest < lowest - std::max(drop0, drop1) - margin;
+        };
+        const auto clear = [&](const TileBounds& t, std::size_t tile, int i0, int i1) {
+            return clearOf(t.lowest[tile], t.highest[tile], i0, i1);
         };
         LaneState lanes{};
         lanes.receding = true;
@@ -486,8 +570,20 @@ void castShadows(WorkerPool& pool, const std::vector<double>& field, int frameWi
                 i = passTo;
                 continue;
             }
-            // Through the coarse tile by fine tiles, and cell by cell where a ray may meet the ground.
             const int coarseLast = std::min(coarseExit - 1, n);
+            if (passable) {
+                const std::size_t c = static_cast<std::size_t>(tileY) * full.coarseColumns + tileX;
+                bool passes = clearOf(full.liveLowest[c], full.liveHighest[c], i, coarseLast);
+                if (!passes && full.stale[c] != 0) {
+                    boundLive(full, mine, tileY, tileX);
+                    passes = clearOf(full.liveLowest[c], full.liveHighest[c], i, coarseLast);
+                }
+                if (passes) {
+                    i = coarseExit;
+                    continue;
+                }
+            }
+            // Through the coarse tile by fine tiles, and cell by cell where a ray may meet the ground.
             while (i <= coarseLast) {
                 const int y = J - lineMove[i];
                 const int x = K - positionMove[i];
@@ -512,7 +608,7 @@ void castShadows(WorkerPool& pool, const std::vector<double>& field, int frameWi
                         const std::ptrdiff_t cell = base + g - off;
                         const double ray = (1 - i / sourceLength[g]) * sourceHeight[g];
                         if (lanes.below[g] != 0 ? heights[cell] <= ray : heights[cell] >= ray) {
-                            if (++mine[cell] == kShadowSaturation) full.filled(cell);
+                            if (++mine[cell] == kShadowSaturation) full.filled(cell, heights[cell]);
                             lanes.counted[g] = off;
                         }
                     }
@@ -541,7 +637,7 @@ void castShadows(WorkerPool& pool, const std::vector<double>& field, int frameWi
     for (auto& f : progress) f.store(0, std::memory_order_relaxed);
     for (auto& f : sleepers) f.store(0, std::memory_order_relaxed);
     std::array<FullTiles, kMaxShadowWalkers>& fullTiles = walk.full;
-    for (int t = 0; t < walkers; ++t) fullTiles[t].reset(lines, positions, positions, lineStep > 0, positionStep > 0);
+    for (int t = 0; t < walkers; ++t) fullTiles[t].reset(lines, positions, positions, lineStep > 0, positionStep > 0, ground.ahead[0]);
     pool.run([&](int worker, int) {
         if (worker >= walkers) return;
         std::int32_t* const mine = walkerCounts[worker];
