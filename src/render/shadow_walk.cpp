@@ -125,10 +125,54 @@ void measureGround(WorkerPool& pool, const double* heights, int width, int heigh
     }
 }
 
+/// Bounds of the heights of the cells of each tile of side 1 << shift, with the kLanes - 1 cells before it, whose
+/// counts have not reached the saturation in one worker's array. Cells only ever leave the set these bound, so
+/// bounds taken before the latest fills still hold. They are taken again only when a walk cannot pass the tile
+/// with them and they may have narrowed enough: when the lowest or highest cell has filled since, or, after a
+/// walk that could not pass fresh bounds, once every cell that stopped it has filled.
+struct LiveBounds {
+    int shift = 0;
+    int columns = 0;
+    std::vector<double> lowest;
+    std::vector<double> highest;
+    std::vector<std::uint8_t> stale;
+    std::vector<int> blockers;  ///< cells not full at or below blockLow or at or above blockHigh
+    std::vector<double> blockLow;
+    std::vector<double> blockHigh;
+
+    // The ground's bounds hold before any cell fills, but take in more cells before each tile than a group
+    // reaches: the first walk that would pass with exact ones takes them.
+    void reset(const TileBounds& ground) {
+        shift = ground.shift;
+        columns = ground.columns;
+        lowest = ground.lowest;
+        highest = ground.highest;
+        stale.assign(lowest.size(), 1);
+        blockers.assign(lowest.size(), 0);
+        blockLow.resize(lowest.size());
+        blockHigh.resize(lowest.size());
+    }
+    std::size_t tile(int y, int x) const { return static_cast<std::size_t>(y) * columns + x; }
+    /// The cell at line L, position p, of `height`, has filled.
+    void filled(int L, int p, double height) {
+        const std::size_t t = tile(L >> shift, p >> shift);
+        narrowed(t, height);
+        const int side = 1 << shift;
+        if ((p & (side - 1)) >= side - (kLanes - 1) && (p >> shift) + 1 < columns) narrowed(t + 1, height);
+    }
+    void narrowed(std::size_t t, double height) {
+        if (blockers[t] > 0) {
+            if (!(height > blockLow[t] && height < blockHigh[t]) && --blockers[t] == 0) stale[t] = 1;
+        } else if (!(height > lowest[t] && height < highest[t])) {
+            stale[t] = 1;
+        }
+    }
+};
+
 /// The tiles of the field where every cell already holds kShadowSaturation rays in one worker's counts: more rays
 /// there change nothing, so that worker's walks pass them without a test. Ground where the rays may still count
-/// is often all full but for cells above the rays (the plateaus of the landscape), so each coarse tile also keeps
-/// the bounds of its cells that are not full, with the kLanes - 1 cells before it.
+/// is often all full but for cells above the rays (the plateaus of the landscape), so the tiles also keep the
+/// bounds of their cells that are not full.
 struct FullTiles {
     int lines = 0;
     int positions = 0;
@@ -141,14 +185,10 @@ struct FullTiles {
     std::vector<std::uint8_t> coarse;  ///< full fine tiles, per coarse tile
     std::vector<std::uint8_t> fineDone;    ///< 1 where the fine tile is full
     std::vector<std::uint8_t> coarseDone;  ///< 1 where the coarse tile is full
-    // Cells only ever leave the set these bound, so bounds taken before the latest fills still hold: they are
-    // taken again only when a walk cannot pass the tile with them and the lowest or highest cell has filled.
-    std::vector<double> liveLowest;
-    std::vector<double> liveHighest;
-    std::vector<std::uint8_t> stale;  ///< 1 where a cell has filled since the tile's bounds were taken
+    LiveBounds live;  ///< per coarse tile (per fine tile they cost more to keep than they save)
 
     void reset(int lineCount, int positionCount, std::ptrdiff_t length, bool down, bool across,
-               const TileBounds& coarseBounds) {
+               const ShadowGround& ground) {
         lines = lineCount;
         positions = positionCount;
         lineLength = length;
@@ -160,21 +200,12 @@ struct FullTiles {
         coarse.assign(static_cast<std::size_t>(coarseColumns) * (((lines - 1) >> ShadowGround::kCoarseShift) + 1), 0);
         fineDone.assign(fine.size(), 0);
         coarseDone.assign(coarse.size(), 0);
-        // The ground's bounds hold before any cell fills, but take in more cells before each tile than a group
-        // reaches: the first walk that would pass with exact ones takes them.
-        liveLowest = coarseBounds.lowest;
-        liveHighest = coarseBounds.highest;
-        stale.assign(coarse.size(), 1);
+        live.reset(ground.ahead[0]);
     }
     /// Cells (or fine tiles) in the tile at index y, x of side 1 << shift over a field of rows x columns.
     static int tileSize(int y, int x, int shift, int rows, int columns) {
         const int side = 1 << shift;
         return std::min(side, rows - (y << shift)) * std::min(side, columns - (x << shift));
-    }
-    /// A cell of `height` has left the cells that the live bounds of coarse tile `c` take in: they narrow only if
-    /// it was the lowest or the highest of them.
-    void narrowed(std::size_t c, double height) {
-        if (!(height > liveLowest[c] && height < liveHighest[c])) stale[c] = 1;
     }
     /// The cell at memory index `cell`, of `height`, has just reached the saturation.
     void filled(std::ptrdiff_t cell, double height) {
@@ -186,13 +217,7 @@ struct FullTiles {
         const int fy = L >> ShadowGround::kFineShift;
         const int fx = p >> ShadowGround::kFineShift;
         const std::size_t f = static_cast<std::size_t>(fy) * fineColumns + fx;
-        const std::size_t live = static_cast<std::size_t>(L >> ShadowGround::kCoarseShift) * coarseColumns +
-                                 (p >> ShadowGround::kCoarseShift);
-        narrowed(live, height);
-        constexpr int kCoarseSide = 1 << ShadowGround::kCoarseShift;
-        if ((p & (kCoarseSide - 1)) >= kCoarseSide - (kLanes - 1) && (p >> ShadowGround::kCoarseShift) + 1 < coarseColumns) {
-            narrowed(live + 1, height);
-        }
+        live.filled(L, p, height);
         if (++fine[f] < tileSize(fy, fx, ShadowGround::kFineShift, lines, positions)) return;
         fineDone[f] = 1;
         const int cy = fy >> kRatio;
@@ -216,38 +241,53 @@ using LaneDoubles = double __attribute__((vector_size(8 * kLanes)));
 using LaneWords = std::int64_t __attribute__((vector_size(8 * kLanes)));
 using LaneCounts = std::int32_t __attribute__((vector_size(4 * kLanes)));
 
-/// Widens low and high to the heights of the `count` cells whose counts have not reached the saturation;
-/// `unbounded` is set when one of those heights is not a number.
+/// The bounds of the heights of the cells whose counts have not reached the saturation, in `rows` runs of
+/// `count` cells, `stride` cells apart in memory; unbounded both ways when one of those heights is not a number.
+/// `blockers` is the number of those cells not strictly between blockLow and blockHigh.
 #if defined(__x86_64__) && defined(__GNUC__) && !defined(__clang__)
 __attribute__((target_clones("avx2", "default")))
 #endif
-void boundOpenCells(const double* heights, const std::int32_t* counts, int count, double& low, double& high,
-                    bool& unbounded) {
+void boundOpenCells(const double* heights, const std::int32_t* counts, int rows, std::ptrdiff_t stride, int count,
+                    double blockLow, double blockHigh, double& low, double& high, int& blockers) {
     constexpr double kInfinity = std::numeric_limits<double>::infinity();
     LaneDoubles lows = LaneDoubles{} + kInfinity;
     LaneDoubles highs = LaneDoubles{} - kInfinity;
     LaneWords nan{};
-    int k = 0;
-    for (; k + kLanes <= count; k += kLanes) {
-        LaneDoubles h;
-        LaneCounts c;
-        std::memcpy(&h, heights + k, sizeof h);
-        std::memcpy(&c, counts + k, sizeof c);
-        const LaneWords open = __builtin_convertvector(c < kShadowSaturation, LaneWords);
-        nan |= open & (h != h);
-        lows = (open & (h < lows)) ? h : lows;
-        highs = (open & (h > highs)) ? h : highs;
+    LaneWords blocking{};
+    bool unbounded = false;
+    blockers = 0;
+    low = kInfinity;
+    high = -kInfinity;
+    for (int row = 0; row < rows; ++row, heights += stride, counts += stride) {
+        int k = 0;
+        for (; k + kLanes <= count; k += kLanes) {
+            LaneDoubles h;
+            LaneCounts c;
+            std::memcpy(&h, heights + k, sizeof h);
+            std::memcpy(&c, counts + k, sizeof c);
+            const LaneWords open = __builtin_convertvector(c < kShadowSaturation, LaneWords);
+            nan |= open & (h != h);
+            lows = (open & (h < lows)) ? h : lows;
+            highs = (open & (h > highs)) ? h : highs;
+            blocking -= open & ~((h > blockLow) & (h < blockHigh));
+        }
+        for (; k < count; ++k) {
+            if (counts[k] >= kShadowSaturation) continue;
+            blockers += heights[k] > blockLow && heights[k] < blockHigh ? 0 : 1;
+            unbounded |= std::isnan(heights[k]);
+            low = std::min(low, heights[k]);
+            high = std::max(high, heights[k]);
+        }
     }
     for (int g = 0; g < kLanes; ++g) {
         unbounded |= nan[g] != 0;
+        blockers += static_cast<int>(blocking[g]);
         low = std::min(low, lows[g]);
         high = std::max(high, highs[g]);
     }
-    for (; k < count; ++k) {
-        if (counts[k] >= kShadowSaturation) continue;
-        unbounded |= std::isnan(heights[k]);
-        low = std::min(low, heights[k]);
-        high = std::max(high, heights[k]);
+    if (unbounded) {
+        low = -kInfinity;
+        high = kInfinity;
     }
 }
 
@@ -430,23 +470,23 @@ void castShadows(WorkerPool& pool, const std::vector<double>& field, int frameWi
 
     // The bounds of the cells of a coarse tile (and the kLanes - 1 before it) that are not full in `mine`; a
     // height without a number makes them unbounded both ways, as in the ground's tiles.
-    const auto boundLive = [&](FullTiles& full, const std::int32_t* mine, int tileY, int tileX) {
-        constexpr int kSide = 1 << ShadowGround::kCoarseShift;
-        constexpr double kInfinity = std::numeric_limits<double>::infinity();
-        double low = kInfinity;
-        double high = -kInfinity;
-        bool unbounded = false;
-        const int first = std::max(0, tileX * kSide - (kLanes - 1));
-        const int end = std::min(positions, (tileX + 1) * kSide);
-        for (int L = tileY * kSide; L < std::min(lines, (tileY + 1) * kSide); ++L) {
-            // The positions of a line lie side by side in memory, one way or the other.
-            const std::ptrdiff_t start = std::min(walkCell(L, first), walkCell(L, end - 1));
-            boundOpenCells(heights + start, mine + start, end - first, low, high, unbounded);
-        }
-        const std::size_t c = static_cast<std::size_t>(tileY) * full.coarseColumns + tileX;
-        full.liveLowest[c] = unbounded ? -kInfinity : low;
-        full.liveHighest[c] = unbounded ? kInfinity : high;
-        full.stale[c] = 0;
+    const auto boundLive = [&](LiveBounds& live, const std::int32_t* mine, int tileY, int tileX, double blockLow,
+                               double blockHigh) {
+        const int side = 1 << live.shift;
+        const int first = std::max(0, tileX * side - (kLanes - 1));
+        const int end = std::min(positions, (tileX + 1) * side);
+        const int top = tileY * side;
+        const int bottom = std::min(lines, top + side) - 1;
+        // The positions of a line lie side by side in memory, one way or the other.
+        const std::ptrdiff_t start = std::min(walkCell(top, first), walkCell(top, end - 1));
+        const std::ptrdiff_t last = std::min(walkCell(bottom, first), walkCell(bottom, end - 1));
+        const std::ptrdiff_t stride = bottom > top ? (last - start) / (bottom - top) : 0;
+        const std::size_t t = live.tile(tileY, tileX);
+        live.blockLow[t] = blockLow;
+        live.blockHigh[t] = blockHigh;
+        boundOpenCells(heights + start, mine + start, bottom - top + 1, stride, end - first, blockLow, blockHigh,
+                       live.lowest[t], live.highest[t], live.blockers[t]);
+        live.stale[t] = 0;
     };
 
     // Group of `count` sources at positions p0 .. p0 + count - 1 of line L, kLanes or 1, walked together: the
@@ -497,15 +537,31 @@ void castShadows(WorkerPool& pool, const std::vector<double>& field, int frameWi
         // of steps is passed only when that line for the highest (lowest) lane at both ends of the stretch,
         // widened well beyond rounding, cannot meet the heights the group crosses.
         const double margin = 1e-9 * largest;
-        const auto clearOf = [&](double groundLowest, double groundHighest, int i0, int i1) {
-            if (!passable) return false;
+        // The rays pass ground strictly above the first level (below the second, mirrored).
+        const auto passLevels = [&](int i0, int i1) {
+            constexpr double kInfinity = std::numeric_limits<double>::infinity();
             const double drop0 = i0 * stepDrop;
             const double drop1 = i1 * stepDrop;
-            return below ? groundLowest > highest - std::min(drop0, drop1) + margin
-                         : groundHighest < lowest - std::max(drop0, drop1) - margin;
+            return below ? std::pair{highest - std::min(drop0, drop1) + margin, kInfinity}
+                         : std::pair{-kInfinity, lowest - std::max(drop0, drop1) - margin};
+        };
+        const auto clearOf = [&](double groundLowest, double groundHighest, int i0, int i1) {
+            if (!passable) return false;
+            const auto [low, high] = passLevels(i0, i1);
+            return below ? groundLowest > low : groundHighest < high;
         };
         const auto clear = [&](const TileBounds& t, std::size_t tile, int i0, int i1) {
             return clearOf(t.lowest[tile], t.highest[tile], i0, i1);
+        };
+        // Whether no ray meets the cells of a tile that are not full yet, in steps i0 to i1.
+        const auto clearsLive = [&](LiveBounds& live, int tileY, int tileX, int i0, int i1) {
+            if (!passable) return false;
+            const std::size_t t = live.tile(tileY, tileX);
+            if (clearOf(live.lowest[t], live.highest[t], i0, i1)) return true;
+            if (live.stale[t] == 0) return false;
+            const auto [low, high] = passLevels(i0, i1);
+            boundLive(live, mine, tileY, tileX, low, high);
+            return live.blockers[t] == 0;
         };
         LaneState lanes{};
         lanes.receding = true;
@@ -571,17 +627,9 @@ void castShadows(WorkerPool& pool, const std::vector<double>& field, int frameWi
                 continue;
             }
             const int coarseLast = std::min(coarseExit - 1, n);
-            if (passable) {
-                const std::size_t c = static_cast<std::size_t>(tileY) * full.coarseColumns + tileX;
-                bool passes = clearOf(full.liveLowest[c], full.liveHighest[c], i, coarseLast);
-                if (!passes && full.stale[c] != 0) {
-                    boundLive(full, mine, tileY, tileX);
-                    passes = clearOf(full.liveLowest[c], full.liveHighest[c], i, coarseLast);
-                }
-                if (passes) {
-                    i = coarseExit;
-                    continue;
-                }
+            if (clearsLive(full.live, tileY, tileX, i, coarseLast)) {
+                i = coarseExit;
+                continue;
             }
             // Through the coarse tile by fine tiles, and cell by cell where a ray may meet the ground.
             while (i <= coarseLast) {
@@ -637,7 +685,7 @@ void castShadows(WorkerPool& pool, const std::vector<double>& field, int frameWi
     for (auto& f : progress) f.store(0, std::memory_order_relaxed);
     for (auto& f : sleepers) f.store(0, std::memory_order_relaxed);
     std::array<FullTiles, kMaxShadowWalkers>& fullTiles = walk.full;
-    for (int t = 0; t < walkers; ++t) fullTiles[t].reset(lines, positions, positions, lineStep > 0, positionStep > 0, ground.ahead[0]);
+    for (int t = 0; t < walkers; ++t) fullTiles[t].reset(lines, positions, positions, lineStep > 0, positionStep > 0, ground);
     pool.run([&](int worker, int) {
         if (worker >= walkers) return;
         std::int32_t* const mine = walkerCounts[worker];
