@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <cstring>
 #include <limits>
 #include <new>
 #include <string>
@@ -225,17 +226,32 @@ double averageMinimum(double found, double& running, int averageFrames) {
 
 /// Smallest non-zero value over columns [x, x + w) of rows y + first, y + first + step, ... below y + h, clipped to
 /// the map; kNoMinimum + 0.5 when there is none. Only a strictly smaller value replaces the best, so NaN never wins.
+/// The smallest of a set does not depend on the order it is read in, so each lane keeps its own and they meet
+/// at the end; zeros of either sign never count, and NaN never wins in a lane or between them.
+#if defined(__x86_64__) && defined(__GNUC__) && !defined(__clang__)
+__attribute__((target_clones("avx2", "default")))
+#endif
 double smallestNonZero(const std::vector<double>& map, int width, int height, int x, int y, int w, int h, int first,
                        int step) {
+    using Lanes = double __attribute__((vector_size(32)));
+    constexpr int kLanes = sizeof(Lanes) / sizeof(double);
+    Lanes lanes = Lanes{} + (kNoMinimum + 0.5);
     double m = kNoMinimum + 0.5;
     const int x0 = std::max(x, 0);
     const int x1 = std::min(x + w, width);
     for (int r = std::max(y, 0) + first; r < std::min(y + h, height); r += step) {
         const double* row = map.data() + static_cast<std::size_t>(r) * width;
-        for (int c = x0; c < x1; ++c) {
+        int c = x0;
+        for (; c + kLanes <= x1; c += kLanes) {
+            Lanes v;
+            std::memcpy(&v, row + c, sizeof v);
+            lanes = ((v != 0) & (v < lanes)) ? v : lanes;
+        }
+        for (; c < x1; ++c) {
             if (row[c] != 0 && row[c] < m) m = row[c];
         }
     }
+    for (int g = 0; g < kLanes; ++g) m = lanes[g] < m ? lanes[g] : m;
     return m;
 }
 

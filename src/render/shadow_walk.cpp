@@ -80,10 +80,24 @@ void measureGround(WorkerPool& pool, const double* heights, int width, int heigh
     fine.reset(ShadowGround::kFineShift, width, height);
     pool.run([&](int worker, int workers) {
         const Share tileRows = shareOf(fine.rows, worker, workers);
+        constexpr double kInfinity = std::numeric_limits<double>::infinity();
         for (int J = tileRows.begin << fine.shift; J < std::min(height, tileRows.end << fine.shift); ++J) {
-            for (int K = 0; K < width; ++K) {
-                const double h = heights[cellAt(J, K)];
-                fine.widen(fine.tile(J >> fine.shift, K >> fine.shift), h, h);
+            for (int x = 0; x < fine.columns; ++x) {
+                // The tile's cells of this line in registers first; `h < low ? h : low` lets NaN pass unseen.
+                double low = kInfinity;
+                double high = -kInfinity;
+                bool unbounded = false;
+                for (int K = x << fine.shift; K < std::min(width, (x + 1) << fine.shift); ++K) {
+                    const double h = heights[cellAt(J, K)];
+                    unbounded |= h != h;
+                    low = h < low ? h : low;
+                    high = h > high ? h : high;
+                }
+                if (unbounded) {
+                    low = -kInfinity;
+                    high = kInfinity;
+                }
+                fine.widen(fine.tile(J >> fine.shift, x), low, high);
             }
         }
         // Each tile takes in those before it, walked from the high end so that it reads their own bounds.
