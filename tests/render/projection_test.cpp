@@ -111,6 +111,12 @@ TEST(HeightField, DeepestCoveringLevelAndItsBlockMinimum) {
 TEST(Shadows, HandWalkedRays) {
     const std::vector<double> row = {0, 0.5, 2, 0, 3}, reversed = {3, 0, 2, 0.5, 0};
     const std::vector<double> odd = {0, kNaN, 0, kInf, 1e-300, -3};  // -3: a ray that counts what stands over it
+    // Ten cells of 30 in flat ground: cell x < 44 meets the rays of the sources at 44 to min(53, x + 30). The
+    // ground next to the plateau fills up and can be passed whole, but not the cells further on that still count.
+    std::vector<double> plateau(64, 0.0);
+    std::fill(plateau.begin() + 44, plateau.begin() + 54, 30.0);
+    std::vector<std::int32_t> beside(64, 0);
+    for (int x = 14; x < 44; ++x) beside[x] = std::min(x - 13, kShadowSaturation);
     struct Case {
         const char* name;
         int width, height;
@@ -131,6 +137,7 @@ TEST(Shadows, HandWalkedRays) {
         {"saturated", 10, 1, kPi / 2, 1, {0, 10, 10, 10, 10, 10, 10, 10, 10, 10}, {8, 0, 0, 0, 0, 0, 0, 0, 0, 0}},
         {"one column across a diagonal light", 1, 3, kPi / 4, 1, {0, 0, 4}, {0, 0, 0}},
         {"one cell", 1, 1, 0, 1, {5}, {0}},
+        {"a plateau beside ground still counting", 64, 1, kPi / 2, 1, plateau, beside},
     };
     std::vector<std::int32_t> counts;
     ShadowBuffers scratch;
