@@ -493,12 +493,10 @@ void castShadows(WorkerPool& pool, const std::vector<double>& field, int frameWi
         const int bottom = std::min(lines, top + side) - 1;
         // The positions of a line lie side by side in memory, one way or the other.
         const std::ptrdiff_t start = std::min(walkCell(top, first), walkCell(top, end - 1));
-        const std::ptrdiff_t last = std::min(walkCell(bottom, first), walkCell(bottom, end - 1));
-        const std::ptrdiff_t stride = bottom > top ? (last - start) / (bottom - top) : 0;
         const std::size_t t = live.tile(tileY, tileX);
         live.blockLow[t] = blockLow;
         live.blockHigh[t] = blockHigh;
-        boundOpenCells(heights + start, mine + start, bottom - top + 1, stride, end - first, blockLow, blockHigh,
+        boundOpenCells(heights + start, mine + start, bottom - top + 1, lineStep, end - first, blockLow, blockHigh,
                        live.lowest[t], live.highest[t], live.blockers[t]);
         live.stale[t] = 0;
     };
